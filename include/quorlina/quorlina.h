@@ -1,0 +1,223 @@
+/*
+ * quorlina.h - the public C interface of libquorlina_ffi.
+ *
+ * libquorlina_ffi manages the content of a static web site kept as Markdown
+ * files with TOML front matter below a site root directory:
+ *
+ *   <root>/content/snippets/<timestamp>.<ext>      code snippets
+ *   <root>/content/blog/YYYY/MM/DD/<slug>.md       blog posts
+ *   <root>/content/notes/<timestamp>.md            short notes
+ *
+ * Conventions shared by every function:
+ *   - Every function except quorlina_free returns 0 on success or one of the
+ *     QUORLINA_E* result codes below. New codes may be added in later
+ *     versions; treat unknown non-zero values as failures.
+ *   - `root` is the site root; it may be relative to the current directory
+ *     and may be empty (then it is the current directory).
+ *   - String arguments are NUL-terminated byte strings. No encoding is
+ *     checked; bytes are taken as they are.
+ *   - Where a function has a `char **out` parameter, *out is set to NULL
+ *     before anything else and receives a newly allocated string only on
+ *     success. The caller owns that string and releases it with
+ *     quorlina_free(). On failure *out stays NULL.
+ *   - Pointers documented as "may be NULL" are optional; passing NULL for any
+ *     other pointer returns QUORLINA_EINTERNAL (100) and touches nothing.
+ *   - The library keeps no state between calls and may be called from any
+ *     thread. It never writes through a symbolic link, and every write is
+ *     atomic: a failed call leaves the files as they were.
+ */
+#ifndef QUORLINA_QUORLINA_H
+#define QUORLINA_QUORLINA_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#  if defined(QUORLINA_BUILDING)
+#    define QUORLINA_API __declspec(dllexport)
+#  else
+#    define QUORLINA_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define QUORLINA_API __attribute__((visibility("default")))
+#else
+#  define QUORLINA_API
+#endif
+
+#define QUORLINA_VERSION_MAJOR 0
+#define QUORLINA_VERSION_MINOR 1
+#define QUORLINA_VERSION_PATCH 0
+#define QUORLINA_VERSION "0.1.0"
+
+/* Result codes. Values are stable; new codes may be added. */
+enum {
+    QUORLINA_OK = 0,                  /* success */
+    QUORLINA_EINVALID_TIMESTAMP = 1,  /* negative timestamp, or a file name that is not a timestamp */
+    QUORLINA_EDUPLICATE = 2,          /* an item with that key already exists */
+    QUORLINA_ENOT_FOUND = 3,          /* no item with that key */
+    QUORLINA_EINVALID_EXTENSION = 4,  /* snippet file name without a usable extension */
+    QUORLINA_EINVALID_DESCRIPTION = 5,/* snippet description empty or with a forbidden byte */
+    QUORLINA_EINVALID_FILENAME = 6,   /* snippet file name empty or with a forbidden byte */
+    QUORLINA_EINVALID_CONTENT = 7,    /* missing title/description, or malformed front matter */
+    QUORLINA_EFILESYSTEM = 8,         /* file or directory missing, refused, or of the wrong kind */
+    QUORLINA_ENOMEM = 9,              /* out of memory */
+    QUORLINA_EINVALID_SLUG = 10,      /* slug empty or with a byte outside [A-Za-z0-9_-] */
+    QUORLINA_EINVALID_DATE = 11,      /* date not a valid YYYY-MM-DD */
+    QUORLINA_ENO_UPDATES = 14,        /* an update that changes nothing */
+    QUORLINA_EINTERNAL = 100          /* any other failure (path too long, file too big, I/O error, NULL argument, ...) */
+};
+
+/**
+ * Release a string returned by this library. NULL is ignored.
+ * @param s a string from one of the functions below, or NULL
+ */
+QUORLINA_API void quorlina_free(char *s);
+
+/* ------------------------------------------------------------------ snippets */
+
+/**
+ * Create a snippet file <root>/content/snippets/<timestamp>.<ext>, where ext
+ * is the text after the last '.' of `filename` (case kept).
+ * @param root        site root
+ * @param timestamp   Unix seconds, must not be negative
+ * @param description one line, non-empty, without '"' or "+++"
+ * @param code        the snippet's code, written byte for byte
+ * @param filename    the user's file name, for example "sort.py"
+ * @param[out] out    on success the full path of the new file; free with quorlina_free()
+ * @return 0 or a result code (2 when any entry with that timestamp exists)
+ */
+QUORLINA_API int quorlina_snippet_create(const char *root, int64_t timestamp,
+                                         const char *description, const char *code,
+                                         const char *filename, char **out);
+
+/**
+ * List all snippets as a JSON array, newest date first:
+ * [{"id":..,"date":..,"description":..,"filename":..,"code":..},...]
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_snippet_list(const char *root, char **out);
+
+/**
+ * Read the snippet with this timestamp as one JSON object.
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0, 3 when there is no such snippet, or another result code
+ */
+QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char **out);
+
+/**
+ * Rewrite a snippet. Each of description, code and filename may be NULL to
+ * keep the stored value. A new file name with another extension renames the
+ * file.
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_snippet_update(const char *root, int64_t timestamp,
+                                         const char *description, const char *code,
+                                         const char *filename);
+
+/**
+ * Delete the snippet file with this timestamp.
+ * @return 0, 3 when there is no such snippet, or another result code
+ */
+QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp);
+
+/* --------------------------------------------------------------------- posts */
+
+/**
+ * Create a post <root>/content/blog/YYYY/MM/DD/<slug>.md with an empty body.
+ * @param slug        [A-Za-z0-9_-]+
+ * @param title       non-empty, one line
+ * @param description non-empty, one line
+ * @param tags        comma-separated tags; may be NULL for none
+ * @param date        "YYYY-MM-DD"; may be NULL for today (UTC)
+ * @param[out] out_path on success the full path of the new file; free with quorlina_free()
+ * @return 0 or a result code (2 when that date already has that slug)
+ */
+QUORLINA_API int quorlina_post_create(const char *root, const char *slug, const char *title,
+                                      const char *description, const char *tags,
+                                      const char *date, char **out_path);
+
+/**
+ * List all posts as a JSON array, newest first:
+ * [{"date":..,"slug":..,"title":..,"tags":[..]},...]
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_post_list(const char *root, char **out);
+
+/**
+ * Read the post with this slug:
+ * {"date":..,"slug":..,"title":..,"description":..,"tags":[..],"content":..}
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0, 3 when there is no such post, or another result code
+ */
+QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **out);
+
+/**
+ * Change a post's front matter; the body is kept byte for byte.
+ * title, description, tags (replace all), add_tags and remove_tags
+ * (comma-separated) may each be NULL.
+ * @return 0, 14 when nothing is to change, or another result code
+ */
+QUORLINA_API int quorlina_post_update(const char *root, const char *slug, const char *title,
+                                      const char *description, const char *tags,
+                                      const char *add_tags, const char *remove_tags);
+
+/**
+ * Delete the post with this slug and prune its empty date directories.
+ * @return 0, 3 when there is no such post, or another result code
+ */
+QUORLINA_API int quorlina_post_delete(const char *root, const char *slug);
+
+/* --------------------------------------------------------------------- notes */
+
+/**
+ * Create a note <root>/content/notes/<timestamp>.md.
+ * @param timestamp Unix seconds; 0 means now; negative is refused
+ * @param slug      [A-Za-z0-9_-]+, or NULL for a note without slug
+ * @param content   the body; may be NULL for an empty note
+ * @param[out] out  on success the full path of the new file; free with quorlina_free()
+ * @return 0 or a result code (2 when a note with that timestamp exists)
+ */
+QUORLINA_API int quorlina_note_create(const char *root, int64_t timestamp, const char *slug,
+                                      const char *content, char **out);
+
+/**
+ * List all notes as a JSON array, newest first:
+ * [{"date":..,"id":..,"slug":..|null},...]
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_note_list(const char *root, char **out);
+
+/**
+ * Read the note whose slug or file stem is `id`:
+ * {"date":..,"id":..,"slug":..|null,"content":..}
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0, 3 when there is no such note, or another result code
+ */
+QUORLINA_API int quorlina_note_read(const char *root, const char *id, char **out);
+
+/**
+ * Rewrite a note in place. slug may be NULL to keep it; clear_slug non-zero
+ * removes it (and must be 0 when slug is given); content may be NULL to keep
+ * the body.
+ * @return 0, 14 when nothing is to change, or another result code
+ */
+QUORLINA_API int quorlina_note_update(const char *root, const char *id, const char *slug,
+                                      int clear_slug, const char *content);
+
+/**
+ * Delete the note whose slug or file stem is `id`.
+ * @return 0, 3 when there is no such note, or another result code
+ */
+QUORLINA_API int quorlina_note_delete(const char *root, const char *id);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORLINA_QUORLINA_H */

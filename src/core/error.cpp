@@ -1,0 +1,51 @@
+#include "core/error.hpp"
+
+namespace quorlina {
+
+std::string_view errorName(Error e) noexcept {
+    switch (e) {
+        case Error::InvalidTimestamp: return "InvalidTimestamp";
+        case Error::DuplicateSnippet: return "DuplicateSnippet";
+        case Error::DuplicatePost: return "DuplicatePost";
+        case Error::DuplicateNote: return "DuplicateNote";
+        case Error::SnippetNotFound: return "SnippetNotFound";
+        case Error::PostNotFound: return "PostNotFound";
+        case Error::NoteNotFound: return "NoteNotFound";
+        case Error::InvalidExtension: return "InvalidExtension";
+        case Error::InvalidDescription: return "InvalidDescription";
+        case Error::InvalidFilename: return "InvalidFilename";
+        case Error::MissingTitle: return "MissingTitle";
+        case Error::MissingDescription: return "MissingDescription";
+        case Error::UnclosedFrontmatter: return "UnclosedFrontmatter";
+        case Error::MissingFrontmatter: return "MissingFrontmatter";
+        case Error::InvalidSlug: return "InvalidSlug";
+        case Error::InvalidDate: return "InvalidDate";
+        case Error::NoUpdates: return "NoUpdates";
+        case Error::Overflow: return "Overflow";
+        case Error::InvalidCharacter: return "InvalidCharacter";
+        case Error::OutOfMemory: return "OutOfMemory";
+        case Error::FileNotFound: return "FileNotFound";
+        case Error::NotDir: return "NotDir";
+        case Error::AccessDenied: return "AccessDenied";
+        case Error::PathAlreadyExists: return "PathAlreadyExists";
+        case Error::IsDir: return "IsDir";
+        case Error::NameTooLong: return "NameTooLong";
+        case Error::PermissionDenied: return "PermissionDenied";
+        case Error::FileTooBig: return "FileTooBig";
+        case Error::NoSpaceLeft: return "NoSpaceLeft";
+        case Error::DiskQuota: return "DiskQuota";
+        case Error::ReadOnlyFileSystem: return "ReadOnlyFileSystem";
+        case Error::InputOutput: return "InputOutput";
+        case Error::SymLinkLoop: return "SymLinkLoop";
+        case Error::ProcessFdQuotaExceeded: return "ProcessFdQuotaExceeded";
+        case Error::SystemFdQuotaExceeded: return "SystemFdQuotaExceeded";
+        case Error::FileBusy: return "FileBusy";
+        case Error::NotRegularFile: return "NotRegularFile";
+        case Error::DirNotEmpty: return "DirNotEmpty";
+        case Error::Unexpected: return "Unexpected";
+        case Error::NullArgument: return "NullArgument";
+    }
+    return "Unexpected";
+}
+
+}  // namespace quorlina

@@ -1,0 +1,60 @@
+// Internal error set. Every failure inside the library is one of these
+// values; the C boundary turns it into a result code with mapError.
+#pragma once
+
+#include <string_view>
+
+namespace quorlina {
+
+enum class Error {
+    // Content errors.
+    InvalidTimestamp,
+    DuplicateSnippet,
+    DuplicatePost,
+    DuplicateNote,
+    SnippetNotFound,
+    PostNotFound,
+    NoteNotFound,
+    InvalidExtension,
+    InvalidDescription,
+    InvalidFilename,
+    MissingTitle,
+    MissingDescription,
+    UnclosedFrontmatter,
+    MissingFrontmatter,
+    InvalidSlug,
+    InvalidDate,
+    NoUpdates,
+    // Number parsing.
+    Overflow,
+    InvalidCharacter,
+    // Memory.
+    OutOfMemory,
+    // File system.
+    FileNotFound,
+    NotDir,
+    AccessDenied,
+    PathAlreadyExists,
+    IsDir,
+    NameTooLong,
+    PermissionDenied,
+    FileTooBig,
+    NoSpaceLeft,
+    DiskQuota,
+    ReadOnlyFileSystem,
+    InputOutput,
+    SymLinkLoop,
+    ProcessFdQuotaExceeded,
+    SystemFdQuotaExceeded,
+    FileBusy,
+    NotRegularFile,
+    DirNotEmpty,
+    Unexpected,
+    // The caller passed NULL for a required argument.
+    NullArgument,
+};
+
+// The error's name as used in diagnostics, for example "Overflow".
+std::string_view errorName(Error e) noexcept;
+
+}  // namespace quorlina

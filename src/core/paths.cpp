@@ -1,0 +1,30 @@
+#include "core/paths.hpp"
+
+namespace quorlina {
+
+std::string joinPath(std::initializer_list<std::string_view> pieces) {
+    std::size_t total = 0;
+    for (auto p : pieces) total += p.size() + 1;
+    std::string out;
+    out.reserve(total);
+    for (std::string_view p : pieces) {
+        if (p.empty()) continue;
+        if (!out.empty()) {
+            bool leftSlash = out.back() == '/';
+            bool rightSlash = p.front() == '/';
+            if (leftSlash && rightSlash) {
+                p.remove_prefix(1);
+            } else if (!leftSlash && !rightSlash) {
+                out.push_back('/');
+            }
+        }
+        out.append(p);
+    }
+    return out;
+}
+
+std::string snippetsDir(std::string_view root) { return joinPath({root, "content", "snippets"}); }
+std::string blogDir(std::string_view root) { return joinPath({root, "content", "blog"}); }
+std::string notesDir(std::string_view root) { return joinPath({root, "content", "notes"}); }
+
+}  // namespace quorlina

@@ -1,0 +1,155 @@
+// The platform layer: the only module that talks to the operating system.
+// POSIX file and directory access, the real-time clock, the C heap for
+// strings handed to callers, and the warning line on standard error.
+//
+// Every system call goes through a fault seam that tests can switch on to
+// make a chosen operation fail; in normal use the seam is a null pointer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/result.hpp"
+
+namespace quorlina::platform {
+
+// Every path handed to the operating system must be shorter than this.
+inline constexpr std::size_t kPathMax = 1024;
+// Largest content file the library reads.
+inline constexpr std::size_t kReadLimit = 10 * 1024 * 1024;
+
+Error errorFromErrno(int err) noexcept;
+
+// NameTooLong when the path is kPathMax bytes or longer.
+Status checkPathLength(std::string_view path) noexcept;
+
+enum class EntryKind { File, Directory, SymLink, Other };
+
+struct DirEntry {
+    std::string_view name;  // valid until the next call to Dir::next
+    EntryKind kind;
+};
+
+struct FileId {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    bool operator==(const FileId &) const = default;
+};
+
+// An open directory. All file operations on content files go through an
+// open directory and a plain entry name, and none of them follows a
+// symbolic link at that name.
+class Dir {
+public:
+    Dir() = default;
+    Dir(Dir &&other) noexcept;
+    Dir &operator=(Dir &&other) noexcept;
+    Dir(const Dir &) = delete;
+    Dir &operator=(const Dir &) = delete;
+    ~Dir();
+
+    // Opens a directory by path (relative paths against the current
+    // directory). Fails with NameTooLong for paths of kPathMax bytes or more.
+    static Result<Dir> open(std::string_view path);
+
+    // Opens the subdirectory `name`; a symbolic link is refused.
+    Result<Dir> openChild(std::string_view name) const;
+
+    // The next entry in file-system order, or nothing at the end. "." and
+    // ".." and entries with inode 0 are never returned. Entries whose kind
+    // the file system does not report are resolved with lstat.
+    Result<std::optional<DirEntry>> next();
+
+    // Reads the regular file `name` whole. A file larger than `limit` bytes
+    // fails with FileTooBig; anything but a regular file with
+    // NotRegularFile (a symbolic link with SymLinkLoop).
+    Result<std::string> readFile(std::string_view name, std::size_t limit = kReadLimit) const;
+
+    // Atomically replaces (or creates) `name` with `content`: the text is
+    // written to a hidden temporary file in this directory, flushed to disk,
+    // given the permission bits of the file it replaces, and renamed over
+    // it. On failure the old file is untouched and no temporary is left.
+    // `modeFrom`, when not empty, names the file whose permission bits the
+    // new one takes instead (for a rename to a new name).
+    Status writeReplace(std::string_view name, std::string_view content,
+                        std::string_view modeFrom = {}) const;
+
+    // Publishes a complete new file `name` holding `content`, failing with
+    // PathAlreadyExists when any entry of that name exists (a symbolic link
+    // included). On failure nothing is left behind.
+    Status writeExclusive(std::string_view name, std::string_view content) const;
+
+    // Removes the entry `name` (never a directory, never what a link points to).
+    Status removeFile(std::string_view name) const;
+
+    // Device and inode of the entry `name`, without following a link.
+    Result<FileId> fileId(std::string_view name) const;
+
+    bool isOpen() const noexcept { return dir_ != nullptr; }
+    int fd() const noexcept;
+
+private:
+    explicit Dir(void *d) noexcept : dir_(d) {}
+    static Result<Dir> adopt(int fd);
+    void *dir_ = nullptr;  // DIR *
+};
+
+// Creates `path` and every missing parent with mode 0755 (less umask).
+// Existing directories are fine.
+Status makeDirPath(std::string_view path);
+
+// Removes one directory entry by path; directories are not removed.
+Status removeFile(std::string_view path);
+
+// Removes an empty directory. A non-empty one fails with DirNotEmpty.
+Status removeDir(std::string_view path);
+
+// Whether `path` names a directory (a link is not followed).
+bool isDirectory(std::string_view path) noexcept;
+
+// Whole seconds since the Unix epoch from the real-time clock, rounded
+// toward minus infinity; 0 when the clock cannot be read.
+std::int64_t nowSeconds() noexcept;
+
+// Writes one complete line to standard error under a process-wide
+// re-entrant lock, so lines from several threads never interleave. Write
+// failures are ignored.
+void writeErrorLine(std::string_view line) noexcept;
+
+// Copies `s` into a new NUL-terminated block on the C heap (free with
+// free()). Returns nullptr when the heap is exhausted.
+char *copyToCHeap(std::string_view s) noexcept;
+
+// ---------------------------------------------------------------- fault seam
+namespace fault {
+
+enum class Op {
+    Open,      // opening a file or directory
+    Read,      // read(2) and readdir
+    Write,     // write(2)
+    Sync,      // fsync(2)
+    Chmod,     // fchmod(2)
+    Rename,    // renameat(2)
+    Link,      // linkat(2)
+    Unlink,    // unlinkat(2) / unlink(2)
+    Mkdir,     // mkdir(2)
+    Rmdir,     // rmdir(2)
+    Stat,      // fstat/lstat
+    Alloc,     // copyToCHeap
+};
+
+// Return 0 to let the operation run, an errno value to make it fail with
+// that error, or kShortWrite (for Op::Write only) to make it write at most
+// half of the bytes asked for.
+using Hook = int (*)(Op op);
+inline constexpr int kShortWrite = -1;
+
+// Installs a hook for the whole process (nullptr removes it). For tests.
+void setHook(Hook hook) noexcept;
+
+}  // namespace fault
+
+}  // namespace quorlina::platform

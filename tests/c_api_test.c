@@ -1,0 +1,64 @@
+/* The public header used from C: compiles as C99 and drives the shared
+   library through one create / read / update / list / delete round. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "quorlina/quorlina.h"
+
+static int failures = 0;
+
+#define CHECK(cond)                                                        \
+    do {                                                                   \
+        if (!(cond)) {                                                     \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++failures;                                                    \
+        }                                                                  \
+    } while (0)
+
+int main(int argc, char **argv) {
+    const char *root = argc > 1 ? argv[1] : "c_api_site";
+    char cmd[4096];
+    snprintf(cmd, sizeof cmd, "rm -rf '%s'", root);
+    if (system(cmd) != 0) return 2;
+    mkdir(root, 0755);
+
+    char *out = (char *)&failures; /* must be replaced */
+    CHECK(quorlina_snippet_list(root, &out) == QUORLINA_OK);
+    CHECK(out != NULL && strcmp(out, "[]") == 0);
+    quorlina_free(out);
+
+    out = NULL;
+    CHECK(quorlina_snippet_create(root, 1700000000, "Sort a list", "x = 1", "sort.py", &out) == QUORLINA_OK);
+    CHECK(out != NULL);
+    if (out) {
+        char expected[4096];
+        snprintf(expected, sizeof expected, "%s/content/snippets/1700000000.py", root);
+        CHECK(strcmp(out, expected) == 0);
+    }
+    quorlina_free(out);
+
+    out = (char *)&failures;
+    CHECK(quorlina_snippet_create(root, 1700000000, "Again", "y", "a.py", &out) == QUORLINA_EDUPLICATE);
+    CHECK(out == NULL);
+
+    CHECK(quorlina_snippet_read(root, 1700000000, &out) == QUORLINA_OK);
+    CHECK(out != NULL &&
+          strcmp(out, "{\"id\":\"1700000000\",\"date\":\"2023-11-14\",\"description\":\"Sort a list\","
+                      "\"filename\":\"sort.py\",\"code\":\"\\nx = 1\"}") == 0);
+    quorlina_free(out);
+
+    CHECK(quorlina_snippet_update(root, 1700000000, "Sorted", NULL, NULL) == QUORLINA_OK);
+    CHECK(quorlina_snippet_delete(root, 1700000000) == QUORLINA_OK);
+    CHECK(quorlina_snippet_delete(root, 1700000000) == QUORLINA_ENOT_FOUND);
+
+    out = (char *)&failures;
+    CHECK(quorlina_snippet_read(root, 1700000000, &out) == QUORLINA_ENOT_FOUND);
+    CHECK(out == NULL);
+
+    quorlina_free(NULL);
+
+    if (failures == 0) printf("c_api: all checks passed\n");
+    return failures == 0 ? 0 : 1;
+}
