@@ -1,10 +1,64 @@
+// The snippet exports of the C interface.
+#include <optional>
+
+#include "core/paths.hpp"
+#include "core/snippets.hpp"
 #include "ffi/frame.hpp"
+#include "ffi/snippet_json.hpp"
 #include "quorlina/quorlina.h"
 
-extern "C" {
-QUORLINA_API int quorlina_snippet_create(const char *, int64_t, const char *, const char *, const char *, char **out) { if (out) *out = nullptr; return 100; }
-QUORLINA_API int quorlina_snippet_list(const char *, char **out) { if (out) *out = nullptr; return 100; }
-QUORLINA_API int quorlina_snippet_read(const char *, int64_t, char **out) { if (out) *out = nullptr; return 100; }
-QUORLINA_API int quorlina_snippet_update(const char *, int64_t, const char *, const char *, const char *) { return 100; }
-QUORLINA_API int quorlina_snippet_delete(const char *, int64_t) { return 100; }
+using namespace quorlina;
+using ffi::arg;
+
+namespace {
+
+std::optional<std::string_view> optionalArg(const char *s) {
+    return s ? std::optional<std::string_view>(s) : std::nullopt;
 }
+
+}  // namespace
+
+extern "C" {
+
+QUORLINA_API int quorlina_snippet_create(const char *root, int64_t timestamp, const char *description,
+                                         const char *code, const char *filename, char **out) {
+    return ffi::runExportWithText(out, [&]() -> Result<std::string> {
+        QL_TRY(ffi::requireArgs(root, description, code, filename));
+        return createSnippet(root, timestamp, description, code, filename);
+    });
+}
+
+QUORLINA_API int quorlina_snippet_list(const char *root, char **out) {
+    return ffi::runExportWithText(out, [&]() -> Result<std::string> {
+        QL_TRY(ffi::requireArgs(root));
+        auto snippets = loadSnippets(snippetsDir(root));
+        if (!snippets) return snippets.error();
+        return ffi::buildSnippetListJson(*snippets);
+    });
+}
+
+QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char **out) {
+    return ffi::runExportWithText(out, [&]() -> Result<std::string> {
+        QL_TRY(ffi::requireArgs(root));
+        auto snippet = readSnippet(root, timestamp);
+        if (!snippet) return snippet.error();
+        return ffi::buildSnippetJson(*snippet);
+    });
+}
+
+QUORLINA_API int quorlina_snippet_update(const char *root, int64_t timestamp, const char *description,
+                                         const char *code, const char *filename) {
+    return ffi::runExport([&]() -> Status {
+        QL_TRY(ffi::requireArgs(root));
+        return updateSnippet(root, timestamp, optionalArg(description), optionalArg(code), optionalArg(filename));
+    });
+}
+
+QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp) {
+    return ffi::runExport([&]() -> Status {
+        QL_TRY(ffi::requireArgs(root));
+        return deleteSnippet(root, timestamp);
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,21 @@
+// JSON records of snippets.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/snippets.hpp"
+
+namespace quorlina::ffi {
+
+// {"id":..,"date":..,"description":..,"filename":..,"code":..}; id and date
+// are the library's own digits and dashes and are not escaped.
+std::string buildSnippetJson(const Snippet &s);
+
+// Appends the record of `s` to `out`.
+void appendSnippetJson(std::string &out, const Snippet &s);
+
+// "[" + records separated by "," + "]".
+std::string buildSnippetListJson(const std::vector<Snippet> &snippets);
+
+}  // namespace quorlina::ffi
