@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test suite:
+#   1. g++ 12 and clang++ 14 builds with -Werror, each with the full test suite;
+#   2. the full suite under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   3. the concurrency tests under ThreadSanitizer;
+#   4. each fuzz target for a bounded time (scripts/fuzz.sh);
+#   5. the benchmarks once at a small size, so they cannot rot.
+# Set QUORLINA_QUICK=1 to run only step 1 with g++.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j 2
+  echo "=== $preset: test"
+  ctest --preset "$preset"
+}
+
+run_preset ci-gcc
+[[ "${QUORLINA_QUICK:-0}" == 1 ]] && exit 0
+run_preset ci-clang
+run_preset asan
+run_preset tsan
+
+if [[ -x scripts/fuzz.sh ]]; then
+  echo "=== fuzz"
+  scripts/fuzz.sh
+fi
+if [[ -x scripts/bench-smoke.sh ]]; then
+  echo "=== benchmark smoke run"
+  scripts/bench-smoke.sh
+fi
+echo "=== all test stages passed"
