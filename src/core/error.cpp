@@ -44,6 +44,7 @@ std::string_view errorName(Error e) noexcept {
         case Error::DirNotEmpty: return "DirNotEmpty";
         case Error::Unexpected: return "Unexpected";
         case Error::NullArgument: return "NullArgument";
+        case Error::InvalidFrontmatterValue: return "InvalidFrontmatterValue";
     }
     return "Unexpected";
 }

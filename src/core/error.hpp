@@ -52,6 +52,9 @@ enum class Error {
     Unexpected,
     // The caller passed NULL for a required argument.
     NullArgument,
+    // A post's title, description or tag holds a line break or "+++", which
+    // the front-matter block cannot hold.
+    InvalidFrontmatterValue,
 };
 
 // The error's name as used in diagnostics, for example "Overflow".

@@ -18,7 +18,8 @@ int mapError(Error e) noexcept {
         case Error::MissingTitle:
         case Error::MissingDescription:
         case Error::UnclosedFrontmatter:
-        case Error::MissingFrontmatter: return 7;
+        case Error::MissingFrontmatter:
+        case Error::InvalidFrontmatterValue: return 7;
         case Error::FileNotFound:
         case Error::NotDir:
         case Error::AccessDenied:
