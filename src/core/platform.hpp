@@ -97,6 +97,15 @@ private:
     void *dir_ = nullptr;  // DIR *
 };
 
+// Whether a failure to read an entry that a scan listed as a regular file
+// means the entry changed since it was listed (removed, or replaced by a
+// link, a directory or another kind). Scans skip such entries: a file
+// removed during a scan is simply not seen.
+inline bool changedSinceListed(Error e) noexcept {
+    return e == Error::FileNotFound || e == Error::SymLinkLoop || e == Error::NotRegularFile ||
+           e == Error::IsDir;
+}
+
 // Creates `path` and every missing parent with mode 0755 (less umask).
 // Existing directories are fine.
 Status makeDirPath(std::string_view path);

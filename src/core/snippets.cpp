@@ -182,7 +182,10 @@ Result<std::vector<Snippet>> loadSnippets(std::string_view dirPath) {
         std::string name((*entry)->name);
         std::string full = joinPath({dirPath, name});
         auto s = loadSnippetFromFile(*dir, name, std::string_view(full));
-        if (!s) return s.error();
+        if (!s) {
+            if (platform::changedSinceListed(s.error())) continue;
+            return s.error();
+        }
         out.push_back(std::move(*s));
     }
     sortNewestFirst(out);
