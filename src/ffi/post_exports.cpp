@@ -1,30 +1,84 @@
-// Post exports: not built yet; every call reports an internal failure.
+// The post exports: create, list, read, update and delete blog posts.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/paths.hpp"
+#include "core/posts.hpp"
 #include "ffi/frame.hpp"
+#include "ffi/post_json.hpp"
+#include "ffi/tags_csv.hpp"
 #include "quorlina/quorlina.h"
+
+namespace quorlina::ffi {
+namespace {
+
+std::optional<std::string_view> optionalArg(const char *s) noexcept {
+    return s ? std::optional<std::string_view>(s) : std::nullopt;
+}
+
+// A comma-separated tag list that may be NULL; NULL gives no tags.
+std::vector<std::string> optionalTags(const char *s) {
+    return s ? parseTagsCsv(s) : std::vector<std::string>{};
+}
+
+}  // namespace
+}  // namespace quorlina::ffi
+
+using namespace quorlina;
+using namespace quorlina::ffi;
 
 extern "C" {
 
-QUORLINA_API int quorlina_post_create(const char *, const char *, const char *, const char *,
-                                      const char *, const char *, char **out_path) {
-    if (out_path) *out_path = nullptr;
-    return quorlina::ffi::kInternal;
+QUORLINA_API int quorlina_post_create(const char *root, const char *slug, const char *title,
+                                      const char *description, const char *tags, const char *date,
+                                      char **out_path) {
+    return runExportWithText(out_path, [&]() -> Result<std::string> {
+        QL_TRY(requireArgs(root, slug, title, description));
+        return createPost(blogDir(root), slug, title, description, optionalTags(tags), optionalArg(date));
+    });
 }
 
-QUORLINA_API int quorlina_post_list(const char *, char **out) {
-    if (out) *out = nullptr;
-    return quorlina::ffi::kInternal;
+QUORLINA_API int quorlina_post_list(const char *root, char **out) {
+    return runExportWithText(out, [&]() -> Result<std::string> {
+        QL_TRY(requireArgs(root));
+        auto posts = loadPosts(blogDir(root));
+        if (!posts) return posts.error();
+        return buildPostListJson(*posts);
+    });
 }
 
-QUORLINA_API int quorlina_post_read(const char *, const char *, char **out) {
-    if (out) *out = nullptr;
-    return quorlina::ffi::kInternal;
+QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **out) {
+    return runExportWithText(out, [&]() -> Result<std::string> {
+        QL_TRY(requireArgs(root, slug));
+        auto posts = loadPosts(blogDir(root));
+        if (!posts) return posts.error();
+        const Post *post = findPostBySlug(*posts, slug);
+        if (post == nullptr) return Error::PostNotFound;
+        return buildPostJson(*post);
+    });
 }
 
-QUORLINA_API int quorlina_post_update(const char *, const char *, const char *, const char *,
-                                      const char *, const char *, const char *) {
-    return quorlina::ffi::kInternal;
+QUORLINA_API int quorlina_post_update(const char *root, const char *slug, const char *title,
+                                      const char *description, const char *tags, const char *add_tags,
+                                      const char *remove_tags) {
+    return runExport([&]() -> Status {
+        QL_TRY(requireArgs(root, slug));
+        PostUpdate update;
+        update.title = optionalArg(title);
+        update.description = optionalArg(description);
+        if (tags) update.tags = parseTagsCsv(tags);
+        update.addTags = optionalTags(add_tags);
+        update.removeTags = optionalTags(remove_tags);
+        return updatePost(blogDir(root), slug, update);
+    });
 }
 
-QUORLINA_API int quorlina_post_delete(const char *, const char *) { return quorlina::ffi::kInternal; }
+QUORLINA_API int quorlina_post_delete(const char *root, const char *slug) {
+    return runExport([&]() -> Status {
+        QL_TRY(requireArgs(root, slug));
+        return deletePost(blogDir(root), slug);
+    });
+}
 
 }  // extern "C"

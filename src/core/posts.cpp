@@ -1,0 +1,372 @@
+#include "core/posts.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/paths.hpp"
+#include "core/platform.hpp"
+#include "core/text.hpp"
+
+namespace quorlina {
+
+using platform::Dir;
+using platform::EntryKind;
+
+// ---------------------------------------------------------------- writing
+
+namespace {
+
+// A double-quoted value with '"' and '\' escaped by a backslash.
+void appendQuoted(std::string &out, std::string_view value) {
+    out.push_back('"');
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c != '"' && c != '\\') continue;
+        out.append(value.data() + runStart, i - runStart);
+        out.push_back('\\');
+        out.push_back(c);
+        runStart = i + 1;
+    }
+    out.append(value.data() + runStart, value.size() - runStart);
+    out.push_back('"');
+}
+
+}  // namespace
+
+void appendTomlField(std::string &out, std::string_view key, std::string_view value) {
+    out.append(key);
+    out.append(" = ");
+    appendQuoted(out, value);
+    out.push_back('\n');
+}
+
+std::string buildPostFrontmatter(std::string_view title, std::string_view description,
+                                 std::optional<std::string_view> slug, const std::vector<std::string> &tags) {
+    std::size_t size = 128 + title.size() + description.size() + (slug ? slug->size() : 0);
+    for (const auto &t : tags) size += t.size() + 4;
+    std::string out;
+    out.reserve(size);
+    out.append("+++\n");
+    appendTomlField(out, "title", title);
+    appendTomlField(out, "description", description);
+    if (slug) appendTomlField(out, "slug", *slug);
+    if (!tags.empty()) {
+        out.append("tags = [");
+        for (std::size_t i = 0; i < tags.size(); ++i) {
+            if (i) out.append(", ");
+            appendQuoted(out, tags[i]);
+        }
+        out.append("]\n");
+    }
+    out.append("+++\n");
+    return out;
+}
+
+bool isWritableFrontmatterValue(std::string_view value) noexcept {
+    return value.find_first_of("\r\n") == std::string_view::npos && value.find("+++") == std::string_view::npos;
+}
+
+Result<CivilDate> parsePostDate(std::string_view s) noexcept {
+    if (s.size() != 10 || s[4] != '-' || s[7] != '-') return Error::InvalidDate;
+    if (std::count(s.begin(), s.end(), '-') != 2) return Error::InvalidDate;
+    auto year = parseUnsigned(s.substr(0, 4), 9999);
+    auto month = parseUnsigned(s.substr(5, 2), 12);
+    auto day = parseUnsigned(s.substr(8, 2), 31);
+    if (!year || !month || !day) return Error::InvalidDate;
+    // Year 0 is refused too: the scan lists only years 1 to 9999, so such a
+    // post could never be found again.
+    if (*year == 0 || *month == 0 || *day == 0) return Error::InvalidDate;
+    CivilDate d{static_cast<std::int64_t>(*year), static_cast<int>(*month), static_cast<int>(*day)};
+    if (d.day > daysInMonth(d.year, d.month)) return Error::InvalidDate;
+    return d;
+}
+
+// ---------------------------------------------------------------- reading
+
+std::string_view Post::fileName() const noexcept {
+    std::string_view p = path;
+    std::size_t slash = p.rfind('/');
+    return slash == std::string_view::npos ? p : p.substr(slash + 1);
+}
+
+namespace {
+
+// Whether a directory name of `size` bytes reading 1..max can stand at a
+// level of the dated tree.
+bool isDateComponent(std::string_view name, std::size_t size, std::uint64_t max) noexcept {
+    if (name.size() != size) return false;
+    auto n = parseUnsigned(name, max);
+    return n.ok() && *n >= 1;
+}
+
+bool isPostFileName(std::string_view name) noexcept {
+    return name.size() >= 3 && name.substr(name.size() - 3) == ".md" && name != "index.md" &&
+           name != "_index.md";
+}
+
+class PostWalk {
+public:
+    PostWalk(std::string_view blogDir, std::vector<Post> &posts) : blogDir_(blogDir), posts_(posts) {}
+
+    // Visits `dir`, which stands at `level` (0 = the blog directory, 3 = a
+    // day directory), depth-first in file-system order.
+    Status visit(Dir &dir, int level) {
+        for (;;) {
+            auto next = dir.next();
+            if (!next) return next.error();
+            if (!*next) return {};
+            const platform::DirEntry entry = **next;
+            if (level == 3) {
+                if (entry.kind == EntryKind::File && isPostFileName(entry.name)) QL_TRY(load(dir, entry.name));
+                continue;
+            }
+            if (entry.kind != EntryKind::Directory) continue;
+            static constexpr std::size_t kSize[3] = {4, 2, 2};
+            static constexpr std::uint64_t kMax[3] = {9999, 12, 31};
+            if (!isDateComponent(entry.name, kSize[level], kMax[level])) continue;
+            // The name stays valid only until the next call to dir.next().
+            components_[level].assign(entry.name);
+            auto child = dir.openChild(components_[level]);
+            if (!child) {
+                // Removed since it was listed: nothing to visit.
+                if (child.error() == Error::FileNotFound) continue;
+                return child.error();
+            }
+            QL_TRY(visit(*child, level + 1));
+        }
+    }
+
+private:
+    Status load(const Dir &day, std::string_view name) {
+        auto raw = day.readFile(name);
+        if (!raw) {
+            if (raw.error() == Error::FileNotFound) return {};  // removed since it was listed
+            return raw.error();
+        }
+        auto parsed = post_frontmatter::parse(*raw);
+        if (!parsed) return parsed.error();
+
+        Post post;
+        post.restOffset = static_cast<std::size_t>(parsed->rest.data() - raw->data());
+        post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - raw->data());
+        post.path = joinPath({blogDir_, components_[0], components_[1], components_[2], name});
+        post.date.reserve(10);
+        post.date.append(components_[0]).append("-").append(components_[1]).append("-").append(components_[2]);
+        post.frontmatter = std::move(parsed->frontmatter);
+        if (post.frontmatter.slug) {
+            post.slug = *post.frontmatter.slug;
+        } else {
+            post.slug.assign(name.substr(0, name.size() - 3));
+        }
+        post.raw = std::move(*raw);
+        posts_.push_back(std::move(post));
+        return {};
+    }
+
+    std::string_view blogDir_;
+    std::vector<Post> &posts_;
+    std::string components_[3];
+};
+
+}  // namespace
+
+Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
+    QL_TRY(platform::checkPathLength(blogDir));
+    std::vector<Post> posts;
+    auto blog = Dir::open(blogDir);
+    if (!blog) {
+        if (blog.error() == Error::FileNotFound) return posts;
+        return blog.error();
+    }
+    PostWalk walk(blogDir, posts);
+    QL_TRY(walk.visit(*blog, 0));
+    // Newest first by the bytes of the date text; equal dates keep the order
+    // of the walk.
+    std::stable_sort(posts.begin(), posts.end(), [](const Post &a, const Post &b) { return a.date > b.date; });
+    return posts;
+}
+
+const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {
+    for (const Post &p : posts)
+        if (p.slug == slug) return &p;
+    return nullptr;
+}
+
+// --------------------------------------------------------------- changing
+
+namespace {
+
+// Opens blog/<year>/<month>/<day> one level at a time without following a
+// symbolic link below the blog directory. With `create`, missing levels
+// (and a missing blog directory) are made on the way.
+Result<Dir> openDayDir(std::string_view blogDir, std::string_view year, std::string_view month,
+                       std::string_view day, bool create) {
+    if (create) QL_TRY(platform::makeDirPath(blogDir));
+    auto dir = Dir::open(blogDir);
+    if (!dir) return dir.error();
+    std::string path(blogDir);
+    for (std::string_view name : {year, month, day}) {
+        path = joinPath({path, name});
+        auto child = dir->openChild(name);
+        if (!child && create && child.error() == Error::FileNotFound) {
+            // mkdir never follows a link at the name it creates, and every
+            // level above was opened without following one.
+            QL_TRY(platform::makeDirPath(path));
+            child = dir->openChild(name);
+        }
+        if (!child) return child.error();
+        dir = std::move(child);
+    }
+    return dir;
+}
+
+// The date directories of a post. A post's date is its three directory
+// names joined with "-", and they are exactly 4, 2 and 2 bytes long.
+Result<Dir> openPostDir(std::string_view blogDir, const Post &post) {
+    std::string_view date = post.date;
+    return openDayDir(blogDir, date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), false);
+}
+
+Status checkValues(const std::vector<std::string> &values) noexcept {
+    for (const auto &v : values)
+        if (!isWritableFrontmatterValue(v)) return Error::InvalidFrontmatterValue;
+    return {};
+}
+
+}  // namespace
+
+Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
+                               std::string_view description, const std::vector<std::string> &tags,
+                               std::optional<std::string_view> date) {
+    if (!text::isValidSlug(slug)) return Error::InvalidSlug;
+    if (title.empty()) return Error::MissingTitle;
+    if (!isWritableFrontmatterValue(title)) return Error::InvalidFrontmatterValue;
+    if (description.empty()) return Error::MissingDescription;
+    if (!isWritableFrontmatterValue(description)) return Error::InvalidFrontmatterValue;
+    QL_TRY(checkValues(tags));
+
+    CivilDate d{};
+    if (date) {
+        auto parsed = parsePostDate(*date);
+        if (!parsed) return parsed.error();
+        d = *parsed;
+    } else {
+        d = civilFromTimestamp(platform::nowSeconds());
+        if (d.year < 1 || d.year > 9999) return Error::InvalidDate;
+    }
+    char year[16], month[16], day[16];
+    std::snprintf(year, sizeof year, "%04d", static_cast<int>(d.year));
+    std::snprintf(month, sizeof month, "%02d", d.month);
+    std::snprintf(day, sizeof day, "%02d", d.day);
+
+    std::string fileName;
+    fileName.reserve(slug.size() + 3);
+    fileName.append(slug).append(".md");
+    std::string path = joinPath({blogDir, year, month, day, fileName});
+    // Checked before any directory is made, so a refused path leaves no trace.
+    QL_TRY(platform::checkPathLength(path));
+
+    std::string content = buildPostFrontmatter(title, description, std::nullopt, tags);
+    content.push_back('\n');
+
+    Status written;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto dir = openDayDir(blogDir, year, month, day, true);
+        if (!dir) return dir.error();
+        written = dir->writeExclusive(fileName, content);
+        // A concurrent delete may prune the day directory between opening it
+        // and writing into it; it is made again once.
+        if (written.ok() || written.error() != Error::FileNotFound) break;
+    }
+    if (!written) return written.error() == Error::PathAlreadyExists ? Error::DuplicatePost : written.error();
+    return path;
+}
+
+std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vector<std::string> &add,
+                                   const std::vector<std::string> &remove) {
+    for (const auto &t : add)
+        if (std::find(base.begin(), base.end(), t) == base.end()) base.push_back(t);
+    if (!remove.empty()) {
+        base.erase(std::remove_if(base.begin(), base.end(),
+                                  [&](const std::string &t) {
+                                      return std::find(remove.begin(), remove.end(), t) != remove.end();
+                                  }),
+                   base.end());
+    }
+    return base;
+}
+
+Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpdate &u) {
+    if (!u.title && !u.description && !u.tags && u.addTags.empty() && u.removeTags.empty())
+        return Error::NoUpdates;
+
+    auto posts = loadPosts(blogDir);
+    if (!posts) return posts.error();
+    const Post *post = findPostBySlug(*posts, slug);
+    if (!post) return Error::PostNotFound;
+
+    const std::string_view title = u.title ? *u.title : std::string_view(post->frontmatter.title);
+    if (title.empty()) return Error::MissingTitle;
+    if (!isWritableFrontmatterValue(title)) return Error::InvalidFrontmatterValue;
+    const std::string_view description =
+        u.description ? *u.description : std::string_view(post->frontmatter.description);
+    if (description.empty()) return Error::MissingDescription;
+    if (!isWritableFrontmatterValue(description)) return Error::InvalidFrontmatterValue;
+    if (u.tags) QL_TRY(checkValues(*u.tags));
+    QL_TRY(checkValues(u.addTags));
+    QL_TRY(platform::checkPathLength(post->path));
+
+    std::vector<std::string> tags = mergeTags(u.tags ? *u.tags : post->frontmatter.tags, u.addTags, u.removeTags);
+    std::optional<std::string_view> slugKey;
+    if (post->frontmatter.slug) slugKey = *post->frontmatter.slug;
+
+    // The block ends with its own line break, so the one that followed the
+    // old closing "+++" is dropped: the file keeps its size and its body.
+    std::string_view tail = post->rest();
+    if (tail.substr(0, 2) == "\r\n") {
+        tail.remove_prefix(2);
+    } else if (tail.substr(0, 1) == "\n") {
+        tail.remove_prefix(1);
+    }
+    std::string content = buildPostFrontmatter(title, description, slugKey, tags);
+    content.append(tail);
+
+    auto dir = openPostDir(blogDir, *post);
+    if (!dir) return dir.error();
+    return dir->writeReplace(post->fileName(), content);
+}
+
+Status deletePost(std::string_view blogDir, std::string_view slug) {
+    auto posts = loadPosts(blogDir);
+    if (!posts) return posts.error();
+    const Post *post = findPostBySlug(*posts, slug);
+    if (!post) return Error::PostNotFound;
+    const std::string_view path = post->path;
+    QL_TRY(platform::checkPathLength(path));
+
+    Status removed = platform::removeFile(path);
+    if (!removed) {
+        Error e = removed.error();
+        if ((e == Error::AccessDenied || e == Error::PermissionDenied) && platform::isDirectory(path))
+            return Error::IsDir;
+        return e;
+    }
+
+    // Prune the day, month and year directories while they are empty. The
+    // three components below the blog directory hold no "/" of their own.
+    std::string_view dir = path;
+    for (int level = 0; level < 3; ++level) {
+        std::size_t slash = dir.rfind('/');
+        if (slash == std::string_view::npos) break;
+        dir = dir.substr(0, slash);
+        Status st = platform::removeDir(dir);
+        if (!st) {
+            if (st.error() == Error::DirNotEmpty || st.error() == Error::FileNotFound) break;
+            return st.error();
+        }
+    }
+    return {};
+}
+
+}  // namespace quorlina

@@ -1,0 +1,117 @@
+// Blog posts: one Markdown file per post in a dated tree below the blog
+// directory, blog/YYYY/MM/DD/<name>.md, addressed by slug. The date comes
+// from the three directory names; the slug from the "slug" key when the
+// file has one, else from the file name.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/civil_date.hpp"
+#include "core/post_frontmatter.hpp"
+#include "core/result.hpp"
+
+namespace quorlina {
+
+// ---------------------------------------------------------------- writing
+
+// Appends one front-matter line: key, " = ", the value in double quotes with
+// '"' and '\' escaped by a backslash, and LF. No other byte is changed.
+void appendTomlField(std::string &out, std::string_view key, std::string_view value);
+
+// The whole front-matter block, every line ending in LF:
+//   +++
+//   title = "..."
+//   description = "..."
+//   slug = "..."              (only with a slug)
+//   tags = ["a", "b"]         (only with at least one tag)
+//   +++
+std::string buildPostFrontmatter(std::string_view title, std::string_view description,
+                                 std::optional<std::string_view> slug, const std::vector<std::string> &tags);
+
+// Whether a title, description or tag can be written into a block and read
+// back unchanged: it must hold no LF, no CR and no "+++" (which would end
+// the block early).
+bool isWritableFrontmatterValue(std::string_view value) noexcept;
+
+// Reads a "YYYY-MM-DD" date: exactly 10 bytes, "-" at offsets 4 and 7 and
+// nowhere else, a year from 1 to 9999, a month from 1 to 12 and a day that
+// exists in that month. The numbers accept a leading "+" and "_" between
+// digits. Anything else fails with InvalidDate.
+Result<CivilDate> parsePostDate(std::string_view text) noexcept;
+
+// ---------------------------------------------------------------- reading
+
+struct Post {
+    std::string path;  // blog directory joined with YYYY/MM/DD/<file name>
+    std::string slug;  // front-matter slug, else the file name less ".md"
+    std::string date;  // the three directory names joined with "-"
+    PostFrontmatter frontmatter;
+    std::string raw;  // the whole file as read
+    std::size_t restOffset = 0;  // where the text after the closing "+++" starts
+    std::size_t bodyOffset = 0;  // where the body starts (after leading blanks)
+
+    std::string_view body() const noexcept { return std::string_view(raw).substr(bodyOffset); }
+    std::string_view rest() const noexcept { return std::string_view(raw).substr(restOffset); }
+    // The last component of `path`.
+    std::string_view fileName() const noexcept;
+};
+
+// Loads every post below `blogDir`, newest date first; posts of the same
+// date keep the order in which the depth-first walk (directory entries in
+// file-system order) met them.
+//
+// A post is a regular file at YYYY/MM/DD/<name>.md where YYYY is 4 bytes
+// reading 1..9999, MM 2 bytes reading 1..12, DD 2 bytes reading 1..31, and
+// the name is neither "index.md" nor "_index.md". Everything else is passed
+// over without being opened; symbolic links are neither followed nor
+// considered, and only directories that can lead to a post are entered.
+//
+// A missing blog directory is an empty list. One post file that fails to
+// load fails the whole load with its error.
+Result<std::vector<Post>> loadPosts(std::string_view blogDir);
+
+// The first post in list order whose slug equals `slug`, or nullptr.
+const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept;
+
+// --------------------------------------------------------------- changing
+
+// Writes a new post blog/YYYY/MM/DD/<slug>.md holding the front-matter block
+// and one more LF, and returns its path. `date` is "YYYY-MM-DD", or today's
+// UTC date when absent. Fails, writing nothing, with InvalidSlug,
+// MissingTitle, MissingDescription, InvalidFrontmatterValue (a value that
+// isWritableFrontmatterValue refuses), InvalidDate or NameTooLong (a path of
+// 1024 bytes or more); an existing entry of that name fails with
+// DuplicatePost.
+Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
+                               std::string_view description, const std::vector<std::string> &tags,
+                               std::optional<std::string_view> date);
+
+struct PostUpdate {
+    std::optional<std::string_view> title;        // absent: keep
+    std::optional<std::string_view> description;  // absent: keep
+    std::optional<std::vector<std::string>> tags;  // present: replaces all tags
+    std::vector<std::string> addTags;
+    std::vector<std::string> removeTags;
+};
+
+// The tag list after an update: `base`, then each tag of `add` that is not
+// already in the list, then without every tag named in `remove`.
+std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vector<std::string> &add,
+                                   const std::vector<std::string> &remove);
+
+// Rewrites the front matter of the post `slug` and keeps its body. The new
+// file is the new block followed by the old text after its closing "+++"
+// less the one line break ("\r\n" or "\n") that followed it, so repeated
+// updates leave the file the same size. The file is replaced atomically and
+// keeps its permission bits.
+Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpdate &update);
+
+// Removes the post `slug`, then the day, month and year directories that are
+// left empty (never the blog directory itself).
+Status deletePost(std::string_view blogDir, std::string_view slug);
+
+}  // namespace quorlina

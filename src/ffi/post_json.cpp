@@ -1,0 +1,68 @@
+#include "ffi/post_json.hpp"
+
+#include "ffi/json.hpp"
+
+namespace quorlina::ffi {
+
+namespace {
+
+// {"date":"..","slug":"..","title":"..". The date is made of the digits,
+// "+" and "_" of the directory names and needs no escaping. A slug from a
+// "slug" key is made of letters, digits, "_" and "-", but one taken from a
+// file name may hold any byte, so it goes through the escaping, which leaves
+// every valid slug as it is.
+void appendHead(std::string &out, const Post &post) {
+    out.append("{\"date\":\"");
+    out.append(post.date);
+    out.append("\",\"slug\":\"");
+    appendEscapedJson(out, post.slug);
+    out.append("\",\"title\":\"");
+    appendEscapedJson(out, post.frontmatter.title);
+    out.push_back('"');
+}
+
+}  // namespace
+
+void appendPostSummaryJson(std::string &out, const Post &post) {
+    appendHead(out, post);
+    out.append(",\"tags\":");
+    appendJsonStringArray(out, post.frontmatter.tags);
+    out.push_back('}');
+}
+
+std::string buildPostListJson(const std::vector<Post> &posts) {
+    std::size_t size = 2;
+    for (const Post &p : posts) {
+        size += 48 + p.date.size() + p.slug.size() + p.frontmatter.title.size();
+        for (const auto &t : p.frontmatter.tags) size += t.size() + 3;
+    }
+    std::string out;
+    out.reserve(size + size / 16);
+    out.push_back('[');
+    for (std::size_t i = 0; i < posts.size(); ++i) {
+        if (i) out.push_back(',');
+        appendPostSummaryJson(out, posts[i]);
+    }
+    out.push_back(']');
+    return out;
+}
+
+std::string buildPostJson(const Post &post) {
+    const std::string_view body = post.body();
+    std::size_t size = 96 + post.date.size() + post.slug.size() + post.frontmatter.title.size() +
+                       post.frontmatter.description.size() + body.size();
+    for (const auto &t : post.frontmatter.tags) size += t.size() + 3;
+    std::string out;
+    out.reserve(size + size / 8);
+    appendHead(out, post);
+    out.append(",\"description\":");
+    appendJsonString(out, post.frontmatter.description);
+    out.append(",\"tags\":");
+    appendJsonStringArray(out, post.frontmatter.tags);
+    out.append(",\"content\":");
+    appendJsonString(out, body);
+    out.push_back('}');
+    return out;
+}
+
+}  // namespace quorlina::ffi

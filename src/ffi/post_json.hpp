@@ -1,0 +1,22 @@
+// JSON records of posts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/posts.hpp"
+
+namespace quorlina::ffi {
+
+// The summary record of a post, appended to `out`:
+// {"date":..,"slug":..,"title":..,"tags":[..]}
+void appendPostSummaryJson(std::string &out, const Post &post);
+
+// "[" + summary records separated by "," + "]".
+std::string buildPostListJson(const std::vector<Post> &posts);
+
+// The full record of a post:
+// {"date":..,"slug":..,"title":..,"description":..,"tags":[..],"content":..}
+std::string buildPostJson(const Post &post);
+
+}  // namespace quorlina::ffi
