@@ -141,7 +141,7 @@ private:
     Status load(const Dir &day, std::string_view name) {
         auto raw = day.readFile(name);
         if (!raw) {
-            if (raw.error() == Error::FileNotFound) return {};  // removed since it was listed
+            if (platform::changedSinceListed(raw.error())) return {};  // removed or replaced since listed
             return raw.error();
         }
         auto parsed = post_frontmatter::parse(*raw);
