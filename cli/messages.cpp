@@ -1,0 +1,88 @@
+#include "messages.hpp"
+
+#include "quorlina/quorlina.h"
+#include "render.hpp"
+
+namespace qcli {
+
+const char *resultText(int code) noexcept {
+    switch (code) {
+        case QUORLINA_OK: return "success";
+        case QUORLINA_EINVALID_TIMESTAMP: return "invalid timestamp";
+        case QUORLINA_EDUPLICATE: return "already exists";
+        case QUORLINA_ENOT_FOUND: return "not found";
+        case QUORLINA_EINVALID_EXTENSION:
+            return "invalid file name extension (the text after the last '.' must be letters, digits, '_' or '-')";
+        case QUORLINA_EINVALID_DESCRIPTION:
+            return "invalid description (it must be one non-empty line without '\"')";
+        case QUORLINA_EINVALID_FILENAME:
+            return "invalid file name (it must be non-empty, without line breaks, '\"', '/' or '\\')";
+        case QUORLINA_EINVALID_CONTENT:
+            return "invalid content (a missing title or description, a line break or \"+++\" in a field, "
+                   "or malformed front matter)";
+        case QUORLINA_EFILESYSTEM:
+            return "file system error (a file or directory is missing, refused, or of the wrong kind)";
+        case QUORLINA_ENOMEM: return "out of memory";
+        case QUORLINA_EINVALID_SLUG: return "invalid slug (use only letters, digits, '_' and '-')";
+        case QUORLINA_EINVALID_DATE: return "invalid date (use an existing date written as YYYY-MM-DD)";
+        case QUORLINA_ENO_UPDATES: return "nothing to update";
+        case QUORLINA_EINTERNAL:
+            return "internal error (path too long, file too big, I/O error, or a similar failure)";
+        default: return "unknown error";
+    }
+}
+
+namespace {
+
+const char *familyWord(Family f) {
+    switch (f) {
+        case Family::Snippet: return "snippet";
+        case Family::Post: return "post";
+        case Family::Note: return "note";
+    }
+    return "item";
+}
+
+std::string quoted(const std::string &key) { return cat({"'", oneLine(key), "'"}); }
+
+// "snippet 1700000000", "post 'hello'", "note 'todo'", "note 1700000000"
+// (one to be created), "new note" (created now), "snippets".
+std::string subject(const Target &t) {
+    if (t.kind == Target::Kind::All) return cat({familyWord(t.family), "s"});
+    if (t.key.empty()) return cat({"new ", familyWord(t.family)});
+    // Timestamps go bare; slugs and ids in quotes.
+    if (t.family == Family::Snippet || (t.family == Family::Note && t.kind == Target::Kind::New)) {
+        return cat({familyWord(t.family), " ", oneLine(t.key)});
+    }
+    return cat({familyWord(t.family), " ", quoted(t.key)});
+}
+
+}  // namespace
+
+std::string failureText(const Target &t, int code) {
+    if (code == QUORLINA_ENOT_FOUND && t.kind == Target::Kind::Key) {
+        switch (t.family) {
+            case Family::Snippet: return cat({"no snippet with timestamp ", oneLine(t.key)});
+            case Family::Post: return cat({"no post with slug ", quoted(t.key)});
+            case Family::Note: return cat({"no note with id ", quoted(t.key)});
+        }
+    }
+    if (code == QUORLINA_EDUPLICATE && t.kind == Target::Kind::New) {
+        switch (t.family) {
+            case Family::Snippet: return cat({"a snippet with timestamp ", oneLine(t.key), " already exists"});
+            case Family::Post: return cat({"a post with slug ", quoted(t.key), " already exists on that date"});
+            case Family::Note:
+                return t.key.empty() ? std::string("a note with the current timestamp already exists")
+                                     : cat({"a note with timestamp ", oneLine(t.key), " already exists"});
+        }
+    }
+    if (code == QUORLINA_EINVALID_TIMESTAMP) {
+        // Creation refuses a negative timestamp; every other call loads
+        // files and fails on a file whose name is not a timestamp.
+        if (t.kind == Target::Kind::New) return cat({subject(t), ": invalid timestamp (it must not be negative)"});
+        return cat({subject(t), ": a file name in the ", familyWord(t.family), "s directory is not a valid timestamp"});
+    }
+    return cat({subject(t), ": ", resultText(code)});
+}
+
+}  // namespace qcli

@@ -1,0 +1,135 @@
+#include "render.hpp"
+
+#include <algorithm>
+
+namespace qcli {
+
+const std::vector<Column> kSnippetColumns = {
+    {"ID", "id"}, {"DATE", "date"}, {"FILENAME", "filename"}, {"DESCRIPTION", "description"}};
+const std::vector<Column> kPostColumns = {
+    {"DATE", "date"}, {"SLUG", "slug"}, {"TAGS", "tags"}, {"TITLE", "title"}};
+const std::vector<Column> kNoteColumns = {{"DATE", "date"}, {"ID", "id"}, {"SLUG", "slug"}};
+
+const std::vector<Field> kSnippetFields = {
+    {"id", "id"}, {"date", "date"}, {"filename", "filename"}, {"description", "description"}};
+const std::vector<Field> kPostFields = {{"date", "date"},   {"slug", "slug"}, {"title", "title"},
+                                        {"description", "description"}, {"tags", "tags"}};
+const std::vector<Field> kNoteFields = {{"date", "date"}, {"id", "id"}, {"slug", "slug"}};
+const char *const kSnippetBody = "code";
+const char *const kPostBody = "content";
+const char *const kNoteBody = "content";
+
+std::string cat(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (std::string_view p : parts) size += p.size();
+    std::string out;
+    out.reserve(size);
+    for (std::string_view p : parts) out.append(p);
+    return out;
+}
+
+std::string oneLine(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F) {
+            out.push_back(ch);
+            continue;
+        }
+        switch (c) {
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                out += "\\x";
+                out.push_back(kHex[c >> 4]);
+                out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+std::size_t displayWidth(std::string_view text) {
+    // Count every byte that does not continue a UTF-8 sequence.
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string valueText(const JsonValue *value, std::string_view separator) {
+    if (value == nullptr || value->isNull()) return "-";
+    switch (value->kind) {
+        case JsonValue::Kind::String: return oneLine(value->text);
+        case JsonValue::Kind::Array: {
+            if (value->items.empty()) return "-";
+            std::string out;
+            for (std::size_t i = 0; i < value->items.size(); ++i) {
+                if (i) out += separator;
+                out += valueText(&value->items[i], separator);
+            }
+            return out;
+        }
+        case JsonValue::Kind::Boolean: return value->boolean ? "true" : "false";
+        case JsonValue::Kind::Number: return value->text;
+        default: return "-";
+    }
+}
+
+std::optional<std::string> renderTable(const JsonValue &list, const std::vector<Column> &columns) {
+    if (!list.isArray()) return std::nullopt;
+    std::vector<std::vector<std::string>> rows;
+    rows.reserve(list.items.size() + 1);
+    std::vector<std::string> header;
+    for (const Column &c : columns) header.emplace_back(c.header);
+    rows.push_back(std::move(header));
+    for (const JsonValue &item : list.items) {
+        if (!item.isObject()) return std::nullopt;
+        std::vector<std::string> row;
+        for (const Column &c : columns) {
+            std::string cell = valueText(item.find(c.key), ",");
+            // An empty cell would shift the columns of a whitespace split.
+            row.push_back(cell.empty() ? "-" : std::move(cell));
+        }
+        rows.push_back(std::move(row));
+    }
+
+    std::vector<std::size_t> widths(columns.size(), 0);
+    for (const auto &row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));
+    }
+    std::string out;
+    for (const auto &row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            out += row[i];
+            if (i + 1 < row.size()) out.append(widths[i] - displayWidth(row[i]) + 2, ' ');
+        }
+        out.push_back('\n');
+    }
+    return out;
+}
+
+std::optional<std::string> renderItem(const JsonValue &item, const std::vector<Field> &fields,
+                                      const char *bodyKey) {
+    if (!item.isObject()) return std::nullopt;
+    std::size_t labelWidth = 0;
+    for (const Field &f : fields) labelWidth = std::max(labelWidth, std::string_view(f.label).size());
+    std::string out;
+    for (const Field &f : fields) {
+        out += f.label;
+        out += ':';
+        out.append(labelWidth - std::string_view(f.label).size() + 1, ' ');
+        out += valueText(item.find(f.key), ", ");
+        out.push_back('\n');
+    }
+    const JsonValue *body = item.find(bodyKey);
+    if (body != nullptr && body->isString() && !body->text.empty()) {
+        out.push_back('\n');
+        out += body->text;
+        if (body->text.back() != '\n') out.push_back('\n');
+    }
+    return out;
+}
+
+}  // namespace qcli

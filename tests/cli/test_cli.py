@@ -1,0 +1,434 @@
+"""Runs the built `quorlina` tool (QUORLINA_CLI) as a subprocess and checks
+its output, its error lines and its exit statuses against the library
+(called directly through ctypes)."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from quorlina import _native
+
+CLI = os.environ["QUORLINA_CLI"]
+HEADER = os.environ.get("QUORLINA_HEADER")
+EXAMPLE = os.environ["QUORLINA_EXAMPLE_SITE"]
+
+
+def child_env():
+    env = dict(os.environ)
+    # The interpreter may run with a preloaded sanitizer runtime; the tool
+    # is an instrumented program of its own and gets the defaults.
+    if env.pop("QUORLINA_TEST_PRELOADED", None):
+        env.pop("LD_PRELOAD", None)
+        env.pop("ASAN_OPTIONS", None)
+    return env
+
+
+def run(*args, stdin=b"", cwd=None):
+    args = [a if isinstance(a, bytes) else str(a).encode() for a in args]
+    return subprocess.run([CLI.encode()] + args, input=stdin, cwd=cwd, env=child_env(),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+
+
+def library_text(fn, root, *args):
+    """The text an export hands back, byte for byte, and its code."""
+    code, data = _native.call_text(fn, os.fsencode(root), *args)
+    return code, data
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def parse_table(text):
+    """Splits an aligned table at the header's column starts."""
+    lines = text.split("\n")
+    assert lines[-1] == "", "table does not end with a line feed"
+    header = lines[0]
+    starts = [m.start() for m in re.finditer(r"\S+", header)]
+    names = header.split()
+    rows = []
+    for line in lines[1:-1]:
+        cells = [line[a:b].rstrip() if b else line[a:]
+                 for a, b in zip(starts, starts[1:] + [None])]
+        rows.append(dict(zip(names, cells)))
+    return names, rows
+
+
+class CliCase(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="quorlina-cli-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+
+    def cli(self, *args, stdin=b"", cwd=None):
+        """Runs the tool on the temporary site; expects success."""
+        r = run("--root", self.root, *args, stdin=stdin, cwd=cwd)
+        self.assertEqual((r.returncode, r.stderr), (0, b""), args)
+        return r.stdout.decode("utf-8", "surrogateescape")
+
+    def assertFails(self, status, line, *args, stdin=b"", root=None):
+        """Runs the tool and expects exit `status`, no standard output and
+        exactly one error line; `line` is a regex for its text after
+        "quorlina: ", or the exact text when it is a plain str."""
+        r = run("--root", self.root if root is None else root, *args, stdin=stdin)
+        err = r.stderr.decode("utf-8", "replace")
+        self.assertEqual(r.returncode, status, (args, err))
+        self.assertEqual(r.stdout, b"", args)
+        self.assertTrue(err.startswith("quorlina: ") and err.endswith("\n") and err.count("\n") == 1, err)
+        text = err[len("quorlina: "):-1]
+        if isinstance(line, re.Pattern):
+            self.assertRegex(text, line)
+        else:
+            self.assertEqual(text, line)
+        return text
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+
+class Basics(CliCase):
+    def test_version_comes_from_the_header(self):
+        r = run("--version")
+        self.assertEqual(r.returncode, 0)
+        if HEADER:
+            with open(HEADER) as f:
+                version = re.search(r'#define QUORLINA_VERSION "([^"]+)"', f.read()).group(1)
+            self.assertEqual(r.stdout, ("quorlina %s\n" % version).encode())
+        else:
+            self.assertRegex(r.stdout.decode(), r"^quorlina \d+\.\d+\.\d+\n$")
+
+    def test_help_for_the_tool_and_every_subcommand(self):
+        r = run("--help")
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        for word in (b"snippet", b"post", b"note", b"--root", b"--format", b"--json", b"--version"):
+            self.assertIn(word, r.stdout)
+        expected = {
+            ("snippet", "create"): ["--timestamp", "--description", "--filename", "--code", "--code-file"],
+            ("snippet", "update"): ["TIMESTAMP", "--description", "--filename", "--code-file"],
+            ("post", "create"): ["SLUG", "--title", "--description", "--tags", "--date"],
+            ("post", "update"): ["--title", "--description", "--tags", "--add-tags", "--remove-tags"],
+            ("note", "create"): ["--timestamp", "--slug", "--content", "--content-file"],
+            ("note", "update"): ["ID", "--slug", "--clear-slug", "--content-file"],
+        }
+        for family in ("snippet", "post", "note"):
+            r = run(family, "--help")
+            self.assertEqual(r.returncode, 0)
+            for verb in ("list", "read", "create", "update", "delete"):
+                self.assertIn(verb.encode(), r.stdout)
+                sub = run(family, verb, "--help")
+                self.assertEqual((sub.returncode, sub.stderr), (0, b""), (family, verb))
+                for word in expected.get((family, verb), []):
+                    self.assertIn(word.encode(), sub.stdout, (family, verb))
+
+    def test_usage_errors_exit_64(self):
+        self.assertFails(64, re.compile("subcommand is required"))
+        self.assertFails(64, re.compile("subcommand is required"), "post")
+        self.assertFails(64, re.compile("subcommand is required|paste"), "paste", "list")
+        self.assertFails(64, re.compile("xml"), "--format", "xml", "post", "list")
+        self.assertFails(64, re.compile("excludes"), "--format", "table", "--json", "post", "list")
+        self.assertFails(64, re.compile("--title"), "post", "create", "slug", "-d", "D")
+        self.assertFails(64, re.compile("SLUG"), "post", "read")
+        self.assertFails(64, re.compile("excludes"), "snippet", "create", "-d", "D", "-f", "a.py",
+                         "--code", "x", "--code-file", "-")
+        self.assertFails(64, "snippet create needs --code or --code-file", "snippet", "create",
+                         "-d", "D", "-f", "a.py")
+        self.assertFails(64, re.compile("not expected"), "post", "read", "a", "b")
+        self.assertFalse(os.path.exists(self.path("content")))
+
+
+class ExampleSite(CliCase):
+    """Read-only commands on the shipped example site."""
+
+    def setUp(self):
+        super().setUp()
+        self.root = EXAMPLE
+
+    def test_json_output_is_the_library_text(self):
+        lib = _native.lib
+        for family, fn in (("snippet", lib.quorlina_snippet_list), ("post", lib.quorlina_post_list),
+                           ("note", lib.quorlina_note_list)):
+            code, text = library_text(fn, EXAMPLE)
+            self.assertEqual(code, 0)
+            self.assertEqual(run("--root", EXAMPLE, family, "list", "--json").stdout, text + b"\n")
+            self.assertEqual(run("--root", EXAMPLE, "--format", "json", family, "list").stdout, text + b"\n")
+            # Global options may follow the subcommand.
+            self.assertEqual(run(family, "list", "--root", EXAMPLE, "--json").stdout, text + b"\n")
+        for family, key, fn, arg in (
+                ("snippet", "1710000000", lib.quorlina_snippet_read, 1710000000),
+                ("post", "notes-on-notes", lib.quorlina_post_read, b"notes-on-notes"),
+                ("note", "reading-list", lib.quorlina_note_read, b"reading-list"),
+                ("note", "1700003600", lib.quorlina_note_read, b"1700003600")):
+            code, text = library_text(fn, EXAMPLE, arg)
+            self.assertEqual(code, 0)
+            self.assertEqual(run("--root", EXAMPLE, family, "read", key, "--format", "json").stdout,
+                             text + b"\n")
+
+    def test_tables_have_a_fixed_header_and_a_row_per_item(self):
+        lib = _native.lib
+        import json
+        for family, fn, header in (
+                ("snippet", lib.quorlina_snippet_list, ["ID", "DATE", "FILENAME", "DESCRIPTION"]),
+                ("post", lib.quorlina_post_list, ["DATE", "SLUG", "TAGS", "TITLE"]),
+                ("note", lib.quorlina_note_list, ["DATE", "ID", "SLUG"])):
+            items = json.loads(library_text(fn, EXAMPLE)[1])
+            names, rows = parse_table(self.cli(family, "list"))
+            self.assertEqual(names, header)
+            self.assertEqual(len(rows), len(items))
+            for row, item in zip(rows, items):
+                for name in names:
+                    value = item[name.lower()]
+                    if isinstance(value, list):
+                        value = ",".join(value) or "-"
+                    elif value is None:
+                        value = "-"
+                    self.assertEqual(row[name], value, (family, name))
+
+    def test_post_list_table_exactly(self):
+        self.assertEqual(self.cli("post", "list"), (
+            "DATE        SLUG            TAGS              TITLE\n"
+            "2024-08-30  summer-break    -                 Summer break\n"
+            "2024-06-02  notes-on-notes  meta,writing      Notes on \"notes\"\n"
+            "2024-03-09  rust-file-io    rust,programming  Reading files in Rust\n"
+            "2024-03-09  tag-queries     sql,programming   Counting tags with SQL\n"
+            "2024-01-20  rsync-backups   ops,shell         Backing up a static site with rsync\n"
+            "2023-11-14  hello-world     meta              Hello, world\n"))
+
+    def test_read_shows_fields_then_body(self):
+        self.assertEqual(self.cli("note", "read", "reading-list"), (
+            "date: 2024-03-01\n"
+            "id:   reading-list\n"
+            "slug: reading-list\n"
+            "\n"
+            "- \"The Pragmatic Programmer\"\n"
+            "- \"A Philosophy of Software Design\"\n"
+            "- the rsync manual page\n"))
+        out = self.cli("post", "read", "notes-on-notes")
+        self.assertTrue(out.startswith(
+            "date:        2024-06-02\n"
+            "slug:        notes-on-notes\n"
+            "title:       Notes on \"notes\"\n"
+            "description: How the notes section works\n"
+            "tags:        meta, writing\n"
+            "\n"
+            "Notes are short and dated."), out)
+        out = self.cli("note", "read", "1700003600")
+        self.assertIn("slug: -\n\nStarted the site today.", out)
+
+    def test_default_root_is_the_current_directory(self):
+        r = run("post", "list", "--json", cwd=EXAMPLE)
+        self.assertEqual(r.stdout, library_text(_native.lib.quorlina_post_list, EXAMPLE)[1] + b"\n")
+
+
+class SnippetCommands(CliCase):
+    def test_create_from_option_file_and_stdin(self):
+        out = self.cli("snippet", "create", "-t", "1700000000", "-d", "Sort a list", "-f", "sort.py",
+                       "--code", "x = 1")
+        path = self.path("content", "snippets", "1700000000.py")
+        self.assertEqual(out, path + "\n")
+        self.assertEqual(read_bytes(path), b'+++\ndescription = "Sort a list"\nfilename = "sort.py"\n+++\n\nx = 1')
+
+        code_file = self.path("code.sh")
+        with open(code_file, "wb") as f:
+            f.write(b"echo 'hi'\n")
+        self.cli("snippet", "create", "--timestamp", "5", "--description", "Greet", "--filename", "hi.sh",
+                 "--code-file", code_file)
+        self.assertTrue(read_bytes(self.path("content", "snippets", "5.sh")).endswith(b"\n\necho 'hi'\n"))
+
+        self.cli("snippet", "create", "-t", "6", "-d", "From stdin", "-f", "s.rb", "--code-file", "-",
+                 stdin=b"puts 1\n\xff\n")
+        self.assertTrue(read_bytes(self.path("content", "snippets", "6.rb")).endswith(b"\n\nputs 1\n\xff\n"))
+
+    def test_default_timestamp_is_now(self):
+        import time
+        before = int(time.time())
+        out = self.cli("snippet", "create", "-d", "Now", "-f", "n.py", "--code", "")
+        stem = int(os.path.basename(out.strip()).split(".")[0])
+        self.assertTrue(before <= stem <= int(time.time()) + 1)
+
+    def test_read_update_delete(self):
+        self.cli("snippet", "create", "-t", "1700000000", "-d", "Sort a list", "-f", "sort.py", "--code", "x = 1")
+        self.assertEqual(self.cli("snippet", "read", "1700000000"),
+                         "id:          1700000000\n"
+                         "date:        2023-11-14\n"
+                         "filename:    sort.py\n"
+                         "description: Sort a list\n"
+                         "\n" + self.library_code(1700000000) + "\n")
+        self.assertEqual(self.cli("snippet", "update", "1700000000", "-f", "sort.rb"), "")
+        self.assertEqual(os.listdir(self.path("content", "snippets")), ["1700000000.rb"])
+        self.cli("snippet", "update", "1700000000", "--code-file", "-", "-d", "Ruby", stdin=b"p 1")
+        code, text = library_text(_native.lib.quorlina_snippet_read, self.root, 1700000000)
+        self.assertEqual(self.cli("snippet", "read", "1700000000", "--json"), text.decode() + "\n")
+        self.assertIn(b'"description":"Ruby"', text)
+        self.assertEqual(self.cli("snippet", "delete", "1700000000"), "")
+        self.assertFails(3, "no snippet with timestamp 1700000000", "snippet", "delete", "1700000000")
+        self.assertFails(3, "no snippet with timestamp 1700000000", "snippet", "read", "1700000000")
+        self.assertFails(3, "no snippet with timestamp 1700000000", "snippet", "update", "1700000000", "-d", "x")
+        # A negative number is a timestamp, not an option.
+        self.assertFails(3, "no snippet with timestamp -5", "snippet", "read", "-5")
+
+    def library_code(self, ts):
+        import json
+        return json.loads(library_text(_native.lib.quorlina_snippet_read, self.root, ts)[1])["code"]
+
+    def test_failures_exit_with_the_result_code(self):
+        create = ("snippet", "create", "-t", "1")
+        self.assertFails(1, "snippet -1: invalid timestamp (it must not be negative)",
+                         "snippet", "create", "-t", "-1", "-d", "D", "-f", "a.py", "--code", "")
+        self.assertFails(1, "invalid timestamp '0x10' (expected Unix seconds)", "snippet", "read", "0x10")
+        for bad in ("99999999999999999999", "9223372036854775808", "-", "", "1e9", " 5", "+5"):
+            self.assertFails(1, "invalid timestamp '%s' (expected Unix seconds)" % bad, "snippet", "read", bad)
+        self.assertFails(3, "no snippet with timestamp -9223372036854775808", "snippet", "read",
+                         "-9223372036854775808")
+        self.assertFails(4, re.compile("^snippet 1: invalid file name extension"), *create,
+                         "-d", "D", "-f", "Makefile", "--code", "")
+        self.assertFails(5, re.compile("^snippet 1: invalid description"), *create,
+                         "-d", 'say "hi"', "-f", "a.py", "--code", "")
+        self.assertFails(6, re.compile("^snippet 1: invalid file name "), *create,
+                         "-d", "D", "-f", "a/b.py", "--code", "")
+        self.cli(*create, "-d", "D", "-f", "a.py", "--code", "")
+        self.assertFails(2, "a snippet with timestamp 1 already exists", *create,
+                         "-d", "D", "-f", "b.md", "--code", "")
+        self.assertFails(65, "standard input holds a NUL byte, which the library cannot store",
+                         "snippet", "create", "-t", "2", "-d", "D", "-f", "a.py", "--code-file", "-",
+                         stdin=b"a\0b")
+        self.assertFails(66, re.compile("^cannot read '.*/missing': No such file"),
+                         "snippet", "create", "-t", "2", "-d", "D", "-f", "a.py", "--code-file",
+                         self.path("missing"))
+        self.assertEqual(os.listdir(self.path("content", "snippets")), ["1.py"])
+
+    def test_file_system_and_internal_failures(self):
+        afile = self.path("file")
+        with open(afile, "w"):
+            pass
+        self.assertFails(8, re.compile("^snippets: file system error"), "snippet", "list", root=afile)
+        self.assertFails(100, re.compile("^snippets: internal error"), "snippet", "list",
+                         root=self.path("x" * 1100))
+
+    def test_control_bytes_never_break_the_table(self):
+        self.cli("snippet", "create", "-t", "7", "-d", "tab\there\x01", "-f", "a.py", "--code", "x")
+        names, rows = parse_table(self.cli("snippet", "list"))
+        self.assertEqual(rows, [{"ID": "7", "DATE": "1970-01-01", "FILENAME": "a.py",
+                                 "DESCRIPTION": "tab\\there\\x01"}])
+
+
+class PostCommands(CliCase):
+    def test_create_list_read(self):
+        out = self.cli("post", "create", "hello", "--title", "Héllo", "-d", "First post",
+                       "--tags", "a, b", "--date", "2024-03-09")
+        path = self.path("content", "blog", "2024", "03", "09", "hello.md")
+        self.assertEqual(out, path + "\n")
+        self.assertEqual(read_bytes(path),
+                         '+++\ntitle = "Héllo"\ndescription = "First post"\ntags = ["a", "b"]\n+++\n\n'.encode())
+        self.cli("post", "create", "second-one", "--title", "Second", "-d", "D", "--date", "2024-03-10")
+        # Columns align by characters, not bytes.
+        self.assertEqual(self.cli("post", "list"),
+                         "DATE        SLUG        TAGS  TITLE\n"
+                         "2024-03-10  second-one  -     Second\n"
+                         "2024-03-09  hello       a,b   Héllo\n")
+        self.assertEqual(self.cli("post", "read", "hello"),
+                         "date:        2024-03-09\n"
+                         "slug:        hello\n"
+                         "title:       Héllo\n"
+                         "description: First post\n"
+                         "tags:        a, b\n")
+        for args, fn, extra in ((("post", "list"), _native.lib.quorlina_post_list, ()),
+                                (("post", "read", "hello"), _native.lib.quorlina_post_read, (b"hello",))):
+            self.assertEqual(self.cli(*args, "--json"),
+                             library_text(fn, self.root, *extra)[1].decode() + "\n")
+
+    def test_update_and_delete(self):
+        self.cli("post", "create", "p", "--title", "T", "-d", "D", "--tags", "travel,notes", "--date", "2024-03-09")
+        self.assertEqual(self.cli("post", "update", "p", "--add-tags", "travel,food", "--remove-tags", "notes"), "")
+        self.assertIn("tags:        travel, food\n", self.cli("post", "read", "p"))
+        self.cli("post", "update", "p", "--title", "New", "--description", "Desc", "--tags", "")
+        self.assertEqual(self.cli("post", "read", "p"),
+                         "date:        2024-03-09\nslug:        p\ntitle:       New\n"
+                         "description: Desc\ntags:        -\n")
+        self.assertFails(14, "post 'p': nothing to update", "post", "update", "p")
+        self.assertEqual(self.cli("post", "delete", "p"), "")
+        self.assertFalse(os.path.exists(self.path("content", "blog", "2024")))
+        self.assertFails(3, "no post with slug 'p'", "post", "delete", "p")
+
+    def test_failures_exit_with_the_result_code(self):
+        self.assertFails(10, re.compile(r"^post 'a b': invalid slug"), "post", "create", "a b",
+                         "--title", "T", "-d", "D")
+        self.assertFails(7, re.compile(r"^post 'a': invalid content"), "post", "create", "a",
+                         "--title", "", "-d", "D")
+        self.assertFails(11, re.compile(r"^post 'a': invalid date"), "post", "create", "a",
+                         "--title", "T", "-d", "D", "--date", "2023-02-29")
+        self.cli("post", "create", "a", "--title", "T", "-d", "D", "--date", "2024-01-01")
+        self.assertFails(2, "a post with slug 'a' already exists on that date", "post", "create", "a",
+                         "--title", "T", "-d", "D", "--date", "2024-01-01")
+        # A slug that is also a subcommand name is still a slug.
+        self.assertFails(3, "no post with slug 'list'", "post", "read", "list")
+        # Item names stay on one line.
+        self.assertFails(3, "no post with slug 'a\\nb'", "post", "read", "a\nb")
+
+    def test_a_broken_post_fails_every_listing_without_output(self):
+        self.cli("post", "create", "good", "--title", "T", "-d", "D", "--date", "2024-01-01")
+        os.makedirs(self.path("content", "blog", "2024", "01", "02"))
+        with open(self.path("content", "blog", "2024", "01", "02", "bad.md"), "w") as f:
+            f.write("+++\ndescription = \"no title\"\n+++\n")
+        self.assertFails(7, re.compile("^posts: invalid content"), "post", "list")
+        self.assertFails(7, re.compile("^post 'good': invalid content"), "post", "read", "good")
+
+
+class NoteCommands(CliCase):
+    def test_create_read_update_delete(self):
+        out = self.cli("note", "create", "-t", "1733570000", "--slug", "hello-world", "--content-file", "-",
+                       stdin=b'First line.\nSecond "quoted".')
+        path = self.path("content", "notes", "1733570000.md")
+        self.assertEqual(out, path + "\n")
+        self.assertEqual(read_bytes(path), b'+++\nslug = "hello-world"\n+++\n\nFirst line.\nSecond "quoted".')
+        self.cli("note", "create", "--timestamp", "1700000000", "--content", "Plain note")
+        self.assertEqual(self.cli("note", "list"),
+                         "DATE        ID           SLUG\n"
+                         "2024-12-07  hello-world  hello-world\n"
+                         "2023-11-14  1700000000   -\n")
+        code, text = library_text(_native.lib.quorlina_note_list, self.root)
+        self.assertEqual(self.cli("note", "list", "--json"), text.decode() + "\n")
+        expected = ("date: 2024-12-07\nid:   hello-world\nslug: hello-world\n\n"
+                    "First line.\nSecond \"quoted\".\n")
+        self.assertEqual(self.cli("note", "read", "hello-world"), expected)
+        self.assertEqual(self.cli("note", "read", "1733570000"), expected)
+
+        self.assertEqual(self.cli("note", "update", "hello-world", "--clear-slug"), "")
+        self.assertEqual(read_bytes(path), b'First line.\nSecond "quoted".')
+        self.cli("note", "update", "1733570000", "--slug", "again", "--content", "New")
+        self.assertEqual(read_bytes(path), b'+++\nslug = "again"\n+++\n\nNew')
+        self.assertEqual(self.cli("note", "delete", "again"), "")
+        self.assertFails(3, "no note with id 'again'", "note", "read", "again")
+
+    def test_default_timestamp_is_now(self):
+        import time
+        before = int(time.time())
+        out = self.cli("note", "create")
+        self.assertRegex(os.path.basename(out), r"^\d+\.md\n$")
+        stem = os.path.basename(out)[:-len(".md\n")]
+        self.assertTrue(before <= int(stem) <= int(time.time()) + 1)
+        self.assertFails(2, "a note with timestamp %s already exists" % stem, "note", "create", "-t", stem)
+
+    def test_failures_exit_with_the_result_code(self):
+        self.assertFails(1, "note -5: invalid timestamp (it must not be negative)",
+                         "note", "create", "-t", "-5")
+        self.assertFails(10, re.compile("^new note: invalid slug"), "note", "create", "--slug", "a/b")
+        self.cli("note", "create", "-t", "1", "--content", "x")
+        self.assertFails(2, "a note with timestamp 1 already exists", "note", "create", "-t", "1")
+        self.assertFails(14, "note '1': nothing to update", "note", "update", "1")
+        self.assertFails(10, re.compile("^note '1': invalid slug"), "note", "update", "1",
+                         "--slug", "x", "--clear-slug")
+        self.assertFails(3, "no note with id 'nope'", "note", "delete", "nope")
+        with open(self.path("content", "notes", "todo.md"), "w") as f:
+            f.write("x")
+        r = run("--root", self.root, "note", "list")
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
+        # The library's own warning line, then the tool's error line.
+        self.assertEqual(r.stderr.decode().splitlines()[-1],
+                         "quorlina: notes: a file name in the notes directory is not a valid timestamp")
+
+
+if __name__ == "__main__":
+    unittest.main()
