@@ -36,6 +36,18 @@ CivilDate civilFromTimestamp(std::int64_t ts) noexcept {
 }
 
 std::string formatDate(const CivilDate &d) {
+    if (d.year >= 0 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= 31) {
+        // The usual four-digit year, without the cost of printf (the scans
+        // format one date per file).
+        auto y = static_cast<int>(d.year);
+        const char text[10] = {static_cast<char>('0' + y / 1000),     static_cast<char>('0' + y / 100 % 10),
+                               static_cast<char>('0' + y / 10 % 10),  static_cast<char>('0' + y % 10),
+                               '-',
+                               static_cast<char>('0' + d.month / 10), static_cast<char>('0' + d.month % 10),
+                               '-',
+                               static_cast<char>('0' + d.day / 10),   static_cast<char>('0' + d.day % 10)};
+        return std::string(text, sizeof text);
+    }
     char buf[48];
     int n;
     if (d.year < 0) {

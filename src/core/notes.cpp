@@ -1,6 +1,7 @@
 #include "core/notes.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/civil_date.hpp"
 #include "core/paths.hpp"
@@ -32,11 +33,14 @@ void warnInvalidTimestamp(std::string_view name, Error e) {
     platform::writeErrorLine(line);
 }
 
-// Builds the record for the note file `name` holding `raw`.
-Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::string &&raw) {
+// Builds the record for the note file `name` from its text: the whole file
+// (the caller then moves it into `raw`, to which `bodyOffset` refers), or
+// the start of it up to the end of its front matter for a record without
+// text.
+Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::string_view text) {
     Note note;
     note.path = joinPath({notesDir, name});
-    auto parsed = note_frontmatter::parse(raw);
+    auto parsed = note_frontmatter::parse(text);
     if (!parsed) return parsed.error();
     std::string_view stem = stemOf(name);
     note.id = parsed->frontmatter.slug ? *parsed->frontmatter.slug : std::string(stem);
@@ -48,11 +52,17 @@ Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::str
     note.date = dateFromTimestamp(*timestamp);
     // The body is a suffix of the text; keep its offset, which stays valid
     // when the text moves.
-    note.bodyOffset = static_cast<std::size_t>(parsed->body.data() - raw.data());
+    note.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
     note.frontmatter = std::move(parsed->frontmatter);
-    note.raw = std::move(raw);
     return note;
 }
+
+// A note file of visitNotes: its name, then its date, in a shared arena.
+struct Candidate {
+    std::uint32_t offset;
+    std::uint16_t nameLength;
+    std::uint16_t dateLength;
+};
 
 }  // namespace
 
@@ -109,8 +119,9 @@ Result<std::vector<Note>> loadNotes(std::string_view notesDir) {
             if (platform::changedSinceListed(raw.error())) continue;
             return raw.error();
         }
-        auto note = makeNote(notesDir, name, std::move(*raw));
+        auto note = makeNote(notesDir, name, *raw);
         if (!note) return note.error();
+        note->raw = std::move(*raw);
         notes.push_back(std::move(*note));
     }
     // Newest date first; the same date keeps the directory's order.
@@ -119,12 +130,128 @@ Result<std::vector<Note>> loadNotes(std::string_view notesDir) {
     return notes;
 }
 
-const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) noexcept {
-    for (const Note &note : notes) {
-        if (note.id == id) return &note;
-        std::string_view name = note.fileName();
-        if (name.ends_with(kExtension) && stemOf(name) == id) return &note;
+// The order of the store follows from the file names alone (the date is the
+// stem's), so the names are sorted first and the files read one at a time
+// in that order, each only up to the end of its front matter. A failure is
+// reported as loadNotes reports it, for the first failing file in
+// directory order: when a file fails, the files before it in directory
+// order that were not read yet are read first. A stem that is not a
+// timestamp (which loadNotes reports with a warning line once the file's
+// front matter has been read) leaves the whole job to loadNotes, before any
+// file is read.
+Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
+                  const std::function<void(std::size_t count)> &expect) {
+    auto viaFullLoad = [&]() -> Status {
+        auto all = loadNotes(notesDir);
+        if (!all) return all.error();
+        if (expect) expect(all->size());
+        for (Note &note : *all) {
+            note.raw.clear();
+            note.bodyOffset = 0;
+            visit(note);
+        }
+        return {};
+    };
+    auto dir = platform::Dir::open(notesDir);
+    if (!dir) {
+        if (dir.error() == Error::FileNotFound) return {};
+        return dir.error();
     }
+    std::string arena;
+    std::vector<Candidate> candidates;
+    for (;;) {
+        auto entry = dir->next();
+        if (!entry) return viaFullLoad();
+        if (!*entry) break;
+        if ((*entry)->kind != platform::EntryKind::File || !isNoteFileName((*entry)->name)) continue;
+        std::string_view name = (*entry)->name;
+        auto timestamp = parseSigned(stemOf(name));
+        if (!timestamp) return viaFullLoad();
+        std::string date = dateFromTimestamp(*timestamp);
+        if (arena.size() + name.size() + date.size() > UINT32_MAX) return viaFullLoad();
+        candidates.push_back(Candidate{static_cast<std::uint32_t>(arena.size()),
+                                       static_cast<std::uint16_t>(name.size()),
+                                       static_cast<std::uint16_t>(date.size())});
+        arena += name;
+        arena += date;
+    }
+    // Only these stay for the reading: no slack beyond what they hold.
+    arena.shrink_to_fit();
+    candidates.shrink_to_fit();
+    auto nameOf = [&](const Candidate &c) { return std::string_view(arena).substr(c.offset, c.nameLength); };
+    auto dateOf = [&](const Candidate &c) {
+        return std::string_view(arena).substr(c.offset + c.nameLength, c.dateLength);
+    };
+    std::vector<std::uint32_t> order(candidates.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return dateOf(candidates[a]) > dateOf(candidates[b]);
+    });
+    if (expect) expect(candidates.size());
+
+    std::string head;
+    auto load = [&](std::uint32_t i) -> Result<Note> {
+        std::string_view name = nameOf(candidates[i]);
+        auto text = dir->readFileHead(name, head, text::frontMatterSettled);
+        if (!text) return text.error();
+        auto note = makeNote(notesDir, name, *text);
+        if (note) note->bodyOffset = 0;  // no text, so no body
+        return note;
+    };
+    std::vector<bool> done(candidates.size(), false);
+    for (std::uint32_t i : order) {
+        auto note = load(i);
+        done[i] = true;
+        // A file removed or replaced since it was listed is not a note, as
+        // in loadNotes.
+        if (!note && platform::changedSinceListed(note.error())) continue;
+        if (!note) {
+            for (std::uint32_t j = 0; j < i; ++j) {
+                if (done[j]) continue;
+                auto earlier = load(j);
+                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
+            }
+            return note.error();
+        }
+        visit(*note);
+    }
+    return {};
+}
+
+Result<Note> loadNote(std::string_view notesDir, std::string_view name) {
+    // A note removed or replaced since it was found is not there any more.
+    auto dir = platform::Dir::open(notesDir);
+    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::NoteNotFound : dir.error();
+    auto raw = dir->readFile(name);
+    if (!raw) return platform::changedSinceListed(raw.error()) ? Error::NoteNotFound : raw.error();
+    auto note = makeNote(notesDir, name, *raw);
+    if (!note) return note.error();
+    note->raw = std::move(*raw);
+    return note;
+}
+
+namespace {
+
+// Whether `note` answers to `id`: its id, or its file stem.
+bool matchesId(const Note &note, std::string_view id) noexcept {
+    if (note.id == id) return true;
+    std::string_view name = note.fileName();
+    return name.ends_with(kExtension) && stemOf(name) == id;
+}
+
+}  // namespace
+
+Result<std::optional<Note>> findNote(std::string_view notesDir, std::string_view id) {
+    std::optional<Note> found;
+    QL_TRY(visitNotes(notesDir, [&](const Note &note) {
+        if (!found && matchesId(note, id)) found = note;
+    }));
+    return found;
+}
+
+const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) noexcept {
+    for (const Note &note : notes)
+        if (matchesId(note, id)) return &note;
     return nullptr;
 }
 
@@ -159,10 +286,18 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
     if (slug && !text::isValidSlug(*slug)) return Error::InvalidSlug;
     if (!slug && !clearSlug && !content) return Error::NoUpdates;
 
-    auto notes = loadNotes(notesDir);
-    if (!notes) return notes.error();
-    const Note *note = findNoteById(*notes, id);
-    if (note == nullptr) return Error::NoteNotFound;
+    // Every note's front matter is read (one broken file fails the update),
+    // the found one's body only when it is kept.
+    auto found = findNote(notesDir, id);
+    if (!found) return found.error();
+    if (!*found) return Error::NoteNotFound;
+    std::optional<Note> whole;
+    if (!content) {
+        auto loaded = loadNote(notesDir, (*found)->fileName());
+        if (!loaded) return loaded.error();
+        whole = std::move(*loaded);
+    }
+    const Note *note = whole ? &*whole : &**found;
 
     std::optional<std::string_view> newSlug;
     if (!clearSlug) {
@@ -179,15 +314,17 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
 }
 
 Status deleteNote(std::string_view notesDir, std::string_view id) {
-    auto notes = loadNotes(notesDir);
-    if (!notes) return notes.error();
-    const Note *note = findNoteById(*notes, id);
-    if (note == nullptr) return Error::NoteNotFound;
+    auto found = findNote(notesDir, id);
+    if (!found) return found.error();
+    if (!*found) return Error::NoteNotFound;
+    const Note *note = &**found;
     Status removed = platform::removeFile(note->path);
     // Some systems refuse to unlink a directory with EPERM; report what the
     // path is instead.
     if (!removed && removed.error() == Error::PermissionDenied && platform::isDirectory(note->path))
         return Error::IsDir;
+    // Removed by someone else since the store was loaded.
+    if (!removed && removed.error() == Error::FileNotFound) return Error::NoteNotFound;
     return removed;
 }
 

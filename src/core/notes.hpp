@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,25 @@ Result<std::vector<Note>> loadNotes(std::string_view notesDir);
 
 // The first note in list order whose id or file stem equals `id`.
 const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) noexcept;
+
+// Calls `visit` with every note in the order of loadNotes, holding one
+// file's front matter in memory at a time. The records carry no text:
+// `raw` and so the body are empty. Fails when and as loadNotes fails (same
+// error, same warning line), except that only the front matter of each
+// file is read, so a read error past it goes unseen. `visit` may have been
+// called for some notes before a failure.
+// `expect`, when given, is told before the first visit how many files will
+// be read (files gone since the directory listed them are skipped).
+Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
+                  const std::function<void(std::size_t count)> &expect = {});
+
+// What findNoteById finds in the store of `notesDir`, as a record without
+// text (see visitNotes); nothing when no note answers to `id`.
+Result<std::optional<Note>> findNote(std::string_view notesDir, std::string_view id);
+
+// Loads the note file `name` of `notesDir` whole; NoteNotFound when the file
+// is gone (or no longer a regular file) since a scan listed it.
+Result<Note> loadNote(std::string_view notesDir, std::string_view name);
 
 // Creates a new note file named after `timestamp` (0 means now) and returns
 // its full path. Nothing is written when an argument is refused; an existing

@@ -4,9 +4,14 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
+
+#if __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -29,7 +34,26 @@ inline int injected(fault::Op op) noexcept {
 
 inline DIR *asDir(void *p) noexcept { return static_cast<DIR *>(p); }
 
-// A NUL-terminated copy of a path or name for the system call.
+// A NUL-terminated copy of a path or name for the system call. It lives on
+// the stack: every caller has checked that the text is shorter than
+// kPathMax, and a system call made after a file was committed (removing the
+// old name of a renamed file, say) must not fail for lack of memory.
+class CName {
+public:
+    explicit CName(std::string_view s) noexcept {
+        std::size_t n = std::min(s.size(), kPathMax - 1);
+        if (n) std::memcpy(buf_, s.data(), n);
+        buf_[n] = '\0';
+    }
+    CName(const CName &) = delete;
+    CName &operator=(const CName &) = delete;
+    const char *c_str() const noexcept { return buf_; }
+
+private:
+    char buf_[kPathMax];
+};
+
+// The heap copy makeDirPath works on, cutting it into its parents.
 std::string cstr(std::string_view s) { return std::string(s); }
 
 class FdGuard {
@@ -211,7 +235,7 @@ Result<Dir> Dir::adopt(int fd) {
 Result<Dir> Dir::open(std::string_view path) {
     QL_TRY(checkPathLength(path));
     // An empty path is the current directory.
-    std::string p = path.empty() ? std::string(".") : cstr(path);
+    CName p(path.empty() ? std::string_view(".") : path);
     int fd = sysOpenAt(AT_FDCWD, p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) return errorFromErrno(errno);
     return adopt(fd);
@@ -219,7 +243,7 @@ Result<Dir> Dir::open(std::string_view path) {
 
 Result<Dir> Dir::openChild(std::string_view name) const {
     QL_TRY(checkPathLength(name));
-    std::string n = cstr(name);
+    CName n(name);
     int fd = sysOpenAt(this->fd(), n.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) return errorFromErrno(errno);
     return adopt(fd);
@@ -262,8 +286,14 @@ Result<std::optional<DirEntry>> Dir::next() {
 }
 
 Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) const {
+    std::string data;
+    QL_TRY(readFileInto(name, data, limit));
+    return data;
+}
+
+Status Dir::readFileInto(std::string_view name, std::string &data, std::size_t limit) const {
     QL_TRY(checkPathLength(name));
-    std::string n = cstr(name);
+    CName n(name);
     // O_NONBLOCK keeps a FIFO that replaced a listed file from blocking us;
     // it has no effect on regular files.
     int fd = sysOpenAt(this->fd(), n.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0);
@@ -275,11 +305,10 @@ Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) cons
     if (S_ISDIR(st.st_mode)) return Error::IsDir;
     if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
     if (static_cast<std::uint64_t>(st.st_size) > limit) return Error::FileTooBig;
-    std::string data;
     // One byte more than the size, so that end of file is seen in one read
-    // when the size is right.
+    // when the size is right. A buffer that is already larger is used whole.
     std::size_t want = static_cast<std::size_t>(st.st_size) + 1;
-    data.resize(want);
+    if (data.size() < want) data.resize(want);
     std::size_t have = 0;
     for (;;) {
         if (have == data.size()) {
@@ -293,26 +322,148 @@ Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) cons
             return errorFromErrno(errno);
         }
         if (r == 0) break;
+        std::size_t asked = data.size() - have;
         have += static_cast<std::size_t>(r);
         if (have > limit) return Error::FileTooBig;
+        // A regular file returns fewer bytes than asked for only at its end,
+        // so the usual file (whose size fstat gave) takes one read, not two.
+        if (static_cast<std::size_t>(r) < asked) break;
     }
     data.resize(have);
-    return data;
+    return {};
+}
+
+namespace {
+
+// Checks that the open `fd` is a regular file of at most `limit` bytes and
+// reads its start into `buffer`, until `settled` or the end of the file.
+Result<std::string_view> readHead(int fd, std::string &buffer, bool (*settled)(std::string_view head),
+                                  std::size_t limit) {
+    // The first read asks for one page (or the whole file and one byte when
+    // that is less), which holds the front matter of nearly every file.
+    constexpr std::size_t kFirstRead = 4096;
+    FdGuard guard(fd);
+    struct stat st {};
+    if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
+    if (::fstat(fd, &st) != 0) return errorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return Error::IsDir;
+    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
+    if (static_cast<std::uint64_t>(st.st_size) > limit) return Error::FileTooBig;
+    std::size_t want = std::min(static_cast<std::size_t>(st.st_size) + 1, kFirstRead);
+    if (buffer.size() < want) buffer.resize(want);
+    std::size_t have = 0;
+    for (;;) {
+        if (have == buffer.size()) {
+            if (buffer.size() > limit) return Error::FileTooBig;
+            buffer.resize(std::min(limit + 1, buffer.size() * 2));
+        }
+        if (int e = injected(fault::Op::Read)) return errorFromErrno(e);
+        std::size_t asked = std::min(buffer.size(), std::max(want, have * 2)) - have;
+        ssize_t r = ::read(fd, buffer.data() + have, asked);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return errorFromErrno(errno);
+        }
+        if (r == 0) break;
+        have += static_cast<std::size_t>(r);
+        if (have > limit) return Error::FileTooBig;
+        // A short read of a regular file is its end.
+        if (static_cast<std::size_t>(r) < asked || settled(std::string_view(buffer.data(), have))) break;
+    }
+    return std::string_view(buffer.data(), have);
+}
+
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+
+// Opens `path` below `dirfd` for reading, one component at a time, without
+// following a symbolic link anywhere on the way.
+int openBelowByComponents(int dirfd, const char *path) noexcept {
+    int cur = dirfd;
+    const char *p = path;
+    for (;;) {
+        const char *slash = std::strchr(p, '/');
+        if (slash == nullptr) {
+            int fd = sysOpenAt(cur, p, kReadFlags, 0);
+            int e = errno;
+            if (cur != dirfd) ::close(cur);
+            errno = e;
+            return fd;
+        }
+        char part[kPathMax];
+        std::size_t n = static_cast<std::size_t>(slash - p);
+        std::memcpy(part, p, n);
+        part[n] = '\0';
+        int next = sysOpenAt(cur, part, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW, 0);
+        int e = errno;
+        if (cur != dirfd) ::close(cur);
+        if (next < 0) {
+            errno = e;
+            return -1;
+        }
+        cur = next;
+        p = slash + 1;
+    }
+}
+
+// The same in one system call where the kernel has openat2 (Linux 5.6):
+// any link on the path fails with ELOOP, as with O_NOFOLLOW.
+int openBelow(int dirfd, const char *path) noexcept {
+#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
+    static std::atomic<bool> unavailable{false};
+    if (!unavailable.load(std::memory_order_relaxed)) {
+        if (int e = injected(fault::Op::Open)) {
+            errno = e;
+            return -1;
+        }
+        struct open_how how {};
+        how.flags = static_cast<std::uint64_t>(kReadFlags);
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+        long fd;
+        do {
+            fd = ::syscall(SYS_openat2, dirfd, path, &how, sizeof how);
+        } while (fd < 0 && (errno == EINTR || errno == EAGAIN));
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+        // Not there, or refused by a sandbox: the portable way from now on.
+        unavailable.store(true, std::memory_order_relaxed);
+    }
+#endif
+    return openBelowByComponents(dirfd, path);
+}
+
+}  // namespace
+
+Result<std::string_view> Dir::readFileHead(std::string_view name, std::string &buffer,
+                                           bool (*settled)(std::string_view head), std::size_t limit) const {
+    QL_TRY(checkPathLength(name));
+    CName n(name);
+    int fd = sysOpenAt(this->fd(), n.c_str(), kReadFlags, 0);
+    if (fd < 0) return errorFromErrno(errno);
+    return readHead(fd, buffer, settled, limit);
+}
+
+Result<std::string_view> Dir::readFileHeadBelow(std::string_view path, std::string &buffer,
+                                                bool (*settled)(std::string_view head), std::size_t limit) const {
+    QL_TRY(checkPathLength(path));
+    CName p(path);
+    int fd = openBelow(this->fd(), p.c_str());
+    if (fd < 0) return errorFromErrno(errno);
+    return readHead(fd, buffer, settled, limit);
 }
 
 Status Dir::writeReplace(std::string_view name, std::string_view content,
                          std::string_view modeFrom) const {
     QL_TRY(checkPathLength(name));
     QL_TRY(checkPathLength(modeFrom));
-    std::string n = cstr(name);
-    std::string from = modeFrom.empty() ? n : cstr(modeFrom);
+    CName n(name);
+    const bool sameName = modeFrom.empty() || modeFrom == name;
+    CName from(modeFrom.empty() ? name : modeFrom);
     // Keep the permission bits of the file being replaced.
     mode_t mode = 0;
     const mode_t *keep = nullptr;
     struct stat st {};
     if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
     if (::fstatat(fd(), from.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(st.st_mode) && from == n) return Error::IsDir;
+        if (S_ISDIR(st.st_mode) && sameName) return Error::IsDir;
         if (S_ISREG(st.st_mode)) {
             mode = st.st_mode & 07777;
             keep = &mode;
@@ -333,7 +484,7 @@ Status Dir::writeReplace(std::string_view name, std::string_view content,
 
 Status Dir::writeExclusive(std::string_view name, std::string_view content) const {
     QL_TRY(checkPathLength(name));
-    std::string n = cstr(name);
+    CName n(name);
     auto tmp = writeTemp(fd(), content, nullptr);
     if (!tmp) return tmp.error();
     // link(2) publishes the complete file under its name only if no entry of
@@ -373,7 +524,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
 
 Status Dir::removeFile(std::string_view name) const {
     QL_TRY(checkPathLength(name));
-    std::string n = cstr(name);
+    CName n(name);
     if (int e = injected(fault::Op::Unlink)) return errorFromErrno(e);
     if (::unlinkat(fd(), n.c_str(), 0) != 0) return errorFromErrno(errno);
     return {};
@@ -381,7 +532,7 @@ Status Dir::removeFile(std::string_view name) const {
 
 Result<FileId> Dir::fileId(std::string_view name) const {
     QL_TRY(checkPathLength(name));
-    std::string n = cstr(name);
+    CName n(name);
     struct stat st {};
     if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
     if (::fstatat(fd(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errorFromErrno(errno);
@@ -426,7 +577,7 @@ Status makeDirPath(std::string_view path) {
 
 Status removeFile(std::string_view path) {
     QL_TRY(checkPathLength(path));
-    std::string p = cstr(path);
+    CName p(path);
     if (int e = injected(fault::Op::Unlink)) return errorFromErrno(e);
     if (::unlink(p.c_str()) != 0) return errorFromErrno(errno);
     return {};
@@ -434,7 +585,7 @@ Status removeFile(std::string_view path) {
 
 Status removeDir(std::string_view path) {
     QL_TRY(checkPathLength(path));
-    std::string p = cstr(path);
+    CName p(path);
     if (int e = injected(fault::Op::Rmdir)) return errorFromErrno(e);
     if (::rmdir(p.c_str()) != 0) {
         if (errno == EEXIST) return Error::DirNotEmpty;
@@ -500,6 +651,11 @@ char *copyToCHeap(std::string_view s) noexcept {
     if (!s.empty()) std::memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
     return p;
+}
+
+void *resizeCHeap(void *block, std::size_t size) noexcept {
+    if (injected(fault::Op::Alloc) != 0) return nullptr;
+    return std::realloc(block, size == 0 ? 1 : size);
 }
 
 void fault::setHook(Hook hook) noexcept { g_hook.store(hook, std::memory_order_relaxed); }

@@ -68,6 +68,29 @@ public:
     // NotRegularFile (a symbolic link with SymLinkLoop).
     Result<std::string> readFile(std::string_view name, std::size_t limit = kReadLimit) const;
 
+    // readFile into `data`, replacing what it held and reusing its storage
+    // (for callers that read many files one after another).
+    Status readFileInto(std::string_view name, std::string &data, std::size_t limit = kReadLimit) const;
+
+    // Reads the start of the regular file `name` into `buffer` (replacing
+    // what it held, keeping its capacity): from the first block on, until
+    // `settled` is true for the bytes read so far or the file ends. For
+    // callers that need only a file's front matter. The file is opened and
+    // checked as by readFile, so a file larger than `limit` fails with
+    // FileTooBig although it is not read to its end. Returns a view of the
+    // bytes read, valid while `buffer` is unchanged.
+    Result<std::string_view> readFileHead(std::string_view name, std::string &buffer,
+                                          bool (*settled)(std::string_view head),
+                                          std::size_t limit = kReadLimit) const;
+
+    // readFileHead for the file at `path` ("a/b/name") below this
+    // directory, opened without following a symbolic link in any component
+    // (one that is met fails with SymLinkLoop or NotDir) and without a
+    // directory handle for the components on the way.
+    Result<std::string_view> readFileHeadBelow(std::string_view path, std::string &buffer,
+                                               bool (*settled)(std::string_view head),
+                                               std::size_t limit = kReadLimit) const;
+
     // Atomically replaces (or creates) `name` with `content`: the text is
     // written to a hidden temporary file in this directory, flushed to disk,
     // given the permission bits of the file it replaces, and renamed over
@@ -132,6 +155,11 @@ void writeErrorLine(std::string_view line) noexcept;
 // free()). Returns nullptr when the heap is exhausted.
 char *copyToCHeap(std::string_view s) noexcept;
 
+// Resizes a C-heap block as realloc does (nullptr: a new block), for text
+// that is built in place and handed to the caller without a copy. Returns
+// nullptr when the heap is exhausted; the old block then stays valid.
+void *resizeCHeap(void *block, std::size_t size) noexcept;
+
 // ---------------------------------------------------------------- fault seam
 namespace fault {
 
@@ -147,7 +175,7 @@ enum class Op {
     Mkdir,     // mkdir(2)
     Rmdir,     // rmdir(2)
     Stat,      // fstat/lstat
-    Alloc,     // copyToCHeap
+    Alloc,     // copyToCHeap, resizeCHeap
 };
 
 // Return 0 to let the operation run, an errno value to make it fail with

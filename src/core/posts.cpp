@@ -1,7 +1,9 @@
 #include "core/posts.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "core/paths.hpp"
 #include "core/platform.hpp"
@@ -105,9 +107,40 @@ bool isPostFileName(std::string_view name) noexcept {
            name != "_index.md";
 }
 
+// The three date directory names of a post file met by the walk.
+using DateComponents = std::string[3];
+
+// Builds the record for the post file `name` in the day directory of
+// `components` from its text: the whole file (the caller then moves it into
+// `raw`, to which the offsets refer), or the start of it up to the end of
+// its front matter for a record without text.
+Result<Post> makePost(std::string_view blogDir, const DateComponents &components, std::string_view name,
+                      std::string_view text) {
+    auto parsed = post_frontmatter::parse(text);
+    if (!parsed) return parsed.error();
+
+    Post post;
+    post.restOffset = static_cast<std::size_t>(parsed->rest.data() - text.data());
+    post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
+    post.path = joinPath({blogDir, components[0], components[1], components[2], name});
+    post.date.reserve(10);
+    post.date.append(components[0]).append("-").append(components[1]).append("-").append(components[2]);
+    post.frontmatter = std::move(parsed->frontmatter);
+    if (post.frontmatter.slug) {
+        post.slug = *post.frontmatter.slug;
+    } else {
+        post.slug.assign(name.substr(0, name.size() - 3));
+    }
+    return post;
+}
+
+// The depth-first walk of the dated tree; `onFile` gets every regular file
+// at a post's place, with its day directory and date components.
 class PostWalk {
 public:
-    PostWalk(std::string_view blogDir, std::vector<Post> &posts) : blogDir_(blogDir), posts_(posts) {}
+    using OnFile = std::function<Status(const Dir &day, const DateComponents &components, std::string_view name)>;
+
+    explicit PostWalk(OnFile onFile) : onFile_(std::move(onFile)) {}
 
     // Visits `dir`, which stands at `level` (0 = the blog directory, 3 = a
     // day directory), depth-first in file-system order.
@@ -118,7 +151,8 @@ public:
             if (!*next) return {};
             const platform::DirEntry entry = **next;
             if (level == 3) {
-                if (entry.kind == EntryKind::File && isPostFileName(entry.name)) QL_TRY(load(dir, entry.name));
+                if (entry.kind == EntryKind::File && isPostFileName(entry.name))
+                    QL_TRY(onFile_(dir, components_, entry.name));
                 continue;
             }
             if (entry.kind != EntryKind::Directory) continue;
@@ -138,35 +172,17 @@ public:
     }
 
 private:
-    Status load(const Dir &day, std::string_view name) {
-        auto raw = day.readFile(name);
-        if (!raw) {
-            if (platform::changedSinceListed(raw.error())) return {};  // removed or replaced since listed
-            return raw.error();
-        }
-        auto parsed = post_frontmatter::parse(*raw);
-        if (!parsed) return parsed.error();
+    OnFile onFile_;
+    DateComponents components_;
+};
 
-        Post post;
-        post.restOffset = static_cast<std::size_t>(parsed->rest.data() - raw->data());
-        post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - raw->data());
-        post.path = joinPath({blogDir_, components_[0], components_[1], components_[2], name});
-        post.date.reserve(10);
-        post.date.append(components_[0]).append("-").append(components_[1]).append("-").append(components_[2]);
-        post.frontmatter = std::move(parsed->frontmatter);
-        if (post.frontmatter.slug) {
-            post.slug = *post.frontmatter.slug;
-        } else {
-            post.slug.assign(name.substr(0, name.size() - 3));
-        }
-        post.raw = std::move(*raw);
-        posts_.push_back(std::move(post));
-        return {};
-    }
-
-    std::string_view blogDir_;
-    std::vector<Post> &posts_;
-    std::string components_[3];
+// A post file of visitPosts: its year, month and day names (4, 2 and 2
+// bytes), then its file name, in a shared arena. With components of fixed
+// sizes, the eight bytes of the date names order posts as their date texts
+// do.
+struct Candidate {
+    std::uint32_t offset;
+    std::uint16_t nameLength;
 };
 
 }  // namespace
@@ -179,12 +195,114 @@ Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
         if (blog.error() == Error::FileNotFound) return posts;
         return blog.error();
     }
-    PostWalk walk(blogDir, posts);
+    PostWalk walk([&](const Dir &day, const DateComponents &components, std::string_view name) -> Status {
+        auto raw = day.readFile(name);
+        if (!raw) {
+            if (platform::changedSinceListed(raw.error())) return {};  // removed or replaced since listed
+            return raw.error();
+        }
+        auto post = makePost(blogDir, components, name, *raw);
+        if (!post) return post.error();
+        post->raw = std::move(*raw);
+        posts.push_back(std::move(*post));
+        return {};
+    });
     QL_TRY(walk.visit(*blog, 0));
     // Newest first by the bytes of the date text; equal dates keep the order
     // of the walk.
     std::stable_sort(posts.begin(), posts.end(), [](const Post &a, const Post &b) { return a.date > b.date; });
     return posts;
+}
+
+// The order of the list follows from the paths alone (the date is the
+// directories'), so the tree is walked first without reading a file, and
+// the files are then read in list order, each only up to the end of its
+// front matter. A failure is reported as loadPosts reports it, for the
+// first failing file in walk order: when a file fails, the files before it
+// in walk order that were not read yet are read first. A failure of the
+// walk itself leaves the whole job to loadPosts.
+Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
+                  const std::function<void(std::size_t count)> &expect) {
+    auto viaFullLoad = [&]() -> Status {
+        auto all = loadPosts(blogDir);
+        if (!all) return all.error();
+        if (expect) expect(all->size());
+        for (Post &post : *all) {
+            post.raw.clear();
+            post.restOffset = post.bodyOffset = 0;
+            visit(post);
+        }
+        return {};
+    };
+    QL_TRY(platform::checkPathLength(blogDir));
+    auto blog = Dir::open(blogDir);
+    if (!blog) {
+        if (blog.error() == Error::FileNotFound) return {};
+        return blog.error();
+    }
+    std::string arena;
+    std::vector<Candidate> candidates;
+    PostWalk walk([&](const Dir &, const DateComponents &components, std::string_view name) -> Status {
+        if (arena.size() + 8 + name.size() > UINT32_MAX) return Error::NameTooLong;
+        candidates.push_back(
+            Candidate{static_cast<std::uint32_t>(arena.size()), static_cast<std::uint16_t>(name.size())});
+        arena.append(components[0]).append(components[1]).append(components[2]).append(name);
+        return {};
+    });
+    if (!walk.visit(*blog, 0).ok()) return viaFullLoad();
+    // Only these stay for the reading: no slack beyond what they hold.
+    arena.shrink_to_fit();
+    candidates.shrink_to_fit();
+
+    auto dateKey = [&](std::uint32_t i) { return std::string_view(arena).substr(candidates[i].offset, 8); };
+    std::vector<std::uint32_t> order(candidates.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return dateKey(a) > dateKey(b); });
+    if (expect) expect(candidates.size());
+
+    std::string head, relative;
+    auto load = [&](std::uint32_t i) -> Result<Post> {
+        std::string_view entry = std::string_view(arena).substr(candidates[i].offset, 8 + candidates[i].nameLength);
+        DateComponents components = {std::string(entry.substr(0, 4)), std::string(entry.substr(4, 2)),
+                                     std::string(entry.substr(6, 2))};
+        std::string_view name = entry.substr(8);
+        // blog/YYYY/MM/DD/name, opened in one go without following a link on
+        // the way, as the walk never does.
+        relative.assign(components[0]).append("/").append(components[1]).append("/").append(components[2]);
+        relative.append("/").append(name);
+        auto text = blog->readFileHeadBelow(relative, head, text::frontMatterSettled);
+        if (!text) return text.error();
+        auto post = makePost(blogDir, components, name, *text);
+        if (post) post->restOffset = post->bodyOffset = 0;  // no text, so no body
+        return post;
+    };
+    std::vector<bool> done(candidates.size(), false);
+    for (std::uint32_t i : order) {
+        auto post = load(i);
+        done[i] = true;
+        // A file (or a directory above it) removed or replaced since the walk
+        // listed it is not a post, as in loadPosts.
+        if (!post && platform::changedSinceListed(post.error())) continue;
+        if (!post) {
+            for (std::uint32_t j = 0; j < i; ++j) {
+                if (done[j]) continue;
+                auto earlier = load(j);
+                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
+            }
+            return post.error();
+        }
+        visit(*post);
+    }
+    return {};
+}
+
+Result<std::optional<Post>> findPost(std::string_view blogDir, std::string_view slug) {
+    std::optional<Post> found;
+    QL_TRY(visitPosts(blogDir, [&](const Post &post) {
+        if (!found && post.slug == slug) found = post;
+    }));
+    return found;
 }
 
 const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {
@@ -228,6 +346,23 @@ Result<Dir> openPostDir(std::string_view blogDir, const Post &post) {
     return openDayDir(blogDir, date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), false);
 }
 
+// Reads the file of a post met by visitPosts (a record without text) whole.
+// A file gone since then is PostNotFound.
+Result<Post> reloadPost(std::string_view blogDir, const Post &found) {
+    auto dir = openPostDir(blogDir, found);
+    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::PostNotFound : dir.error();
+    std::string_view name = found.fileName();
+    auto raw = dir->readFile(name);
+    if (!raw) return platform::changedSinceListed(raw.error()) ? Error::PostNotFound : raw.error();
+    std::string_view date = found.date;
+    DateComponents components = {std::string(date.substr(0, 4)), std::string(date.substr(5, 2)),
+                                 std::string(date.substr(8, 2))};
+    auto post = makePost(blogDir, components, name, *raw);
+    if (!post) return post.error();
+    post->raw = std::move(*raw);
+    return post;
+}
+
 Status checkValues(const std::vector<std::string> &values) noexcept {
     for (const auto &v : values)
         if (!isWritableFrontmatterValue(v)) return Error::InvalidFrontmatterValue;
@@ -235,6 +370,13 @@ Status checkValues(const std::vector<std::string> &values) noexcept {
 }
 
 }  // namespace
+
+Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
+    auto found = findPost(blogDir, slug);
+    if (!found) return found.error();
+    if (!*found) return Error::PostNotFound;
+    return reloadPost(blogDir, **found);
+}
 
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
                                std::string_view description, const std::vector<std::string> &tags,
@@ -271,12 +413,13 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     content.push_back('\n');
 
     Status written;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // A concurrent delete may prune the date directories while they are
+        // being made or opened, or between opening and writing: both show as
+        // FileNotFound, and the directories are made again (a bounded number
+        // of times).
         auto dir = openDayDir(blogDir, year, month, day, true);
-        if (!dir) return dir.error();
-        written = dir->writeExclusive(fileName, content);
-        // A concurrent delete may prune the day directory between opening it
-        // and writing into it; it is made again once.
+        written = dir ? dir->writeExclusive(fileName, content) : Status{dir.error()};
         if (written.ok() || written.error() != Error::FileNotFound) break;
     }
     if (!written) return written.error() == Error::PathAlreadyExists ? Error::DuplicatePost : written.error();
@@ -301,10 +444,14 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     if (!u.title && !u.description && !u.tags && u.addTags.empty() && u.removeTags.empty())
         return Error::NoUpdates;
 
-    auto posts = loadPosts(blogDir);
-    if (!posts) return posts.error();
-    const Post *post = findPostBySlug(*posts, slug);
-    if (!post) return Error::PostNotFound;
+    // Every post's front matter is read (one broken file fails the update),
+    // the found one's whole text only for its body.
+    auto found = findPost(blogDir, slug);
+    if (!found) return found.error();
+    if (!*found) return Error::PostNotFound;
+    auto whole = reloadPost(blogDir, **found);
+    if (!whole) return whole.error();
+    const Post *post = &*whole;
 
     const std::string_view title = u.title ? *u.title : std::string_view(post->frontmatter.title);
     if (title.empty()) return Error::MissingTitle;
@@ -338,10 +485,10 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
 }
 
 Status deletePost(std::string_view blogDir, std::string_view slug) {
-    auto posts = loadPosts(blogDir);
-    if (!posts) return posts.error();
-    const Post *post = findPostBySlug(*posts, slug);
-    if (!post) return Error::PostNotFound;
+    auto found = findPost(blogDir, slug);
+    if (!found) return found.error();
+    if (!*found) return Error::PostNotFound;
+    const Post *post = &**found;
     const std::string_view path = post->path;
     QL_TRY(platform::checkPathLength(path));
 
@@ -350,6 +497,8 @@ Status deletePost(std::string_view blogDir, std::string_view slug) {
         Error e = removed.error();
         if ((e == Error::AccessDenied || e == Error::PermissionDenied) && platform::isDirectory(path))
             return Error::IsDir;
+        // Removed by someone else since the scan found it.
+        if (e == Error::FileNotFound) return Error::PostNotFound;
         return e;
     }
 

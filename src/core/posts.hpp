@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,24 @@ Result<std::vector<Post>> loadPosts(std::string_view blogDir);
 
 // The first post in list order whose slug equals `slug`, or nullptr.
 const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept;
+
+// Calls `visit` with every post in the order of loadPosts, holding one
+// file's front matter in memory at a time. The records carry no text: `raw`
+// and so the rest and the body are empty. Fails when and as loadPosts fails,
+// except that only the front matter of each file is read, so a read error
+// past it goes unseen. `visit` may have been called for some posts before a
+// failure. `expect`, when given, is told before the first visit how many
+// files will be read (files gone since the walk are skipped).
+Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
+                  const std::function<void(std::size_t count)> &expect = {});
+
+// What findPostBySlug finds in the tree, as a record without text (see
+// visitPosts); nothing when no post has that slug.
+Result<std::optional<Post>> findPost(std::string_view blogDir, std::string_view slug);
+
+// What findPostBySlug finds in the tree, read whole; PostNotFound when no
+// post has that slug (or its file is gone since the scan).
+Result<Post> readPost(std::string_view blogDir, std::string_view slug);
 
 // --------------------------------------------------------------- changing
 

@@ -17,12 +17,6 @@ std::string_view extensionOf(std::string_view name) noexcept {
     return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
 }
 
-std::string lowerCopy(std::string_view s) {
-    std::string out(s);
-    for (char &c : out) c = text::asciiLower(c);
-    return out;
-}
-
 bool isAllDigits(std::string_view s) noexcept {
     if (s.empty()) return false;
     for (char c : s)
@@ -53,6 +47,43 @@ Result<std::string> findExisting(const std::string &dirPath, std::int64_t timest
     if (!*found) return Error::SnippetNotFound;
     return std::move(**found);
 }
+
+// The first candidate of an open snippets directory whose stem is
+// `timestampText`, read from where the iteration stands.
+Result<std::optional<std::string>> findInDir(platform::Dir &dir, std::string_view timestampText) {
+    for (;;) {
+        auto entry = dir.next();
+        if (!entry) return entry.error();
+        if (!*entry) return std::optional<std::string>{};
+        const platform::DirEntry &e = **entry;
+        if (!isSnippetCandidate(e)) continue;
+        if (e.name.substr(0, e.name.rfind('.')) == timestampText) return std::optional<std::string>{std::string(e.name)};
+    }
+}
+
+// The date of a snippet file name, or nothing when loadSnippetFromFile
+// would refuse the name (no '.', a stem that is not a timestamp, a bad
+// extension). Writes no warning.
+std::optional<std::string> dateOfValidName(std::string_view name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    std::string_view stem = name.substr(0, dot);
+    if (!isAllDigits(stem)) return std::nullopt;
+    auto ts = parseSigned(stem);
+    if (!ts) return std::nullopt;
+    std::string_view ext = name.substr(dot + 1);
+    if (ext.empty()) return std::nullopt;
+    for (char c : ext)
+        if (!text::isSlugByte(c)) return std::nullopt;
+    return dateFromTimestamp(*ts);
+}
+
+// A candidate of visitSnippets: its name, then its date, in a shared arena.
+struct Candidate {
+    std::uint32_t offset;
+    std::uint16_t nameLength;
+    std::uint16_t dateLength;
+};
 
 }  // namespace
 
@@ -107,13 +138,17 @@ bool isSnippetCandidate(const platform::DirEntry &entry) noexcept {
     return stem != "index" && stem != "_index";
 }
 
-Result<Snippet> loadSnippetFromFile(const platform::Dir &dir, std::string_view name,
-                                    std::optional<std::string_view> fullPath) {
-    auto raw = dir.readFile(name);
-    if (!raw) return raw.error();
+namespace {
+
+// loadSnippetFromFile into `s`, reusing the storage its strings hold (a
+// scan loads many files one after another). `s` is unspecified after a
+// failure.
+Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::optional<std::string_view> fullPath,
+                       Snippet &s) {
+    QL_TRY(dir.readFileInto(name, s.raw));
 
     // The front matter is examined before the file name.
-    auto parsed = snippet_frontmatter::parse(*raw);
+    auto parsed = snippet_frontmatter::parse(s.raw);
     if (!parsed) return parsed.error();
 
     std::size_t dot = name.rfind('.');
@@ -132,21 +167,38 @@ Result<Snippet> loadSnippetFromFile(const platform::Dir &dir, std::string_view n
 
     std::string_view ext = name.substr(dot + 1);
     if (ext.empty()) return Error::InvalidExtension;
-    std::string extension = lowerCopy(ext);
-    for (char c : extension)
+    s.extension.assign(ext);
+    for (char &c : s.extension) {
+        c = text::asciiLower(c);
         if (!text::isSlugByte(c)) return Error::InvalidExtension;
+    }
 
-    Snippet s;
     s.frontmatter = std::move(parsed->frontmatter);
     s.codeOffset = parsed->codeOffset;
-    s.raw = std::move(*raw);
-    s.path = std::string(fullPath ? *fullPath : name);
-    s.id = std::string(stem);
+    s.path.assign(fullPath ? *fullPath : name);
+    s.id.assign(stem);
     s.date = dateFromTimestamp(*ts);
-    s.filename = s.frontmatter.filename ? *s.frontmatter.filename : std::string(name);
+    if (s.frontmatter.filename) {
+        s.filename.assign(*s.frontmatter.filename);
+    } else {
+        s.filename.assign(name);
+    }
     std::size_t fdot = s.filename.rfind('.');
-    s.language = fdot == std::string::npos ? extension : lowerCopy(std::string_view(s.filename).substr(fdot + 1));
-    s.extension = std::move(extension);
+    if (fdot == std::string::npos) {
+        s.language.assign(s.extension);
+    } else {
+        s.language.assign(std::string_view(s.filename).substr(fdot + 1));
+        for (char &c : s.language) c = text::asciiLower(c);
+    }
+    return {};
+}
+
+}  // namespace
+
+Result<Snippet> loadSnippetFromFile(const platform::Dir &dir, std::string_view name,
+                                    std::optional<std::string_view> fullPath) {
+    Snippet s;
+    QL_TRY(loadSnippetInto(dir, name, fullPath, s));
     return s;
 }
 
@@ -157,14 +209,7 @@ Result<std::optional<std::string>> findSnippetFilenameByTimestamp(std::string_vi
         if (dir.error() == Error::FileNotFound) return std::optional<std::string>{};
         return dir.error();
     }
-    for (;;) {
-        auto entry = dir->next();
-        if (!entry) return entry.error();
-        if (!*entry) return std::optional<std::string>{};
-        const platform::DirEntry &e = **entry;
-        if (!isSnippetCandidate(e)) continue;
-        if (e.name.substr(0, e.name.rfind('.')) == timestampText) return std::optional<std::string>{std::string(e.name)};
-    }
+    return findInDir(*dir, timestampText);
 }
 
 Result<std::vector<Snippet>> loadSnippets(std::string_view dirPath) {
@@ -192,14 +237,106 @@ Result<std::vector<Snippet>> loadSnippets(std::string_view dirPath) {
     return out;
 }
 
+// The list without holding every file: the order of the list follows from
+// the file names alone (the date is the stem's), so the names are sorted
+// first and the files loaded one at a time in that order. A failure is
+// reported as loadSnippets reports it, for the first failing file in
+// file-system order: when a file fails, the files before it in
+// file-system order that were not loaded yet are loaded first. Names that
+// loadSnippetFromFile would refuse (with a warning line) leave the whole
+// job to loadSnippets, before any file is read.
+Status visitSnippets(std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+                     const std::function<void(std::size_t count)> &expect) {
+    auto viaFullLoad = [&]() -> Status {
+        auto all = loadSnippets(dirPath);
+        if (!all) return all.error();
+        if (expect) expect(all->size());
+        for (const Snippet &s : *all) visit(s);
+        return {};
+    };
+    auto dir = platform::Dir::open(dirPath);
+    if (!dir) {
+        if (dir.error() == Error::FileNotFound) return {};
+        return dir.error();
+    }
+    std::string arena;
+    std::vector<Candidate> candidates;
+    for (;;) {
+        auto entry = dir->next();
+        if (!entry) return viaFullLoad();
+        if (!*entry) break;
+        if (!isSnippetCandidate(**entry)) continue;
+        std::string_view name = (*entry)->name;
+        auto date = dateOfValidName(name);
+        if (!date || arena.size() + name.size() + date->size() > UINT32_MAX) return viaFullLoad();
+        candidates.push_back(Candidate{static_cast<std::uint32_t>(arena.size()),
+                                       static_cast<std::uint16_t>(name.size()),
+                                       static_cast<std::uint16_t>(date->size())});
+        arena += name;
+        arena += *date;
+    }
+    // Only these stay for the reading: no slack beyond what they hold.
+    arena.shrink_to_fit();
+    candidates.shrink_to_fit();
+    auto nameOf = [&](const Candidate &c) { return std::string_view(arena).substr(c.offset, c.nameLength); };
+    auto dateOf = [&](const Candidate &c) {
+        return std::string_view(arena).substr(c.offset + c.nameLength, c.dateLength);
+    };
+
+    std::vector<std::uint32_t> order(candidates.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return dateOf(candidates[a]) > dateOf(candidates[b]);
+    });
+    if (expect) expect(candidates.size());
+
+    // One record and one path, reused from file to file. The path prefix is
+    // what joinPath puts before a name ("x" stands for it).
+    Snippet current;
+    std::string prefix = joinPath({dirPath, "x"});
+    prefix.pop_back();
+    std::string full;
+    auto load = [&](std::uint32_t i) {
+        std::string_view name = nameOf(candidates[i]);
+        full.assign(prefix).append(name);
+        return loadSnippetInto(*dir, name, std::string_view(full), current);
+    };
+    std::vector<bool> loaded(candidates.size(), false);
+    for (std::uint32_t i : order) {
+        Status st = load(i);
+        // A file removed or replaced since the directory listed it is no
+        // longer a snippet, as in loadSnippets.
+        if (!st && platform::changedSinceListed(st.error())) {
+            loaded[i] = true;
+            continue;
+        }
+        if (!st) {
+            for (std::uint32_t j = 0; j < i; ++j) {
+                if (loaded[j]) continue;
+                Status earlier = load(j);
+                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
+            }
+            return st.error();
+        }
+        loaded[i] = true;
+        visit(current);
+    }
+    return {};
+}
+
 Result<Snippet> readSnippet(std::string_view root, std::int64_t timestamp) {
     std::string dirPath = snippetsDir(root);
-    auto name = findExisting(dirPath, timestamp);
-    if (!name) return name.error();
+    // One open directory serves the lookup and the load.
     auto dir = platform::Dir::open(dirPath);
-    if (!dir) return dir.error();
-    std::string full = joinPath({dirPath, *name});
-    return loadSnippetFromFile(*dir, *name, std::string_view(full));
+    if (!dir) return dir.error() == Error::FileNotFound ? Error::SnippetNotFound : dir.error();
+    auto name = findInDir(*dir, timestampText(timestamp));
+    if (!name) return name.error();
+    if (!*name) return Error::SnippetNotFound;
+    std::string full = joinPath({dirPath, **name});
+    auto loaded = loadSnippetFromFile(*dir, **name, std::string_view(full));
+    // Removed or replaced since the lookup found it: not there any more.
+    if (!loaded && platform::changedSinceListed(loaded.error())) return Error::SnippetNotFound;
+    return loaded;
 }
 
 Result<std::string> createSnippet(std::string_view root, std::int64_t timestamp, std::string_view description,
@@ -235,7 +372,7 @@ Status updateSnippet(std::string_view root, std::int64_t timestamp, std::optiona
     auto dir = platform::Dir::open(dirPath);
     if (!dir) return dir.error();
     auto loaded = loadSnippetFromFile(*dir, *found, std::nullopt);
-    if (!loaded) return loaded.error();
+    if (!loaded) return platform::changedSinceListed(loaded.error()) ? Error::SnippetNotFound : loaded.error();
 
     // Only what the caller gives is validated; stored values were accepted
     // when they were written.
@@ -266,12 +403,15 @@ Status updateSnippet(std::string_view root, std::int64_t timestamp, std::optiona
     };
     bool renamed = name != *found;
     bool sameBefore = renamed && sameFile();
+    // Everything the clean-up of the old name needs is prepared before the
+    // new file is committed: once it is, nothing may fail for lack of memory
+    // and leave the old and the new name side by side.
+    bool oldPathUsable = platform::checkPathLength(joinPath({dirPath, *found})).ok();
     QL_TRY(dir->writeReplace(name, body, *found));
 
     if (renamed) {
         bool same = sameBefore || sameFile();
-        std::string oldFull = joinPath({dirPath, *found});
-        if (!same && platform::checkPathLength(oldFull).ok()) {
+        if (!same && oldPathUsable) {
             // The new file is in place; a stale old file is not worth failing for.
             (void)dir->removeFile(*found);
         }
@@ -289,6 +429,8 @@ Status deleteSnippet(std::string_view root, std::int64_t timestamp) {
     if (!st.ok() && (st.error() == Error::AccessDenied || st.error() == Error::PermissionDenied) &&
         platform::isDirectory(full))
         return Error::IsDir;
+    // Removed by someone else since the lookup found it.
+    if (!st.ok() && st.error() == Error::FileNotFound) return Error::SnippetNotFound;
     return st;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,15 @@ Result<std::optional<std::string>> findSnippetFilenameByTimestamp(std::string_vi
 
 // Every snippet of the directory, newest date first, ties in file-system order.
 Result<std::vector<Snippet>> loadSnippets(std::string_view dirPath);
+
+// Calls `visit` with every snippet of the directory in the order of
+// loadSnippets, holding one file in memory at a time, and fails exactly
+// when and as loadSnippets fails (same error, same warning line). `visit`
+// may have been called for some snippets before a failure.
+// `expect`, when given, is told before the first visit how many files will
+// be read (files gone since the directory listed them are skipped).
+Status visitSnippets(std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+                     const std::function<void(std::size_t count)> &expect = {});
 
 // Loads the snippet stored under `timestamp`; SnippetNotFound when none.
 Result<Snippet> readSnippet(std::string_view root, std::int64_t timestamp);

@@ -41,4 +41,14 @@ inline bool isValidSlug(std::string_view s) noexcept {
     return true;
 }
 
+// Whether the start `head` of a content file decides its front matter: the
+// file does not open with "+++", or the closing "+++" of its block is in
+// `head` (searched from offset 3, as the readers do). Readers that need
+// only the front matter can stop reading a file there.
+inline bool frontMatterSettled(std::string_view head) noexcept {
+    if (head.size() < 3) return false;
+    if (head.substr(0, 3) != "+++") return true;
+    return head.find("+++", 3) != std::string_view::npos;
+}
+
 }  // namespace quorlina::text

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/result.hpp"
+#include "ffi/c_heap_text.hpp"
 
 namespace quorlina::ffi {
 
@@ -49,6 +50,26 @@ int runExportWithText(char **out, Body &&body) noexcept {
         char *copy = copyText(*text);
         if (copy == nullptr) return kOutOfMemory;
         *out = copy;
+        return kOk;
+    } catch (const std::bad_alloc &) {
+        return kOutOfMemory;
+    } catch (...) {
+        return kInternal;
+    }
+}
+
+// Same as runExportWithText for a body that builds its text on the C heap
+// (Result<CHeapText>): the block itself becomes *out, with no copy.
+template <class Body>
+int runExportWithCHeapText(char **out, Body &&body) noexcept {
+    if (out == nullptr) return kInternal;
+    *out = nullptr;
+    try {
+        Result<CHeapText> text = body();
+        if (!text.ok()) return mapError(text.error());
+        char *block = text->release();
+        if (block == nullptr) return kOutOfMemory;
+        *out = block;
         return kOk;
     } catch (const std::bad_alloc &) {
         return kOutOfMemory;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ffi/c_heap_text.hpp"
+
 namespace quorlina::ffi {
 
 // Escapes a byte string for use inside a JSON string (without the quotes).
@@ -16,6 +18,7 @@ std::string escapeJson(std::string_view in);
 
 // Appends the escaped form of `in` to `out`.
 void appendEscapedJson(std::string &out, std::string_view in);
+void appendEscapedJson(CHeapText &out, std::string_view in);
 
 // Appends `"` + escaped `in` + `"`.
 void appendJsonString(std::string &out, std::string_view in);

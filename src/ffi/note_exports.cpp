@@ -19,21 +19,25 @@ std::optional<std::string_view> optionalArg(const char *s) noexcept {
 // The members every note record starts with: {"date":..,"id":..,"slug":..|null.
 // Dates and ids are made of digits, letters, "+", "-" and "_" only and are
 // written as they are.
-void appendNoteHead(std::string &out, const Note &note) {
+template <class Out>
+void appendNoteHead(Out &out, const Note &note) {
     out += "{\"date\":\"";
     out += note.date;
     out += "\",\"id\":\"";
     out += note.id;
     out += "\",\"slug\":";
     if (note.frontmatter.slug) {
-        appendJsonString(out, *note.frontmatter.slug);
+        out += '"';
+        appendEscapedJson(out, *note.frontmatter.slug);
+        out += '"';
     } else {
         out += "null";
     }
 }
 
 // The summary record of a note (no body).
-void appendNoteSummaryJson(std::string &out, const Note &note) {
+template <class Out>
+void appendNoteSummaryJson(Out &out, const Note &note) {
     appendNoteHead(out, note);
     out += '}';
 }
@@ -49,17 +53,6 @@ std::string buildNoteJson(const Note &note) {
     return out;
 }
 
-std::string buildNoteListJson(const std::vector<Note> &notes) {
-    std::string out;
-    out.reserve(2 + notes.size() * 64);
-    out += '[';
-    for (std::size_t i = 0; i < notes.size(); ++i) {
-        if (i) out += ',';
-        appendNoteSummaryJson(out, notes[i]);
-    }
-    out += ']';
-    return out;
-}
 
 }  // namespace
 }  // namespace quorlina::ffi
@@ -78,21 +71,29 @@ QUORLINA_API int quorlina_note_create(const char *root, int64_t timestamp, const
 }
 
 QUORLINA_API int quorlina_note_list(const char *root, char **out) {
-    return runExportWithText(out, [&]() -> Result<std::string> {
+    return runExportWithCHeapText(out, [&]() -> Result<CHeapText> {
         QL_TRY(requireArgs(root));
-        auto notes = loadNotes(notesDir(root));
-        if (!notes) return notes.error();
-        return buildNoteListJson(*notes);
+        // The records go straight into the text handed out, one note at a
+        // time; the notes' bodies are never read.
+        JsonListWriter list;
+        QL_TRY(visitNotes(
+            notesDir(root), [&](const Note &note) { appendNoteSummaryJson(list.nextRecord(), note); },
+            [&](std::size_t count) { list.expect(count); }));
+        return std::move(list).finish();
     });
 }
 
 QUORLINA_API int quorlina_note_read(const char *root, const char *id, char **out) {
     return runExportWithText(out, [&]() -> Result<std::string> {
         QL_TRY(requireArgs(root, id));
-        auto notes = loadNotes(notesDir(root));
-        if (!notes) return notes.error();
-        const Note *note = findNoteById(*notes, id);
-        if (note == nullptr) return Error::NoteNotFound;
+        std::string dir = notesDir(root);
+        // Every note's front matter decides which note answers (and one
+        // broken file fails the call); only that note is read whole.
+        auto found = findNote(dir, id);
+        if (!found) return found.error();
+        if (!*found) return Error::NoteNotFound;
+        auto note = loadNote(dir, (*found)->fileName());
+        if (!note) return note.error();
         return buildNoteJson(*note);
     });
 }

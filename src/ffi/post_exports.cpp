@@ -40,21 +40,25 @@ QUORLINA_API int quorlina_post_create(const char *root, const char *slug, const 
 }
 
 QUORLINA_API int quorlina_post_list(const char *root, char **out) {
-    return runExportWithText(out, [&]() -> Result<std::string> {
+    return runExportWithCHeapText(out, [&]() -> Result<CHeapText> {
         QL_TRY(requireArgs(root));
-        auto posts = loadPosts(blogDir(root));
-        if (!posts) return posts.error();
-        return buildPostListJson(*posts);
+        // The records go straight into the text handed out, one post at a
+        // time; the posts' bodies are never read.
+        JsonListWriter list;
+        QL_TRY(visitPosts(
+            blogDir(root), [&](const Post &post) { appendPostSummaryJson(list.nextRecord(), post); },
+            [&](std::size_t count) { list.expect(count); }));
+        return std::move(list).finish();
     });
 }
 
 QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **out) {
     return runExportWithText(out, [&]() -> Result<std::string> {
         QL_TRY(requireArgs(root, slug));
-        auto posts = loadPosts(blogDir(root));
-        if (!posts) return posts.error();
-        const Post *post = findPostBySlug(*posts, slug);
-        if (post == nullptr) return Error::PostNotFound;
+        // Every post's front matter decides which post answers (and one
+        // broken file fails the call); only that post is read whole.
+        auto post = readPost(blogDir(root), slug);
+        if (!post) return post.error();
         return buildPostJson(*post);
     });
 }

@@ -11,7 +11,8 @@ namespace {
 // "slug" key is made of letters, digits, "_" and "-", but one taken from a
 // file name may hold any byte, so it goes through the escaping, which leaves
 // every valid slug as it is.
-void appendHead(std::string &out, const Post &post) {
+template <class Out>
+void appendHead(Out &out, const Post &post) {
     out.append("{\"date\":\"");
     out.append(post.date);
     out.append("\",\"slug\":\"");
@@ -21,14 +22,24 @@ void appendHead(std::string &out, const Post &post) {
     out.push_back('"');
 }
 
+template <class Out>
+void appendSummaryTo(Out &out, const Post &post) {
+    appendHead(out, post);
+    out.append(",\"tags\":[");
+    for (std::size_t i = 0; i < post.frontmatter.tags.size(); ++i) {
+        if (i) out.push_back(',');
+        out.push_back('"');
+        appendEscapedJson(out, post.frontmatter.tags[i]);
+        out.push_back('"');
+    }
+    out.append("]}");
+}
+
 }  // namespace
 
-void appendPostSummaryJson(std::string &out, const Post &post) {
-    appendHead(out, post);
-    out.append(",\"tags\":");
-    appendJsonStringArray(out, post.frontmatter.tags);
-    out.push_back('}');
-}
+void appendPostSummaryJson(std::string &out, const Post &post) { appendSummaryTo(out, post); }
+
+void appendPostSummaryJson(CHeapText &out, const Post &post) { appendSummaryTo(out, post); }
 
 std::string buildPostListJson(const std::vector<Post> &posts) {
     std::size_t size = 2;

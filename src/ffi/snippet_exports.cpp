@@ -29,11 +29,15 @@ QUORLINA_API int quorlina_snippet_create(const char *root, int64_t timestamp, co
 }
 
 QUORLINA_API int quorlina_snippet_list(const char *root, char **out) {
-    return ffi::runExportWithText(out, [&]() -> Result<std::string> {
+    return ffi::runExportWithCHeapText(out, [&]() -> Result<ffi::CHeapText> {
         QL_TRY(ffi::requireArgs(root));
-        auto snippets = loadSnippets(snippetsDir(root));
-        if (!snippets) return snippets.error();
-        return ffi::buildSnippetListJson(*snippets);
+        // The records go straight into the text handed out, one file at a
+        // time: the list is never held twice.
+        ffi::JsonListWriter list;
+        QL_TRY(visitSnippets(
+            snippetsDir(root), [&](const Snippet &s) { ffi::appendSnippetJson(list.nextRecord(), s); },
+            [&](std::size_t count) { list.expect(count); }));
+        return std::move(list).finish();
     });
 }
 

@@ -4,7 +4,10 @@
 
 namespace quorlina::ffi {
 
-void appendSnippetJson(std::string &out, const Snippet &s) {
+namespace {
+
+template <class Out>
+void appendSnippetJsonTo(Out &out, const Snippet &s) {
     out += "{\"id\":\"";
     out += s.id;
     out += "\",\"date\":\"";
@@ -17,6 +20,12 @@ void appendSnippetJson(std::string &out, const Snippet &s) {
     appendEscapedJson(out, s.code());
     out += "\"}";
 }
+
+}  // namespace
+
+void appendSnippetJson(std::string &out, const Snippet &s) { appendSnippetJsonTo(out, s); }
+
+void appendSnippetJson(CHeapText &out, const Snippet &s) { appendSnippetJsonTo(out, s); }
 
 std::string buildSnippetJson(const Snippet &s) {
     std::string out;

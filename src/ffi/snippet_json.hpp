@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/snippets.hpp"
+#include "ffi/c_heap_text.hpp"
 
 namespace quorlina::ffi {
 
@@ -14,6 +15,7 @@ std::string buildSnippetJson(const Snippet &s);
 
 // Appends the record of `s` to `out`.
 void appendSnippetJson(std::string &out, const Snippet &s);
+void appendSnippetJson(CHeapText &out, const Snippet &s);
 
 // "[" + records separated by "," + "]".
 std::string buildSnippetListJson(const std::vector<Snippet> &snippets);
