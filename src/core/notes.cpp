@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/civil_date.hpp"
+#include "core/dated_scan.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
@@ -57,12 +58,6 @@ Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::str
     return note;
 }
 
-// A note file of visitNotes: its name, then its date, in a shared arena.
-struct Candidate {
-    std::uint32_t offset;
-    std::uint16_t nameLength;
-    std::uint16_t dateLength;
-};
 
 }  // namespace
 
@@ -157,8 +152,7 @@ Status visitNotes(std::string_view notesDir, const std::function<void(const Note
         if (dir.error() == Error::FileNotFound) return {};
         return dir.error();
     }
-    std::string arena;
-    std::vector<Candidate> candidates;
+    DatedEntries entries;
     for (;;) {
         auto entry = dir->next();
         if (!entry) return viaFullLoad();
@@ -166,56 +160,26 @@ Status visitNotes(std::string_view notesDir, const std::function<void(const Note
         if ((*entry)->kind != platform::EntryKind::File || !isNoteFileName((*entry)->name)) continue;
         std::string_view name = (*entry)->name;
         auto timestamp = parseSigned(stemOf(name));
-        if (!timestamp) return viaFullLoad();
-        std::string date = dateFromTimestamp(*timestamp);
-        if (arena.size() + name.size() + date.size() > UINT32_MAX) return viaFullLoad();
-        candidates.push_back(Candidate{static_cast<std::uint32_t>(arena.size()),
-                                       static_cast<std::uint16_t>(name.size()),
-                                       static_cast<std::uint16_t>(date.size())});
-        arena += name;
-        arena += date;
+        if (!timestamp || !entries.add(dateFromTimestamp(*timestamp), name)) return viaFullLoad();
     }
-    // Only these stay for the reading: no slack beyond what they hold.
-    arena.shrink_to_fit();
-    candidates.shrink_to_fit();
-    auto nameOf = [&](const Candidate &c) { return std::string_view(arena).substr(c.offset, c.nameLength); };
-    auto dateOf = [&](const Candidate &c) {
-        return std::string_view(arena).substr(c.offset + c.nameLength, c.dateLength);
-    };
-    std::vector<std::uint32_t> order(candidates.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return dateOf(candidates[a]) > dateOf(candidates[b]);
-    });
-    if (expect) expect(candidates.size());
+    entries.sortNewestFirst();
+    if (expect) expect(entries.size());
 
     std::string head;
-    auto load = [&](std::uint32_t i) -> Result<Note> {
-        std::string_view name = nameOf(candidates[i]);
-        auto text = dir->readFileHead(name, head, text::frontMatterSettled);
-        if (!text) return text.error();
-        auto note = makeNote(notesDir, name, *text);
-        if (note) note->bodyOffset = 0;  // no text, so no body
-        return note;
-    };
-    std::vector<bool> done(candidates.size(), false);
-    for (std::uint32_t i : order) {
-        auto note = load(i);
-        done[i] = true;
-        // A file removed or replaced since it was listed is not a note, as
-        // in loadNotes.
-        if (!note && platform::changedSinceListed(note.error())) continue;
-        if (!note) {
-            for (std::uint32_t j = 0; j < i; ++j) {
-                if (done[j]) continue;
-                auto earlier = load(j);
-                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
-            }
-            return note.error();
-        }
-        visit(*note);
-    }
-    return {};
+    std::optional<Note> current;
+    return loadInOrder(
+        entries,
+        [&](std::uint32_t i) -> Status {
+            std::string_view name = entries.name(i);
+            auto text = dir->readFileHead(name, head, text::frontMatterSettled);
+            if (!text) return text.error();
+            auto note = makeNote(notesDir, name, *text);
+            if (!note) return note.error();
+            note->bodyOffset = 0;  // no text, so no body
+            current = std::move(*note);
+            return {};
+        },
+        [&](std::uint32_t) { visit(*current); });
 }
 
 Result<Note> loadNote(std::string_view notesDir, std::string_view name) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "core/dated_scan.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
@@ -176,14 +177,6 @@ private:
     DateComponents components_;
 };
 
-// A post file of visitPosts: its year, month and day names (4, 2 and 2
-// bytes), then its file name, in a shared arena. With components of fixed
-// sizes, the eight bytes of the date names order posts as their date texts
-// do.
-struct Candidate {
-    std::uint32_t offset;
-    std::uint16_t nameLength;
-};
 
 }  // namespace
 
@@ -240,61 +233,39 @@ Status visitPosts(std::string_view blogDir, const std::function<void(const Post 
         if (blog.error() == Error::FileNotFound) return {};
         return blog.error();
     }
-    std::string arena;
-    std::vector<Candidate> candidates;
+    // The key is the three date names (4, 2 and 2 bytes): with fixed sizes
+    // their eight bytes order posts as their date texts do.
+    DatedEntries entries;
     PostWalk walk([&](const Dir &, const DateComponents &components, std::string_view name) -> Status {
-        if (arena.size() + 8 + name.size() > UINT32_MAX) return Error::NameTooLong;
-        candidates.push_back(
-            Candidate{static_cast<std::uint32_t>(arena.size()), static_cast<std::uint16_t>(name.size())});
-        arena.append(components[0]).append(components[1]).append(components[2]).append(name);
-        return {};
+        std::string key = components[0] + components[1] + components[2];
+        return entries.add(key, name) ? Status{} : Status{Error::NameTooLong};
     });
     if (!walk.visit(*blog, 0).ok()) return viaFullLoad();
-    // Only these stay for the reading: no slack beyond what they hold.
-    arena.shrink_to_fit();
-    candidates.shrink_to_fit();
-
-    auto dateKey = [&](std::uint32_t i) { return std::string_view(arena).substr(candidates[i].offset, 8); };
-    std::vector<std::uint32_t> order(candidates.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return dateKey(a) > dateKey(b); });
-    if (expect) expect(candidates.size());
+    entries.sortNewestFirst();
+    if (expect) expect(entries.size());
 
     std::string head, relative;
-    auto load = [&](std::uint32_t i) -> Result<Post> {
-        std::string_view entry = std::string_view(arena).substr(candidates[i].offset, 8 + candidates[i].nameLength);
-        DateComponents components = {std::string(entry.substr(0, 4)), std::string(entry.substr(4, 2)),
-                                     std::string(entry.substr(6, 2))};
-        std::string_view name = entry.substr(8);
-        // blog/YYYY/MM/DD/name, opened in one go without following a link on
-        // the way, as the walk never does.
-        relative.assign(components[0]).append("/").append(components[1]).append("/").append(components[2]);
-        relative.append("/").append(name);
-        auto text = blog->readFileHeadBelow(relative, head, text::frontMatterSettled);
-        if (!text) return text.error();
-        auto post = makePost(blogDir, components, name, *text);
-        if (post) post->restOffset = post->bodyOffset = 0;  // no text, so no body
-        return post;
-    };
-    std::vector<bool> done(candidates.size(), false);
-    for (std::uint32_t i : order) {
-        auto post = load(i);
-        done[i] = true;
-        // A file (or a directory above it) removed or replaced since the walk
-        // listed it is not a post, as in loadPosts.
-        if (!post && platform::changedSinceListed(post.error())) continue;
-        if (!post) {
-            for (std::uint32_t j = 0; j < i; ++j) {
-                if (done[j]) continue;
-                auto earlier = load(j);
-                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
-            }
-            return post.error();
-        }
-        visit(*post);
-    }
-    return {};
+    std::optional<Post> current;
+    return loadInOrder(
+        entries,
+        [&](std::uint32_t i) -> Status {
+            std::string_view key = entries.key(i);
+            DateComponents components = {std::string(key.substr(0, 4)), std::string(key.substr(4, 2)),
+                                         std::string(key.substr(6, 2))};
+            std::string_view name = entries.name(i);
+            // blog/YYYY/MM/DD/name, opened in one go without following a link
+            // on the way, as the walk never does.
+            relative.assign(components[0]).append("/").append(components[1]).append("/").append(components[2]);
+            relative.append("/").append(name);
+            auto text = blog->readFileHeadBelow(relative, head, text::frontMatterSettled);
+            if (!text) return text.error();
+            auto post = makePost(blogDir, components, name, *text);
+            if (!post) return post.error();
+            post->restOffset = post->bodyOffset = 0;  // no text, so no body
+            current = std::move(*post);
+            return {};
+        },
+        [&](std::uint32_t) { visit(*current); });
 }
 
 Result<std::optional<Post>> findPost(std::string_view blogDir, std::string_view slug) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/civil_date.hpp"
+#include "core/dated_scan.hpp"
 #include "core/paths.hpp"
 #include "core/text.hpp"
 
@@ -77,13 +78,6 @@ std::optional<std::string> dateOfValidName(std::string_view name) {
         if (!text::isSlugByte(c)) return std::nullopt;
     return dateFromTimestamp(*ts);
 }
-
-// A candidate of visitSnippets: its name, then its date, in a shared arena.
-struct Candidate {
-    std::uint32_t offset;
-    std::uint16_t nameLength;
-    std::uint16_t dateLength;
-};
 
 }  // namespace
 
@@ -259,8 +253,7 @@ Status visitSnippets(std::string_view dirPath, const std::function<void(const Sn
         if (dir.error() == Error::FileNotFound) return {};
         return dir.error();
     }
-    std::string arena;
-    std::vector<Candidate> candidates;
+    DatedEntries entries;
     for (;;) {
         auto entry = dir->next();
         if (!entry) return viaFullLoad();
@@ -268,27 +261,10 @@ Status visitSnippets(std::string_view dirPath, const std::function<void(const Sn
         if (!isSnippetCandidate(**entry)) continue;
         std::string_view name = (*entry)->name;
         auto date = dateOfValidName(name);
-        if (!date || arena.size() + name.size() + date->size() > UINT32_MAX) return viaFullLoad();
-        candidates.push_back(Candidate{static_cast<std::uint32_t>(arena.size()),
-                                       static_cast<std::uint16_t>(name.size()),
-                                       static_cast<std::uint16_t>(date->size())});
-        arena += name;
-        arena += *date;
+        if (!date || !entries.add(*date, name)) return viaFullLoad();
     }
-    // Only these stay for the reading: no slack beyond what they hold.
-    arena.shrink_to_fit();
-    candidates.shrink_to_fit();
-    auto nameOf = [&](const Candidate &c) { return std::string_view(arena).substr(c.offset, c.nameLength); };
-    auto dateOf = [&](const Candidate &c) {
-        return std::string_view(arena).substr(c.offset + c.nameLength, c.dateLength);
-    };
-
-    std::vector<std::uint32_t> order(candidates.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return dateOf(candidates[a]) > dateOf(candidates[b]);
-    });
-    if (expect) expect(candidates.size());
+    entries.sortNewestFirst();
+    if (expect) expect(entries.size());
 
     // One record and one path, reused from file to file. The path prefix is
     // what joinPath puts before a name ("x" stands for it).
@@ -296,32 +272,14 @@ Status visitSnippets(std::string_view dirPath, const std::function<void(const Sn
     std::string prefix = joinPath({dirPath, "x"});
     prefix.pop_back();
     std::string full;
-    auto load = [&](std::uint32_t i) {
-        std::string_view name = nameOf(candidates[i]);
-        full.assign(prefix).append(name);
-        return loadSnippetInto(*dir, name, std::string_view(full), current);
-    };
-    std::vector<bool> loaded(candidates.size(), false);
-    for (std::uint32_t i : order) {
-        Status st = load(i);
-        // A file removed or replaced since the directory listed it is no
-        // longer a snippet, as in loadSnippets.
-        if (!st && platform::changedSinceListed(st.error())) {
-            loaded[i] = true;
-            continue;
-        }
-        if (!st) {
-            for (std::uint32_t j = 0; j < i; ++j) {
-                if (loaded[j]) continue;
-                Status earlier = load(j);
-                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
-            }
-            return st.error();
-        }
-        loaded[i] = true;
-        visit(current);
-    }
-    return {};
+    return loadInOrder(
+        entries,
+        [&](std::uint32_t i) {
+            std::string_view name = entries.name(i);
+            full.assign(prefix).append(name);
+            return loadSnippetInto(*dir, name, std::string_view(full), current);
+        },
+        [&](std::uint32_t) { visit(current); });
 }
 
 Result<Snippet> readSnippet(std::string_view root, std::int64_t timestamp) {

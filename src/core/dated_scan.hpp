@@ -1,0 +1,92 @@
+// The shared core of the fast list scans. A family's list order follows
+// from its entry names alone (snippet and note dates come from the file
+// stem, post dates from the directories), so a scan first collects the
+// names with their sort keys, sorts them, and only then reads the files,
+// one at a time, in list order.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/platform.hpp"
+#include "core/result.hpp"
+
+namespace quorlina {
+
+// Entry names with their sort keys, in the order the scan met them, held in
+// one arena so that a large directory costs little memory.
+class DatedEntries {
+public:
+    // Adds an entry; false when the arena cannot hold it.
+    bool add(std::string_view key, std::string_view name) {
+        if (key.size() > UINT16_MAX || name.size() > UINT16_MAX ||
+            arena_.size() + key.size() + name.size() > UINT32_MAX)
+            return false;
+        entries_.push_back(Entry{static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint16_t>(key.size()),
+                                 static_cast<std::uint16_t>(name.size())});
+        arena_.append(key).append(name);
+        return true;
+    }
+
+    // Sorts newest first: keys compared byte by byte, descending; equal keys
+    // keep the order in which they were added.
+    void sortNewestFirst() {
+        arena_.shrink_to_fit();
+        entries_.shrink_to_fit();
+        order_.resize(entries_.size());
+        for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
+    }
+
+    std::size_t size() const noexcept { return entries_.size(); }
+    std::string_view key(std::uint32_t i) const noexcept {
+        return std::string_view(arena_).substr(entries_[i].offset, entries_[i].keyLength);
+    }
+    std::string_view name(std::uint32_t i) const noexcept {
+        return std::string_view(arena_).substr(entries_[i].offset + entries_[i].keyLength, entries_[i].nameLength);
+    }
+    // Indexes (in the order of adding) sorted by sortNewestFirst.
+    const std::vector<std::uint32_t> &order() const noexcept { return order_; }
+
+private:
+    struct Entry {
+        std::uint32_t offset;
+        std::uint16_t keyLength;
+        std::uint16_t nameLength;
+    };
+    std::string arena_;
+    std::vector<Entry> entries_;
+    std::vector<std::uint32_t> order_;
+};
+
+// Calls load(i) for every entry in sorted order and visit(i) after each
+// success. An entry removed or replaced since it was listed is passed over,
+// as a full scan passes it over. A failure is reported as a full scan in
+// listing order would report it: when entry i fails, the entries added
+// before it that were not loaded yet are loaded first, and the first of
+// them that fails decides.
+template <class Load, class Visit>
+Status loadInOrder(const DatedEntries &entries, Load &&load, Visit &&visit) {
+    std::vector<bool> done(entries.size(), false);
+    for (std::uint32_t i : entries.order()) {
+        Status st = load(i);
+        done[i] = true;
+        if (!st && platform::changedSinceListed(st.error())) continue;
+        if (!st) {
+            for (std::uint32_t j = 0; j < i; ++j) {
+                if (done[j]) continue;
+                Status earlier = load(j);
+                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
+            }
+            return st.error();
+        }
+        visit(i);
+    }
+    return {};
+}
+
+}  // namespace quorlina
