@@ -257,15 +257,18 @@ TEST(AllocationCounter, CountsAndFailsTheChosenAllocation) {
     g_alloc = AllocCounter{};
     g_alloc.failAt = 2;
     g_alloc.armed = true;
-    std::string *a = new std::string("x");
+    // Direct calls through volatile pointers: an optimiser may drop a
+    // new-expression whose result is unused, but not these.
+    void *volatile a = ::operator new(16);
     bool threw = false;
     try {
-        delete new int(1);
+        void *volatile b = ::operator new(16);
+        ::operator delete(b);
     } catch (const std::bad_alloc &) {
         threw = true;
     }
     g_alloc.armed = false;
-    delete a;
+    ::operator delete(a);
     EXPECT_TRUE(threw);
     EXPECT_TRUE(g_alloc.hit);
     EXPECT_EQ(g_alloc.count, 2);
