@@ -203,6 +203,22 @@ Status checkPathLength(std::string_view path) noexcept {
     return {};
 }
 
+namespace {
+
+// The size of the open `fd`, which must be a regular file of at most
+// `limit` bytes: IsDir, NotRegularFile or FileTooBig otherwise.
+Result<std::size_t> regularFileSize(int fd, std::size_t limit) noexcept {
+    struct stat st {};
+    if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
+    if (::fstat(fd, &st) != 0) return errorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return Error::IsDir;
+    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
+    if (static_cast<std::uint64_t>(st.st_size) > limit) return Error::FileTooBig;
+    return static_cast<std::size_t>(st.st_size);
+}
+
+}  // namespace
+
 // ------------------------------------------------------------------ Dir
 
 Dir::Dir(Dir &&other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
@@ -299,15 +315,11 @@ Status Dir::readFileInto(std::string_view name, std::string &data, std::size_t l
     int fd = sysOpenAt(this->fd(), n.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) return errorFromErrno(errno);
     FdGuard guard(fd);
-    struct stat st {};
-    if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
-    if (::fstat(fd, &st) != 0) return errorFromErrno(errno);
-    if (S_ISDIR(st.st_mode)) return Error::IsDir;
-    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
-    if (static_cast<std::uint64_t>(st.st_size) > limit) return Error::FileTooBig;
+    auto size = regularFileSize(fd, limit);
+    if (!size) return size.error();
     // One byte more than the size, so that end of file is seen in one read
     // when the size is right. A buffer that is already larger is used whole.
-    std::size_t want = static_cast<std::size_t>(st.st_size) + 1;
+    std::size_t want = *size + 1;
     if (data.size() < want) data.resize(want);
     std::size_t have = 0;
     for (;;) {
@@ -343,13 +355,9 @@ Result<std::string_view> readHead(int fd, std::string &buffer, bool (*settled)(s
     // that is less), which holds the front matter of nearly every file.
     constexpr std::size_t kFirstRead = 4096;
     FdGuard guard(fd);
-    struct stat st {};
-    if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
-    if (::fstat(fd, &st) != 0) return errorFromErrno(errno);
-    if (S_ISDIR(st.st_mode)) return Error::IsDir;
-    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
-    if (static_cast<std::uint64_t>(st.st_size) > limit) return Error::FileTooBig;
-    std::size_t want = std::min(static_cast<std::size_t>(st.st_size) + 1, kFirstRead);
+    auto size = regularFileSize(fd, limit);
+    if (!size) return size.error();
+    std::size_t want = std::min(*size + 1, kFirstRead);
     if (buffer.size() < want) buffer.resize(want);
     std::size_t have = 0;
     for (;;) {
