@@ -385,7 +385,12 @@ TEST_F(Snippets, UpdateNeverRemovesTheFileItWrote) {
 }
 
 namespace {
-int failRename(quorlina::platform::fault::Op op) { return op == quorlina::platform::fault::Op::Rename ? EIO : 0; }
+// Fails the step that publishes a file: the rename over an old name, or the
+// link of a new one.
+int failRename(quorlina::platform::fault::Op op) {
+    using quorlina::platform::fault::Op;
+    return op == Op::Rename || op == Op::Link ? EIO : 0;
+}
 int failSync(quorlina::platform::fault::Op op) { return op == quorlina::platform::fault::Op::Sync ? EIO : 0; }
 }  // namespace
 

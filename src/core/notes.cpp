@@ -134,8 +134,10 @@ Result<std::vector<Note>> loadNotes(std::string_view notesDir) {
 // timestamp (which loadNotes reports with a warning line once the file's
 // front matter has been read) leaves the whole job to loadNotes, before any
 // file is read.
-Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
-                  const std::function<void(std::size_t count)> &expect) {
+namespace {
+
+Status visitNotesIn(platform::Dir &dir, std::string_view notesDir, const std::function<void(const Note &)> &visit,
+                    const std::function<void(std::size_t count)> &expect) {
     auto viaFullLoad = [&]() -> Status {
         auto all = loadNotes(notesDir);
         if (!all) return all.error();
@@ -147,14 +149,9 @@ Status visitNotes(std::string_view notesDir, const std::function<void(const Note
         }
         return {};
     };
-    auto dir = platform::Dir::open(notesDir);
-    if (!dir) {
-        if (dir.error() == Error::FileNotFound) return {};
-        return dir.error();
-    }
     DatedEntries entries;
     for (;;) {
-        auto entry = dir->next();
+        auto entry = dir.next();
         if (!entry) return viaFullLoad();
         if (!*entry) break;
         if ((*entry)->kind != platform::EntryKind::File || !isNoteFileName((*entry)->name)) continue;
@@ -171,7 +168,7 @@ Status visitNotes(std::string_view notesDir, const std::function<void(const Note
         entries,
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
-            auto text = dir->readFileHead(name, head, text::frontMatterSettled);
+            auto text = dir.readFileHead(name, head, text::frontMatterSettled);
             if (!text) return text.error();
             auto note = makeNote(notesDir, name, *text);
             if (!note) return note.error();
@@ -182,16 +179,36 @@ Status visitNotes(std::string_view notesDir, const std::function<void(const Note
         [&](std::uint32_t) { visit(*current); });
 }
 
-Result<Note> loadNote(std::string_view notesDir, std::string_view name) {
-    // A note removed or replaced since it was found is not there any more.
+}  // namespace
+
+Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
+                  const std::function<void(std::size_t count)> &expect) {
     auto dir = platform::Dir::open(notesDir);
-    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::NoteNotFound : dir.error();
-    auto raw = dir->readFile(name);
+    if (!dir) {
+        if (dir.error() == Error::FileNotFound) return {};
+        return dir.error();
+    }
+    return visitNotesIn(*dir, notesDir, visit, expect);
+}
+
+namespace {
+
+Result<Note> loadNoteIn(const platform::Dir &dir, std::string_view notesDir, std::string_view name) {
+    // A note removed or replaced since it was found is not there any more.
+    auto raw = dir.readFile(name);
     if (!raw) return platform::changedSinceListed(raw.error()) ? Error::NoteNotFound : raw.error();
     auto note = makeNote(notesDir, name, *raw);
     if (!note) return note.error();
     note->raw = std::move(*raw);
     return note;
+}
+
+}  // namespace
+
+Result<Note> loadNote(std::string_view notesDir, std::string_view name) {
+    auto dir = platform::Dir::open(notesDir);
+    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::NoteNotFound : dir.error();
+    return loadNoteIn(*dir, notesDir, name);
 }
 
 namespace {
@@ -201,6 +218,28 @@ bool matchesId(const Note &note, std::string_view id) noexcept {
     if (note.id == id) return true;
     std::string_view name = note.fileName();
     return name.ends_with(kExtension) && stemOf(name) == id;
+}
+
+// The notes directory opened and locked for a change to an existing note;
+// a missing one holds no note.
+Result<platform::Dir> lockNotesDir(std::string_view notesDir) {
+    auto dir = platform::Dir::open(notesDir);
+    if (!dir) return dir.error() == Error::FileNotFound ? Error::NoteNotFound : dir.error();
+    QL_TRY(dir->lockExclusive());
+    return dir;
+}
+
+// The note `id` in the locked `dir` (found through a handle of its own), as
+// a record without text.
+Result<Note> findInLocked(const platform::Dir &dir, std::string_view notesDir, std::string_view id) {
+    auto scan = dir.reopen();
+    if (!scan) return scan.error();
+    std::optional<Note> found;
+    QL_TRY(visitNotesIn(*scan, notesDir, [&](const Note &note) {
+        if (!found && matchesId(note, id)) found = note;
+    }, {}));
+    if (!found) return Error::NoteNotFound;
+    return std::move(*found);
 }
 
 }  // namespace
@@ -231,12 +270,14 @@ Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp
     std::string name = stamp;
     name += kExtension;
     std::string path = joinPath({notesDir, name});
-    // Refuse an unusable path before anything is created.
+    // Refuse an unusable path or an unreadable file before anything is made.
     QL_TRY(platform::checkPathLength(path));
-    QL_TRY(platform::makeDirPath(notesDir));
-    auto dir = platform::Dir::open(notesDir);
+    std::string text = composeNoteFile(slug, content);
+    QL_TRY(platform::checkWriteSize(text.size()));
+    auto dir = platform::Dir::openMaking(notesDir);
     if (!dir) return dir.error();
-    Status written = dir->writeExclusive(name, composeNoteFile(slug, content));
+    QL_TRY(dir->lockExclusive());
+    Status written = dir->writeExclusive(name, text);
     if (!written) {
         return written.error() == Error::PathAlreadyExists ? Error::DuplicateNote : written.error();
     }
@@ -250,18 +291,20 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
     if (slug && !text::isValidSlug(*slug)) return Error::InvalidSlug;
     if (!slug && !clearSlug && !content) return Error::NoUpdates;
 
-    // Every note's front matter is read (one broken file fails the update),
-    // the found one's body only when it is kept.
-    auto found = findNote(notesDir, id);
+    // The lookup, the read and the write are one step for every caller
+    // that changes notes. Every note's front matter is read (one broken
+    // file fails the update), the found one's body only when it is kept.
+    auto dir = lockNotesDir(notesDir);
+    if (!dir) return dir.error();
+    auto found = findInLocked(*dir, notesDir, id);
     if (!found) return found.error();
-    if (!*found) return Error::NoteNotFound;
     std::optional<Note> whole;
     if (!content) {
-        auto loaded = loadNote(notesDir, (*found)->fileName());
+        auto loaded = loadNoteIn(*dir, notesDir, found->fileName());
         if (!loaded) return loaded.error();
         whole = std::move(*loaded);
     }
-    const Note *note = whole ? &*whole : &**found;
+    const Note *note = whole ? &*whole : &*found;
 
     std::optional<std::string_view> newSlug;
     if (!clearSlug) {
@@ -271,21 +314,24 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
     std::string_view newBody = content ? *content : note->body();
 
     QL_TRY(platform::checkPathLength(note->path));
-    auto dir = platform::Dir::open(notesDir);
-    if (!dir) return dir.error();
+    std::string text = composeNoteFile(newSlug, newBody);
+    QL_TRY(platform::checkWriteSize(text.size()));
     // The file keeps its name (and so its timestamp and date).
-    return dir->writeReplace(note->fileName(), composeNoteFile(newSlug, newBody));
+    return dir->writeReplace(note->fileName(), text);
 }
 
 Status deleteNote(std::string_view notesDir, std::string_view id) {
-    auto found = findNote(notesDir, id);
+    auto dir = lockNotesDir(notesDir);
+    if (!dir) return dir.error();
+    auto found = findInLocked(*dir, notesDir, id);
     if (!found) return found.error();
-    if (!*found) return Error::NoteNotFound;
-    const Note *note = &**found;
-    Status removed = platform::removeFile(note->path);
-    // Some systems refuse to unlink a directory with EPERM; report what the
-    // path is instead.
-    if (!removed && removed.error() == Error::PermissionDenied && platform::isDirectory(note->path))
+    QL_TRY(platform::checkPathLength(found->path));
+    std::string_view name = found->fileName();
+    Status removed = dir->removeFile(name);
+    // Some systems refuse to unlink a directory with EPERM or EACCES; report
+    // what the entry is instead.
+    if (!removed && (removed.error() == Error::PermissionDenied || removed.error() == Error::AccessDenied) &&
+        dir->isChildDirectory(name))
         return Error::IsDir;
     // Removed by someone else since the store was loaded.
     if (!removed && removed.error() == Error::FileNotFound) return Error::NoteNotFound;

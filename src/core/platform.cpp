@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -52,9 +53,6 @@ public:
 private:
     char buf_[kPathMax];
 };
-
-// The heap copy makeDirPath works on, cutting it into its parents.
-std::string cstr(std::string_view s) { return std::string(s); }
 
 class FdGuard {
 public:
@@ -139,27 +137,86 @@ std::string tempName() {
     return buf;
 }
 
-// Creates a new hidden temporary file in `dirfd` and writes `content` to it,
-// flushed to disk. On failure nothing is left behind.
-Result<std::string> writeTemp(int dirfd, std::string_view content, const mode_t *mode) {
+// The process's file-creation mask, read without changing it (umask(2)
+// can only be read by setting it, which would race with other threads).
+mode_t currentUmask() noexcept {
+    int fd = ::openat(AT_FDCWD, "/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 022;
+    char buf[4096];
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, sizeof buf - 1);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n <= 0) return 022;
+    buf[n] = '\0';
+    const char *line = std::strstr(buf, "\nUmask:");
+    if (line == nullptr) return 022;
+    return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
+}
+
+// Owner, group and permission bits a new file takes before any content is
+// written to it.
+struct FileAttrs {
+    mode_t mode = 0;         // only the 0777 bits: never set-id or sticky
+    bool chown = false;      // restore owner and group (only when we may)
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// The attributes for a file that replaces `st` (an existing regular
+// file), or, with nullptr, for a new file: the bits a plain create gives
+// (0666 less the umask).
+FileAttrs attrsFor(const struct stat *st) noexcept {
+    FileAttrs a;
+    if (st == nullptr) {
+        a.mode = 0666 & ~currentUmask();
+        return a;
+    }
+    a.mode = st->st_mode & 0777;
+    // Only a privileged process can give a file away; everyone else owns
+    // what the rename publishes.
+    if (::geteuid() == 0) {
+        a.chown = true;
+        a.uid = st->st_uid;
+        a.gid = st->st_gid;
+    }
+    return a;
+}
+
+// Creates a new hidden temporary file in `dirfd` with mode 0600, gives it
+// its final owner and permission bits, then writes `content` to it, flushed
+// to disk. On failure nothing is left behind.
+Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAttrs &attrs) {
+    // Nothing is written that the readers would refuse to read back.
+    if (content.size() > kReadLimit) return Error::FileTooBig;
     std::string tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 16; ++attempt) {
         tmp = tempName();
         fd = sysOpenAt(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
-                       0666);
+                       0600);
         if (fd >= 0 || errno != EEXIST) break;
     }
     if (fd < 0) return errorFromErrno(errno);
     FdGuard guard(fd);
-    Status st = writeAll(fd, content);
-    if (st.ok() && mode != nullptr) {
-        if (int e = injected(fault::Op::Chmod)) {
+    Status st;
+    if (attrs.chown) {
+        if (int e = injected(fault::Op::Chown)) {
             st = errorFromErrno(e);
-        } else if (::fchmod(fd, *mode) != 0) {
+        } else if (::fchown(fd, attrs.uid, attrs.gid) != 0) {
             st = errorFromErrno(errno);
         }
     }
+    // The bits are set after fchown, which may clear set-id bits.
+    if (st.ok()) {
+        if (int e = injected(fault::Op::Chmod)) {
+            st = errorFromErrno(e);
+        } else if (::fchmod(fd, attrs.mode) != 0) {
+            st = errorFromErrno(errno);
+        }
+    }
+    if (st.ok()) st = writeAll(fd, content);
     if (st.ok()) st = syncFd(fd);
     if (st.ok()) {
         if (::close(guard.release()) != 0 && errno != EINTR) st = errorFromErrno(errno);
@@ -169,6 +226,18 @@ Result<std::string> writeTemp(int dirfd, std::string_view content, const mode_t 
         return st.error();
     }
     return tmp;
+}
+
+// Flushes a directory's entries to disk, so that a name published, renamed
+// or removed in it survives a power loss.
+Status syncDirFd(int fd) noexcept {
+    if (int e = injected(fault::Op::SyncDir)) return errorFromErrno(e);
+    while (::fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EINVAL || errno == EROFS) return {};
+        return errorFromErrno(errno);
+    }
+    return {};
 }
 
 }  // namespace
@@ -458,28 +527,30 @@ Result<std::string_view> Dir::readFileHeadBelow(std::string_view path, std::stri
     return readHead(fd, buffer, settled, limit);
 }
 
-Status Dir::writeReplace(std::string_view name, std::string_view content,
-                         std::string_view modeFrom) const {
-    QL_TRY(checkPathLength(name));
-    QL_TRY(checkPathLength(modeFrom));
-    CName n(name);
-    const bool sameName = modeFrom.empty() || modeFrom == name;
-    CName from(modeFrom.empty() ? name : modeFrom);
-    // Keep the permission bits of the file being replaced.
-    mode_t mode = 0;
-    const mode_t *keep = nullptr;
+namespace {
+
+// The attributes a file written over `name` in `dirfd` takes: those of the
+// regular file there, else those of a new file. IsDir when `name` is a
+// directory and `refuseDir` is set.
+Result<FileAttrs> attrsOf(int dirfd, const char *name, bool refuseDir) noexcept {
     struct stat st {};
     if (int e = injected(fault::Op::Stat)) return errorFromErrno(e);
-    if (::fstatat(fd(), from.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(st.st_mode) && sameName) return Error::IsDir;
-        if (S_ISREG(st.st_mode)) {
-            mode = st.st_mode & 07777;
-            keep = &mode;
-        }
-    } else if (errno != ENOENT) {
-        return errorFromErrno(errno);
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode) && refuseDir) return Error::IsDir;
+        return attrsFor(S_ISREG(st.st_mode) ? &st : nullptr);
     }
-    auto tmp = writeTemp(fd(), content, keep);
+    if (errno != ENOENT) return errorFromErrno(errno);
+    return attrsFor(nullptr);
+}
+
+}  // namespace
+
+Status Dir::writeReplace(std::string_view name, std::string_view content) const {
+    QL_TRY(checkPathLength(name));
+    CName n(name);
+    auto attrs = attrsOf(fd(), n.c_str(), true);
+    if (!attrs) return attrs.error();
+    auto tmp = writeTemp(fd(), content, *attrs);
     if (!tmp) return tmp.error();
     int e = injected(fault::Op::Rename);
     if (e == 0 && ::renameat(fd(), tmp->c_str(), fd(), n.c_str()) != 0) e = errno;
@@ -487,13 +558,29 @@ Status Dir::writeReplace(std::string_view name, std::string_view content,
         ::unlinkat(fd(), tmp->c_str(), 0);
         return errorFromErrno(e);
     }
-    return {};
+    return syncDirFd(fd());
 }
 
-Status Dir::writeExclusive(std::string_view name, std::string_view content) const {
+Status Dir::writeExclusive(std::string_view name, std::string_view content, std::string_view attrsFrom,
+                           bool *published) const {
+    if (published != nullptr) *published = false;
+    auto done = [&]() -> Status {
+        if (published != nullptr) *published = true;
+        return syncDirFd(fd());
+    };
     QL_TRY(checkPathLength(name));
+    QL_TRY(checkPathLength(attrsFrom));
     CName n(name);
-    auto tmp = writeTemp(fd(), content, nullptr);
+    FileAttrs attrs;
+    if (attrsFrom.empty()) {
+        attrs = attrsFor(nullptr);
+    } else {
+        CName from(attrsFrom);
+        auto a = attrsOf(fd(), from.c_str(), false);
+        if (!a) return a.error();
+        attrs = *a;
+    }
+    auto tmp = writeTemp(fd(), content, attrs);
     if (!tmp) return tmp.error();
     // link(2) publishes the complete file under its name only if no entry of
     // that name exists; it never follows a symbolic link at the target.
@@ -501,7 +588,8 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
     if (e == 0 && ::linkat(fd(), tmp->c_str(), fd(), n.c_str(), 0) != 0) e = errno;
     if (e == 0 || e == EEXIST) {
         ::unlinkat(fd(), tmp->c_str(), 0);
-        return e == 0 ? Status{} : Status{Error::PathAlreadyExists};
+        if (e != 0) return Error::PathAlreadyExists;
+        return done();
     }
     bool noHardLinks = (e == EPERM || e == ENOTSUP || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS);
     if (!noHardLinks) {
@@ -511,7 +599,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
 #ifdef RENAME_NOREPLACE
     // File systems without hard links: an atomic rename that refuses to
     // replace.
-    if (::renameat2(fd(), tmp->c_str(), fd(), n.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (::renameat2(fd(), tmp->c_str(), fd(), n.c_str(), RENAME_NOREPLACE) == 0) return done();
     e = errno;
     if (e != EINVAL && e != ENOSYS && e != ENOTSUP && e != EOPNOTSUPP) {
         ::unlinkat(fd(), tmp->c_str(), 0);
@@ -520,14 +608,20 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
 #endif
     ::unlinkat(fd(), tmp->c_str(), 0);
     // Last resort: an exclusive create of the final name, removed again if
-    // writing it fails.
-    int out = sysOpenAt(fd(), n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    // writing it fails. It starts empty and 0600, and takes its bits before
+    // the content goes in.
+    int out = sysOpenAt(fd(), n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (out < 0) return errorFromErrno(errno);
     FdGuard guard(out);
-    Status st = writeAll(out, content);
+    Status st;
+    if (::fchmod(out, attrs.mode) != 0) st = errorFromErrno(errno);
+    if (st.ok()) st = writeAll(out, content);
     if (st.ok()) st = syncFd(out);
-    if (!st.ok()) ::unlinkat(fd(), n.c_str(), 0);
-    return st;
+    if (!st.ok()) {
+        ::unlinkat(fd(), n.c_str(), 0);
+        return st;
+    }
+    return done();
 }
 
 Status Dir::removeFile(std::string_view name) const {
@@ -535,6 +629,52 @@ Status Dir::removeFile(std::string_view name) const {
     CName n(name);
     if (int e = injected(fault::Op::Unlink)) return errorFromErrno(e);
     if (::unlinkat(fd(), n.c_str(), 0) != 0) return errorFromErrno(errno);
+    return syncDirFd(fd());
+}
+
+Status Dir::removeChildDir(std::string_view name) const {
+    QL_TRY(checkPathLength(name));
+    CName n(name);
+    if (int e = injected(fault::Op::Rmdir)) return errorFromErrno(e);
+    if (::unlinkat(fd(), n.c_str(), AT_REMOVEDIR) != 0) {
+        if (errno == EEXIST) return Error::DirNotEmpty;
+        return errorFromErrno(errno);
+    }
+    return syncDirFd(fd());
+}
+
+Result<Dir> Dir::openOrMakeChild(std::string_view name) const {
+    auto child = openChild(name);
+    if (child || child.error() != Error::FileNotFound) return child;
+    CName n(name);
+    int e = injected(fault::Op::Mkdir);
+    if (e == 0 && ::mkdirat(fd(), n.c_str(), 0755) != 0) e = errno;
+    if (e != 0 && e != EEXIST) return errorFromErrno(e);
+    if (e == 0) QL_TRY(syncDirFd(fd()));
+    // Opened without following a link, so a link swapped in at the name
+    // since it was made is refused.
+    return openChild(name);
+}
+
+bool Dir::isChildDirectory(std::string_view name) const noexcept {
+    if (name.size() >= kPathMax) return false;
+    CName n(name);
+    struct stat st {};
+    return ::fstatat(fd(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+Result<Dir> Dir::reopen() const {
+    int fd = sysOpenAt(this->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return errorFromErrno(errno);
+    return adopt(fd);
+}
+
+Status Dir::lockExclusive() const {
+    if (int e = injected(fault::Op::Lock)) return errorFromErrno(e);
+    while (::flock(fd(), LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        return errorFromErrno(errno);
+    }
     return {};
 }
 
@@ -549,57 +689,34 @@ Result<FileId> Dir::fileId(std::string_view name) const {
 
 // ------------------------------------------------------------ path based
 
+Result<Dir> Dir::openMaking(std::string_view path) {
+    auto whole = Dir::open(path);
+    if (whole || whole.error() != Error::FileNotFound) return whole;
+    // Walk from the top, making each missing component in its opened parent.
+    // These are the levels down to a family directory, named by the caller:
+    // links on the way are followed, as opening the path follows them.
+    auto cur = Dir::open(path.substr(0, path.starts_with('/') ? 1 : 0));
+    std::string_view rest = path;
+    while (cur) {
+        rest = rest.substr(std::min(rest.find_first_not_of('/'), rest.size()));
+        if (rest.empty()) break;
+        std::size_t slash = std::min(rest.find('/'), rest.size());
+        CName n(rest.substr(0, slash));
+        rest.remove_prefix(slash);
+        int e = injected(fault::Op::Mkdir);
+        if (e == 0 && ::mkdirat(cur->fd(), n.c_str(), 0755) != 0) e = errno;
+        if (e != 0 && e != EEXIST) return errorFromErrno(e);
+        if (e == 0) QL_TRY(syncDirFd(cur->fd()));
+        int fd = sysOpenAt(cur->fd(), n.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+        if (fd < 0) return errorFromErrno(errno);
+        cur = adopt(fd);
+    }
+    return cur;
+}
+
 Status makeDirPath(std::string_view path) {
-    QL_TRY(checkPathLength(path));
-    if (path.empty()) return {};
-    std::string p = cstr(path);
-    // Try the whole path first; walk up only when a parent is missing.
-    auto mk = [](const std::string &dir) -> int {
-        if (int e = injected(fault::Op::Mkdir)) return e;
-        if (::mkdir(dir.c_str(), 0755) == 0) return 0;
-        return errno;
-    };
-    auto isDir = [](const std::string &dir) {
-        struct stat st {};
-        return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    };
-    int e = mk(p);
-    if (e == 0) return {};
-    if (e == EEXIST) return isDir(p) ? Status{} : Status{Error::NotDir};
-    if (e != ENOENT) return errorFromErrno(e);
-    // Create each missing component from the top.
-    for (std::size_t i = 1; i <= p.size(); ++i) {
-        if (i != p.size() && p[i] != '/') continue;
-        if (p[i - 1] == '/') continue;
-        std::string part = p.substr(0, i);
-        e = mk(part);
-        if (e == 0) continue;
-        if (e == EEXIST) {
-            if (!isDir(part)) return Error::NotDir;
-            continue;
-        }
-        return errorFromErrno(e);
-    }
-    return {};
-}
-
-Status removeFile(std::string_view path) {
-    QL_TRY(checkPathLength(path));
-    CName p(path);
-    if (int e = injected(fault::Op::Unlink)) return errorFromErrno(e);
-    if (::unlink(p.c_str()) != 0) return errorFromErrno(errno);
-    return {};
-}
-
-Status removeDir(std::string_view path) {
-    QL_TRY(checkPathLength(path));
-    CName p(path);
-    if (int e = injected(fault::Op::Rmdir)) return errorFromErrno(e);
-    if (::rmdir(p.c_str()) != 0) {
-        if (errno == EEXIST) return Error::DirNotEmpty;
-        return errorFromErrno(errno);
-    }
-    return {};
+    auto dir = Dir::openMaking(path);
+    return dir ? Status{} : Status{dir.error()};
 }
 
 bool isDirectory(std::string_view path) noexcept {

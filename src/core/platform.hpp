@@ -55,8 +55,26 @@ public:
     // directory). Fails with NameTooLong for paths of kPathMax bytes or more.
     static Result<Dir> open(std::string_view path);
 
+    // Opens the directory at `path` as open does, first making it and every
+    // missing parent (mode 0755 less the umask), each in its opened parent.
+    // For the levels down to a family directory; existing links on the way
+    // are followed.
+    static Result<Dir> openMaking(std::string_view path);
+
     // Opens the subdirectory `name`; a symbolic link is refused.
     Result<Dir> openChild(std::string_view name) const;
+
+    // openChild, first making the subdirectory `name` (mode 0755 less the
+    // umask) when there is none. A link at `name` is refused, never followed.
+    Result<Dir> openOrMakeChild(std::string_view name) const;
+
+    // A second handle on this directory, with its own position and lock.
+    Result<Dir> reopen() const;
+
+    // Takes an exclusive advisory lock (flock) on this handle, waiting for
+    // it; it is released when the handle is closed, or when the process
+    // ends. Every change to a family directory is made under its lock.
+    Status lockExclusive() const;
 
     // The next entry in file-system order, or nothing at the end. "." and
     // ".." and entries with inode 0 are never returned. Entries whose kind
@@ -92,21 +110,36 @@ public:
                                                std::size_t limit = kReadLimit) const;
 
     // Atomically replaces (or creates) `name` with `content`: the text is
-    // written to a hidden temporary file in this directory, flushed to disk,
-    // given the permission bits of the file it replaces, and renamed over
-    // it. On failure the old file is untouched and no temporary is left.
-    // `modeFrom`, when not empty, names the file whose permission bits the
-    // new one takes instead (for a rename to a new name).
-    Status writeReplace(std::string_view name, std::string_view content,
-                        std::string_view modeFrom = {}) const;
+    // written to a hidden temporary file in this directory, created with
+    // mode 0600 and given the permission bits of the file it replaces (only
+    // its 0777 bits, never set-id or sticky) and, in a process running as
+    // root, its owner and group, all before any content is written. It is
+    // then flushed to disk and renamed over the old file, and the directory
+    // is flushed. A new file takes 0666 less the umask. Content larger than
+    // kReadLimit fails with FileTooBig. On failure the old file is untouched
+    // and no temporary is left.
+    Status writeReplace(std::string_view name, std::string_view content) const;
 
-    // Publishes a complete new file `name` holding `content`, failing with
-    // PathAlreadyExists when any entry of that name exists (a symbolic link
-    // included). On failure nothing is left behind.
-    Status writeExclusive(std::string_view name, std::string_view content) const;
+    // Publishes a complete new file `name` holding `content`, written as by
+    // writeReplace, failing with PathAlreadyExists when any entry of that
+    // name exists (a symbolic link included). `attrsFrom`, when not empty,
+    // names the file whose owner and permission bits the new one takes (for
+    // a rename to a new name). On failure nothing is left behind, except
+    // when the failure came after the file was published (flushing the
+    // directory): `published`, when given, tells whether it was.
+    Status writeExclusive(std::string_view name, std::string_view content,
+                          std::string_view attrsFrom = {}, bool *published = nullptr) const;
 
-    // Removes the entry `name` (never a directory, never what a link points to).
+    // Removes the entry `name` (never a directory, never what a link points
+    // to), and flushes the directory.
     Status removeFile(std::string_view name) const;
+
+    // Removes the empty subdirectory `name` (DirNotEmpty otherwise), never
+    // what a link points to, and flushes this directory.
+    Status removeChildDir(std::string_view name) const;
+
+    // Whether the entry `name` is a directory (a link is not followed).
+    bool isChildDirectory(std::string_view name) const noexcept;
 
     // Device and inode of the entry `name`, without following a link.
     Result<FileId> fileId(std::string_view name) const;
@@ -129,18 +162,27 @@ inline bool changedSinceListed(Error e) noexcept {
            e == Error::IsDir;
 }
 
-// Creates `path` and every missing parent with mode 0755 (less umask).
+// Creates `path` and every missing parent as Dir::openMaking does.
 // Existing directories are fine.
 Status makeDirPath(std::string_view path);
 
-// Removes one directory entry by path; directories are not removed.
-Status removeFile(std::string_view path);
-
-// Removes an empty directory. A non-empty one fails with DirNotEmpty.
-Status removeDir(std::string_view path);
-
 // Whether `path` names a directory (a link is not followed).
 bool isDirectory(std::string_view path) noexcept;
+
+// Longest name of one directory entry.
+inline constexpr std::size_t kNameMax = 255;
+
+// NameTooLong when an entry name is longer than kNameMax bytes.
+inline Status checkNameLength(std::string_view name) noexcept {
+    if (name.size() > kNameMax) return Error::NameTooLong;
+    return {};
+}
+
+// FileTooBig when a file of `size` bytes could not be read back.
+inline Status checkWriteSize(std::size_t size) noexcept {
+    if (size > kReadLimit) return Error::FileTooBig;
+    return {};
+}
 
 // Whole seconds since the Unix epoch from the real-time clock, rounded
 // toward minus infinity; 0 when the clock cannot be read.
@@ -171,11 +213,14 @@ enum class Op {
     Chmod,     // fchmod(2)
     Rename,    // renameat(2)
     Link,      // linkat(2)
-    Unlink,    // unlinkat(2) / unlink(2)
-    Mkdir,     // mkdir(2)
-    Rmdir,     // rmdir(2)
+    Unlink,    // unlinkat(2)
+    Mkdir,     // mkdirat(2)
+    Rmdir,     // unlinkat(2) with AT_REMOVEDIR
     Stat,      // fstat/lstat
     Alloc,     // copyToCHeap, resizeCHeap
+    SyncDir,   // fsync(2) of a directory after a change in it
+    Chown,     // fchown(2)
+    Lock,      // flock(2)
 };
 
 // Return 0 to let the operation run, an errno value to make it fail with

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <unordered_set>
 
 #include "core/dated_scan.hpp"
 #include "core/paths.hpp"
@@ -67,7 +68,7 @@ std::string buildPostFrontmatter(std::string_view title, std::string_view descri
 }
 
 bool isWritableFrontmatterValue(std::string_view value) noexcept {
-    return value.find_first_of("\r\n") == std::string_view::npos && value.find("+++") == std::string_view::npos;
+    return !text::hasTomlControlByte(value) && value.find("+++") == std::string_view::npos;
 }
 
 Result<CivilDate> parsePostDate(std::string_view s) noexcept {
@@ -214,8 +215,10 @@ Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
 // first failing file in walk order: when a file fails, the files before it
 // in walk order that were not read yet are read first. A failure of the
 // walk itself leaves the whole job to loadPosts.
-Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
-                  const std::function<void(std::size_t count)> &expect) {
+namespace {
+
+Status visitPostsIn(Dir blog, std::string_view blogDir, const std::function<void(const Post &)> &visit,
+                    const std::function<void(std::size_t count)> &expect) {
     auto viaFullLoad = [&]() -> Status {
         auto all = loadPosts(blogDir);
         if (!all) return all.error();
@@ -227,12 +230,6 @@ Status visitPosts(std::string_view blogDir, const std::function<void(const Post 
         }
         return {};
     };
-    QL_TRY(platform::checkPathLength(blogDir));
-    auto blog = Dir::open(blogDir);
-    if (!blog) {
-        if (blog.error() == Error::FileNotFound) return {};
-        return blog.error();
-    }
     // The key is the three date names (4, 2 and 2 bytes): with fixed sizes
     // their eight bytes order posts as their date texts do.
     DatedEntries entries;
@@ -240,7 +237,7 @@ Status visitPosts(std::string_view blogDir, const std::function<void(const Post 
         std::string key = components[0] + components[1] + components[2];
         return entries.add(key, name) ? Status{} : Status{Error::NameTooLong};
     });
-    if (!walk.visit(*blog, 0).ok()) return viaFullLoad();
+    if (!walk.visit(blog, 0).ok()) return viaFullLoad();
     entries.sortNewestFirst();
     if (expect) expect(entries.size());
 
@@ -257,7 +254,7 @@ Status visitPosts(std::string_view blogDir, const std::function<void(const Post 
             // on the way, as the walk never does.
             relative.assign(components[0]).append("/").append(components[1]).append("/").append(components[2]);
             relative.append("/").append(name);
-            auto text = blog->readFileHeadBelow(relative, head, text::frontMatterSettled);
+            auto text = blog.readFileHeadBelow(relative, head, text::frontMatterSettled);
             if (!text) return text.error();
             auto post = makePost(blogDir, components, name, *text);
             if (!post) return post.error();
@@ -266,6 +263,31 @@ Status visitPosts(std::string_view blogDir, const std::function<void(const Post 
             return {};
         },
         [&](std::uint32_t) { visit(*current); });
+}
+
+// The first post in list order with the slug, as a record without text,
+// found by a scan through its own handle on the blog directory.
+Result<std::optional<Post>> findPostIn(const Dir &blog, std::string_view blogDir, std::string_view slug) {
+    auto scan = blog.reopen();
+    if (!scan) return scan.error();
+    std::optional<Post> found;
+    QL_TRY(visitPostsIn(std::move(*scan), blogDir, [&](const Post &post) {
+        if (!found && post.slug == slug) found = post;
+    }, {}));
+    return found;
+}
+
+}  // namespace
+
+Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
+                  const std::function<void(std::size_t count)> &expect) {
+    QL_TRY(platform::checkPathLength(blogDir));
+    auto blog = Dir::open(blogDir);
+    if (!blog) {
+        if (blog.error() == Error::FileNotFound) return {};
+        return blog.error();
+    }
+    return visitPostsIn(std::move(*blog), blogDir, visit, expect);
 }
 
 Result<std::optional<Post>> findPost(std::string_view blogDir, std::string_view slug) {
@@ -286,41 +308,29 @@ const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug
 
 namespace {
 
-// Opens blog/<year>/<month>/<day> one level at a time without following a
-// symbolic link below the blog directory. With `create`, missing levels
-// (and a missing blog directory) are made on the way.
-Result<Dir> openDayDir(std::string_view blogDir, std::string_view year, std::string_view month,
-                       std::string_view day, bool create) {
-    if (create) QL_TRY(platform::makeDirPath(blogDir));
-    auto dir = Dir::open(blogDir);
-    if (!dir) return dir.error();
-    std::string path(blogDir);
-    for (std::string_view name : {year, month, day}) {
-        path = joinPath({path, name});
-        auto child = dir->openChild(name);
-        if (!child && create && child.error() == Error::FileNotFound) {
-            // mkdir never follows a link at the name it creates, and every
-            // level above was opened without following one.
-            QL_TRY(platform::makeDirPath(path));
-            child = dir->openChild(name);
-        }
-        if (!child) return child.error();
-        dir = std::move(child);
-    }
-    return dir;
+// Opens <year>/<month>/<day> below the opened blog directory one level at
+// a time, never following a symbolic link. With `create`, missing levels
+// are made on the way, each in its opened parent.
+Result<Dir> openDayDir(const Dir &blog, std::string_view year, std::string_view month, std::string_view day,
+                       bool create) {
+    auto yearDir = create ? blog.openOrMakeChild(year) : blog.openChild(year);
+    if (!yearDir) return yearDir.error();
+    auto monthDir = create ? yearDir->openOrMakeChild(month) : yearDir->openChild(month);
+    if (!monthDir) return monthDir.error();
+    return create ? monthDir->openOrMakeChild(day) : monthDir->openChild(day);
 }
 
 // The date directories of a post. A post's date is its three directory
 // names joined with "-", and they are exactly 4, 2 and 2 bytes long.
-Result<Dir> openPostDir(std::string_view blogDir, const Post &post) {
+Result<Dir> openPostDir(const Dir &blog, const Post &post) {
     std::string_view date = post.date;
-    return openDayDir(blogDir, date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), false);
+    return openDayDir(blog, date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), false);
 }
 
-// Reads the file of a post met by visitPosts (a record without text) whole.
-// A file gone since then is PostNotFound.
-Result<Post> reloadPost(std::string_view blogDir, const Post &found) {
-    auto dir = openPostDir(blogDir, found);
+// Reads the file of a post met by a scan (a record without text) whole. A
+// file gone since then is PostNotFound.
+Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &found) {
+    auto dir = openPostDir(blog, found);
     if (!dir) return platform::changedSinceListed(dir.error()) ? Error::PostNotFound : dir.error();
     std::string_view name = found.fileName();
     auto raw = dir->readFile(name);
@@ -340,19 +350,39 @@ Status checkValues(const std::vector<std::string> &values) noexcept {
     return {};
 }
 
+// The blog directory opened and locked for a change to an existing post;
+// a missing one holds no post.
+Result<Dir> lockBlogDir(std::string_view blogDir) {
+    QL_TRY(platform::checkPathLength(blogDir));
+    auto blog = Dir::open(blogDir);
+    if (!blog) return blog.error() == Error::FileNotFound ? Error::PostNotFound : blog.error();
+    QL_TRY(blog->lockExclusive());
+    return blog;
+}
+
+// The post `slug` under the locked blog directory, read whole.
+Result<Post> findWholePost(const Dir &blog, std::string_view blogDir, std::string_view slug) {
+    auto found = findPostIn(blog, blogDir, slug);
+    if (!found) return found.error();
+    if (!*found) return Error::PostNotFound;
+    return reloadPost(blog, blogDir, **found);
+}
+
 }  // namespace
 
 Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
-    auto found = findPost(blogDir, slug);
-    if (!found) return found.error();
-    if (!*found) return Error::PostNotFound;
-    return reloadPost(blogDir, **found);
+    QL_TRY(platform::checkPathLength(blogDir));
+    auto blog = Dir::open(blogDir);
+    if (!blog) return blog.error() == Error::FileNotFound ? Error::PostNotFound : blog.error();
+    return findWholePost(*blog, blogDir, slug);
 }
 
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
                                std::string_view description, const std::vector<std::string> &tags,
                                std::optional<std::string_view> date) {
-    if (!text::isValidSlug(slug)) return Error::InvalidSlug;
+    // The scan passes over the section pages index.md and _index.md, so a
+    // post of that name could never be found again.
+    if (!text::isValidSlug(slug) || slug == "index" || slug == "_index") return Error::InvalidSlug;
     if (title.empty()) return Error::MissingTitle;
     if (!isWritableFrontmatterValue(title)) return Error::InvalidFrontmatterValue;
     if (description.empty()) return Error::MissingDescription;
@@ -377,19 +407,24 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     fileName.reserve(slug.size() + 3);
     fileName.append(slug).append(".md");
     std::string path = joinPath({blogDir, year, month, day, fileName});
-    // Checked before any directory is made, so a refused path leaves no trace.
+    // Checked before any directory is made, so a refused call leaves no trace.
     QL_TRY(platform::checkPathLength(path));
+    QL_TRY(platform::checkNameLength(fileName));
 
     std::string content = buildPostFrontmatter(title, description, std::nullopt, tags);
     content.push_back('\n');
+    QL_TRY(platform::checkWriteSize(content.size()));
 
+    auto blog = Dir::openMaking(blogDir);
+    if (!blog) return blog.error();
+    QL_TRY(blog->lockExclusive());
     Status written;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        // A concurrent delete may prune the date directories while they are
-        // being made or opened, or between opening and writing: both show as
-        // FileNotFound, and the directories are made again (a bounded number
-        // of times).
-        auto dir = openDayDir(blogDir, year, month, day, true);
+        // A process that does not take the lock may prune the date
+        // directories while they are being made or opened, or between
+        // opening and writing: both show as FileNotFound, and the
+        // directories are made again (a bounded number of times).
+        auto dir = openDayDir(*blog, year, month, day, true);
         written = dir ? dir->writeExclusive(fileName, content) : Status{dir.error()};
         if (written.ok() || written.error() != Error::FileNotFound) break;
     }
@@ -399,14 +434,16 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
 
 std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vector<std::string> &add,
                                    const std::vector<std::string> &remove) {
+    // Hash sets keep the merge linear in the number of tags.
+    std::unordered_set<std::string_view> present(base.begin(), base.end());
+    std::vector<std::string_view> added;
     for (const auto &t : add)
-        if (std::find(base.begin(), base.end(), t) == base.end()) base.push_back(t);
+        if (present.insert(t).second) added.push_back(t);
+    base.reserve(base.size() + added.size());
+    for (std::string_view t : added) base.emplace_back(t);
     if (!remove.empty()) {
-        base.erase(std::remove_if(base.begin(), base.end(),
-                                  [&](const std::string &t) {
-                                      return std::find(remove.begin(), remove.end(), t) != remove.end();
-                                  }),
-                   base.end());
+        const std::unordered_set<std::string_view> gone(remove.begin(), remove.end());
+        std::erase_if(base, [&](const std::string &t) { return gone.count(t) != 0; });
     }
     return base;
 }
@@ -415,12 +452,12 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     if (!u.title && !u.description && !u.tags && u.addTags.empty() && u.removeTags.empty())
         return Error::NoUpdates;
 
-    // Every post's front matter is read (one broken file fails the update),
-    // the found one's whole text only for its body.
-    auto found = findPost(blogDir, slug);
-    if (!found) return found.error();
-    if (!*found) return Error::PostNotFound;
-    auto whole = reloadPost(blogDir, **found);
+    // The lookup, the read and the write are one step for every caller
+    // that changes posts. Every post's front matter is read (one broken
+    // file fails the update), the found one's whole text only for its body.
+    auto blog = lockBlogDir(blogDir);
+    if (!blog) return blog.error();
+    auto whole = findWholePost(*blog, blogDir, slug);
     if (!whole) return whole.error();
     const Post *post = &*whole;
 
@@ -449,41 +486,54 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     }
     std::string content = buildPostFrontmatter(title, description, slugKey, tags);
     content.append(tail);
+    QL_TRY(platform::checkWriteSize(content.size()));
 
-    auto dir = openPostDir(blogDir, *post);
-    if (!dir) return dir.error();
+    auto dir = openPostDir(*blog, *post);
+    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::PostNotFound : dir.error();
     return dir->writeReplace(post->fileName(), content);
 }
 
 Status deletePost(std::string_view blogDir, std::string_view slug) {
-    auto found = findPost(blogDir, slug);
+    auto blog = lockBlogDir(blogDir);
+    if (!blog) return blog.error();
+    auto found = findPostIn(*blog, blogDir, slug);
     if (!found) return found.error();
     if (!*found) return Error::PostNotFound;
-    const Post *post = &**found;
-    const std::string_view path = post->path;
-    QL_TRY(platform::checkPathLength(path));
+    const Post &post = **found;
+    QL_TRY(platform::checkPathLength(post.path));
+    std::string_view date = post.date;
+    const std::string_view names[3] = {date.substr(0, 4), date.substr(5, 2), date.substr(8, 2)};
 
-    Status removed = platform::removeFile(path);
+    // Every level is opened from its opened parent without following a
+    // link, so the file removed is the one the scan found, wherever a
+    // directory on its way was moved meanwhile.
+    std::optional<Dir> levels[4];
+    levels[0] = std::move(*blog);
+    for (int i = 0; i < 3; ++i) {
+        auto child = levels[i]->openChild(names[i]);
+        if (!child) return platform::changedSinceListed(child.error()) ? Error::PostNotFound : child.error();
+        levels[i + 1] = std::move(*child);
+    }
+    const Dir &day = *levels[3];
+    Status removed = day.removeFile(post.fileName());
     if (!removed) {
         Error e = removed.error();
-        if ((e == Error::AccessDenied || e == Error::PermissionDenied) && platform::isDirectory(path))
+        if ((e == Error::AccessDenied || e == Error::PermissionDenied) && day.isChildDirectory(post.fileName()))
             return Error::IsDir;
         // Removed by someone else since the scan found it.
         if (e == Error::FileNotFound) return Error::PostNotFound;
         return e;
     }
 
-    // Prune the day, month and year directories while they are empty. The
-    // three components below the blog directory hold no "/" of their own.
-    std::string_view dir = path;
-    for (int level = 0; level < 3; ++level) {
-        std::size_t slash = dir.rfind('/');
-        if (slash == std::string_view::npos) break;
-        dir = dir.substr(0, slash);
-        Status st = platform::removeDir(dir);
+    // Prune the day, month and year directories while they are empty, each
+    // from its opened parent (never the blog directory itself).
+    for (int i = 2; i >= 0; --i) {
+        Status st = levels[i]->removeChildDir(names[i]);
         if (!st) {
-            if (st.error() == Error::DirNotEmpty || st.error() == Error::FileNotFound) break;
-            return st.error();
+            // Not empty, or no longer the directory the post was in.
+            Error e = st.error();
+            if (e == Error::DirNotEmpty || e == Error::FileNotFound || e == Error::NotDir) break;
+            return e;
         }
     }
     return {};

@@ -42,13 +42,6 @@ std::string_view storedCodeForRewrite(std::string_view code) noexcept {
     return code;
 }
 
-Result<std::string> findExisting(const std::string &dirPath, std::int64_t timestamp) {
-    auto found = findSnippetFilenameByTimestamp(dirPath, timestampText(timestamp));
-    if (!found) return found.error();
-    if (!*found) return Error::SnippetNotFound;
-    return std::move(**found);
-}
-
 // The first candidate of an open snippets directory whose stem is
 // `timestampText`, read from where the iteration stands.
 Result<std::optional<std::string>> findInDir(platform::Dir &dir, std::string_view timestampText) {
@@ -102,14 +95,14 @@ std::string buildSnippetBody(std::string_view description, std::optional<std::st
 }
 
 Status ensureDescriptionValid(std::string_view d) noexcept {
-    if (d.empty() || d.find_first_of("\n\r\"") != std::string_view::npos ||
+    if (d.empty() || d.find('"') != std::string_view::npos || text::hasTomlControlByte(d) ||
         d.find("+++") != std::string_view::npos)
         return Error::InvalidDescription;
     return {};
 }
 
 Status ensureFilenameValid(std::string_view f) noexcept {
-    if (f.empty() || f.find_first_of("\n\r\"/\\") != std::string_view::npos ||
+    if (f.empty() || f.find_first_of("\"/\\") != std::string_view::npos || text::hasTomlControlByte(f) ||
         f.find("+++") != std::string_view::npos)
         return Error::InvalidFilename;
     return {};
@@ -297,6 +290,27 @@ Result<Snippet> readSnippet(std::string_view root, std::int64_t timestamp) {
     return loaded;
 }
 
+namespace {
+
+// The snippets directory opened and locked for a change to an existing
+// snippet; a missing one holds no snippet.
+Result<platform::Dir> lockSnippetsDir(std::string_view dirPath) {
+    auto dir = platform::Dir::open(dirPath);
+    if (!dir) return dir.error() == Error::FileNotFound ? Error::SnippetNotFound : dir.error();
+    QL_TRY(dir->lockExclusive());
+    return dir;
+}
+
+// The entry name of the snippet `timestampText` in the locked `dir`, found
+// through a handle of its own (so `dir` keeps its position).
+Result<std::optional<std::string>> findInLocked(const platform::Dir &dir, std::string_view timestampText) {
+    auto scan = dir.reopen();
+    if (!scan) return scan.error();
+    return findInDir(*scan, timestampText);
+}
+
+}  // namespace
+
 Result<std::string> createSnippet(std::string_view root, std::int64_t timestamp, std::string_view description,
                                   std::string_view code, std::string_view filename) {
     std::string id = timestampText(timestamp);
@@ -306,17 +320,22 @@ Result<std::string> createSnippet(std::string_view root, std::int64_t timestamp,
     QL_TRY(ensureExtensionValid(filename));
 
     std::string dirPath = snippetsDir(root);
-    auto existing = findSnippetFilenameByTimestamp(dirPath, id);
-    if (!existing) return existing.error();
-    if (*existing) return Error::DuplicateSnippet;
-
     std::string name = id + "." + std::string(extensionOf(filename));
     std::string full = joinPath({dirPath, name});
+    // Refused before anything is made.
     QL_TRY(platform::checkPathLength(full));
-    QL_TRY(platform::makeDirPath(dirPath));
+    QL_TRY(platform::checkNameLength(name));
     std::string body = buildSnippetBody(description, filename, code);
-    auto dir = platform::Dir::open(dirPath);
+    QL_TRY(platform::checkWriteSize(body.size()));
+
+    auto dir = platform::Dir::openMaking(dirPath);
     if (!dir) return dir.error();
+    // The lookup and the publish are one step for every caller that
+    // changes snippets.
+    QL_TRY(dir->lockExclusive());
+    auto existing = findInLocked(*dir, id);
+    if (!existing) return existing.error();
+    if (*existing) return Error::DuplicateSnippet;
     Status st = dir->writeExclusive(name, body);
     if (!st.ok()) return st.error() == Error::PathAlreadyExists ? Error::DuplicateSnippet : st.error();
     return full;
@@ -325,11 +344,13 @@ Result<std::string> createSnippet(std::string_view root, std::int64_t timestamp,
 Status updateSnippet(std::string_view root, std::int64_t timestamp, std::optional<std::string_view> description,
                      std::optional<std::string_view> code, std::optional<std::string_view> filename) {
     std::string dirPath = snippetsDir(root);
-    auto found = findExisting(dirPath, timestamp);
-    if (!found) return found.error();
-    auto dir = platform::Dir::open(dirPath);
+    auto dir = lockSnippetsDir(dirPath);
     if (!dir) return dir.error();
-    auto loaded = loadSnippetFromFile(*dir, *found, std::nullopt);
+    auto found = findInLocked(*dir, timestampText(timestamp));
+    if (!found) return found.error();
+    if (!*found) return Error::SnippetNotFound;
+    const std::string &oldName = **found;
+    auto loaded = loadSnippetFromFile(*dir, oldName, std::nullopt);
     if (!loaded) return platform::changedSinceListed(loaded.error()) ? Error::SnippetNotFound : loaded.error();
 
     // Only what the caller gives is validated; stored values were accepted
@@ -348,44 +369,46 @@ Status updateSnippet(std::string_view root, std::int64_t timestamp, std::optiona
     std::string name = timestampText(timestamp) + "." + std::string(ext);
     std::string full = joinPath({dirPath, name});
     QL_TRY(platform::checkPathLength(full));
+    QL_TRY(platform::checkNameLength(name));
     std::string body = buildSnippetBody(newDescription, newFilename, newCode);
+    QL_TRY(platform::checkWriteSize(body.size()));
+
+    if (name == oldName) return dir->writeReplace(name, body);
 
     // On a case-insensitive file system the old and the new name can be one
-    // file (1700000000.PY and 1700000000.py): removing the old name would
-    // then remove what was just written. Names that are one file before or
-    // after the write are never removed.
+    // file (1700000000.PY and 1700000000.py): that file is replaced in place,
+    // and its name is never removed.
     auto sameFile = [&] {
-        auto oldId = dir->fileId(*found);
+        auto oldId = dir->fileId(oldName);
         auto newId = dir->fileId(name);
         return oldId.ok() && newId.ok() && *oldId == *newId;
     };
-    bool renamed = name != *found;
-    bool sameBefore = renamed && sameFile();
-    // Everything the clean-up of the old name needs is prepared before the
-    // new file is committed: once it is, nothing may fail for lack of memory
-    // and leave the old and the new name side by side.
-    bool oldPathUsable = platform::checkPathLength(joinPath({dirPath, *found})).ok();
-    QL_TRY(dir->writeReplace(name, body, *found));
-
-    if (renamed) {
-        bool same = sameBefore || sameFile();
-        if (!same && oldPathUsable) {
-            // The new file is in place; a stale old file is not worth failing for.
-            (void)dir->removeFile(*found);
-        }
+    if (sameFile()) return dir->writeReplace(name, body);
+    // A new name is published exclusively: an entry already there is another
+    // file, which a rename must never replace.
+    bool inPlace = false;
+    Status published = dir->writeExclusive(name, body, oldName, &inPlace);
+    if (!inPlace) {
+        return published.error() == Error::PathAlreadyExists ? Error::DuplicateSnippet : published.error();
     }
-    return {};
+    // The new file is in place (even if flushing the directory failed), so
+    // the old name goes: two files must never answer to one timestamp. A
+    // stale old file is not worth failing for.
+    if (!sameFile()) (void)dir->removeFile(oldName);
+    return published;
 }
 
 Status deleteSnippet(std::string_view root, std::int64_t timestamp) {
-    std::string dirPath = snippetsDir(root);
-    auto found = findExisting(dirPath, timestamp);
+    auto dir = lockSnippetsDir(snippetsDir(root));
+    if (!dir) return dir.error();
+    auto found = findInLocked(*dir, timestampText(timestamp));
     if (!found) return found.error();
-    std::string full = joinPath({dirPath, *found});
-    QL_TRY(platform::checkPathLength(full));
-    Status st = platform::removeFile(full);
+    if (!*found) return Error::SnippetNotFound;
+    const std::string &name = **found;
+    QL_TRY(platform::checkPathLength(joinPath({snippetsDir(root), name})));
+    Status st = dir->removeFile(name);
     if (!st.ok() && (st.error() == Error::AccessDenied || st.error() == Error::PermissionDenied) &&
-        platform::isDirectory(full))
+        dir->isChildDirectory(name))
         return Error::IsDir;
     // Removed by someone else since the lookup found it.
     if (!st.ok() && st.error() == Error::FileNotFound) return Error::SnippetNotFound;

@@ -41,6 +41,17 @@ inline bool isValidSlug(std::string_view s) noexcept {
     return true;
 }
 
+// Whether `s` holds a byte that a TOML basic string cannot hold raw: a
+// control byte other than tab (0x00-0x08, 0x0A-0x1F) or DEL (0x7F). Line
+// breaks are among them.
+inline bool hasTomlControlByte(std::string_view s) noexcept {
+    for (char c : s) {
+        auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t') || b == 0x7F) return true;
+    }
+    return false;
+}
+
 // Whether the start `head` of a content file decides its front matter: the
 // file does not open with "+++", or the closing "+++" of its block is in
 // `head` (searched from offset 3, as the readers do). Readers that need
