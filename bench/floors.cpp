@@ -189,6 +189,7 @@ void replaceFile(const std::string &dir, const std::string &name, std::string_vi
     DirHandle d(openDir(dir));
     const char *tmp = writeTemp(d.fd(), content);
     if (::renameat(d.fd(), tmp, d.fd(), name.c_str()) != 0) fail("rename");
+    if (::fsync(d.fd()) != 0) fail("fsync directory");
 }
 
 void publishFile(const std::string &dir, const std::string &name, std::string_view content) {
@@ -196,6 +197,7 @@ void publishFile(const std::string &dir, const std::string &name, std::string_vi
     const char *tmp = writeTemp(d.fd(), content);
     if (::linkat(d.fd(), tmp, d.fd(), name.c_str(), 0) != 0) fail("link");
     if (::unlinkat(d.fd(), tmp, 0) != 0) fail("unlink");
+    if (::fsync(d.fd()) != 0) fail("fsync directory");
 }
 
 }  // namespace qbench::floor

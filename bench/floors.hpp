@@ -2,7 +2,7 @@
 // a library call, done with plain system calls and nothing else. A floor
 // walks the same directories, and opens, reads to the end and closes every
 // file the answer depends on; the durable floors write a temporary file,
-// fsync it and rename or link it into place.
+// fsync it, rename or link it into place and fsync the directory.
 #pragma once
 
 #include <cstddef>
@@ -32,11 +32,12 @@ Stats readPosts(const std::string &blogDir);
 Stats readNotes(const std::string &dir);
 
 // Durable replace: `content` into a new temporary file in `dir`, fsync,
-// close, rename over `name`.
+// close, rename over `name`, fsync the directory.
 void replaceFile(const std::string &dir, const std::string &name, std::string_view content);
 
 // Durable publish: `content` into a new temporary file in `dir`, fsync,
-// close, link to `name` (which must not exist), unlink the temporary.
+// close, link to `name` (which must not exist), unlink the temporary, fsync
+// the directory.
 void publishFile(const std::string &dir, const std::string &name, std::string_view content);
 
 }  // namespace qbench::floor

@@ -23,8 +23,14 @@
  *   - Pointers documented as "may be NULL" are optional; passing NULL for any
  *     other pointer returns QUORLINA_EINTERNAL (100) and touches nothing.
  *   - The library keeps no state between calls and may be called from any
- *     thread. It never writes through a symbolic link, and every write is
- *     atomic: a failed call leaves the files as they were.
+ *     thread. It never follows a symbolic link below a family directory,
+ *     every write is atomic and flushed to disk (a failed call leaves the
+ *     files as they were), and creates, updates and deletes of one family
+ *     hold an advisory lock on its directory, so concurrent writers in any
+ *     process never lose each other's changes.
+ *   - Nothing is written that could not be read back: text fields refuse
+ *     control bytes other than tab, and a file over 10 MiB returns
+ *     QUORLINA_EINTERNAL (100).
  */
 #ifndef QUORLINA_QUORLINA_H
 #define QUORLINA_QUORLINA_H
@@ -83,7 +89,7 @@ QUORLINA_API void quorlina_free(char *s);
  * is the text after the last '.' of `filename` (case kept).
  * @param root        site root
  * @param timestamp   Unix seconds, must not be negative
- * @param description one line, non-empty, without '"' or "+++"
+ * @param description non-empty, without '"', "+++" or a control byte other than tab
  * @param code        the snippet's code, written byte for byte
  * @param filename    the user's file name, for example "sort.py"
  * @param[out] out    on success the full path of the new file; free with quorlina_free()
@@ -111,8 +117,9 @@ QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char
 /**
  * Rewrite a snippet. Each of description, code and filename may be NULL to
  * keep the stored value. A new file name with another extension renames the
- * file.
- * @return 0 or a result code
+ * file; an existing file of the new name is never replaced.
+ * @return 0, 2 when the new name is taken, 3 when there is no such snippet,
+ *         or another result code
  */
 QUORLINA_API int quorlina_snippet_update(const char *root, int64_t timestamp,
                                          const char *description, const char *code,
@@ -128,9 +135,9 @@ QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp);
 
 /**
  * Create a post <root>/content/blog/YYYY/MM/DD/<slug>.md with an empty body.
- * @param slug        [A-Za-z0-9_-]+
- * @param title       non-empty, one line
- * @param description non-empty, one line
+ * @param slug        [A-Za-z0-9_-]+, but not "index" or "_index"
+ * @param title       non-empty, without "+++" or a control byte other than tab
+ * @param description non-empty, without "+++" or a control byte other than tab
  * @param tags        comma-separated tags; may be NULL for none
  * @param date        "YYYY-MM-DD"; may be NULL for today (UTC)
  * @param[out] out_path on success the full path of the new file; free with quorlina_free()
