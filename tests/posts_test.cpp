@@ -13,6 +13,7 @@
 #include "core/civil_date.hpp"
 #include "core/platform.hpp"
 #include "core/post_frontmatter.hpp"
+#include "core/frontmatter.hpp"
 #include "core/posts.hpp"
 #include "ffi/frame.hpp"
 #include "support/test_support.hpp"
@@ -661,7 +662,7 @@ TEST(PostUpdate, KeepsBodyAndSizeStable) {
     ASSERT_EQ(update(site, "intro", nullptr, "New \"desc\" \\", nullptr), 0);
     const std::string expected =
         "+++\ntitle = \"Old \\\"t\\\" \\\\\"\ndescription = \"New \\\"desc\\\" \\\\\"\nslug = \"intro\"\n"
-        "tags = [\"x\"]\n+++\n\nHello\n\nMore text. +++ not a delimiter\n";
+        "tags = [\"x\"]\ndate = 2020-01-01\n+++\n\nHello\n\nMore text. +++ not a delimiter\n";
     EXPECT_EQ(fileText(site, "2024/03/09/file-name.md"), expected);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(update(site, "intro", nullptr, "New \"desc\" \\", nullptr), 0);
     EXPECT_EQ(fileText(site, "2024/03/09/file-name.md"), expected);
@@ -671,7 +672,7 @@ TEST(PostUpdate, KeepsBodyAndSizeStable) {
               "\"content\":\"Hello\\n\\nMore text. +++ not a delimiter\\n\"}");
 }
 
-TEST(PostUpdate, TailLosesExactlyOneLineBreak) {
+TEST(PostUpdate, OnlyTheChangedLineChangesAndTheTailStays) {
     TempSite site;
     // CR LF after the delimiter, text right after it, and no break at all.
     writePost(site, "2024/03/09/crlf.md", "+++\ntitle = t\ndescription = d\n+++\r\n\r\nBody\r\n");
@@ -679,8 +680,8 @@ TEST(PostUpdate, TailLosesExactlyOneLineBreak) {
     writePost(site, "2024/03/09/plus.md", "+++\ntitle = t\ndescription = d\n++++\nBody");
     writePost(site, "2024/03/09/bare.md", "+++\ntitle = t\ndescription = d\n+++");
     for (const char *slug : {"crlf", "tight", "plus", "bare"}) ASSERT_EQ(update(site, slug, "T", nullptr, nullptr), 0);
-    const std::string block = "+++\ntitle = \"T\"\ndescription = \"d\"\n+++\n";
-    EXPECT_EQ(fileText(site, "2024/03/09/crlf.md"), block + "\r\nBody\r\n");
+    const std::string block = "+++\ntitle = \"T\"\ndescription = d\n+++";
+    EXPECT_EQ(fileText(site, "2024/03/09/crlf.md"), block + "\r\n\r\nBody\r\n");
     EXPECT_EQ(fileText(site, "2024/03/09/tight.md"), block + "Body");
     EXPECT_EQ(fileText(site, "2024/03/09/plus.md"), block + "+\nBody");
     EXPECT_EQ(fileText(site, "2024/03/09/bare.md"), block);

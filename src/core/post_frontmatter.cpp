@@ -1,5 +1,6 @@
 #include "core/post_frontmatter.hpp"
 
+#include "core/frontmatter.hpp"
 #include "core/text.hpp"
 
 namespace quorlina::post_frontmatter {
@@ -89,12 +90,35 @@ bool readInlineTags(std::string_view v, std::vector<std::string> &tags) {
     return false;
 }
 
+// A tags array that is not closed on its key's line continues on the
+// following lines.
+bool opensTagLines(std::string_view key, std::string_view value) {
+    if (key != "tags" || !value.starts_with('[')) return false;
+    std::vector<std::string> scratch;
+    return !readInlineTags(value.substr(1), scratch);
+}
+
+// The items of a tags array written one per line: the lines of `unit` after
+// its first, up to a line starting with "]".
+void readTagLines(std::string_view unit, std::vector<std::string> &tags) {
+    std::size_t pos = unit.find('\n');
+    while (pos != std::string_view::npos && pos < unit.size()) {
+        std::size_t nl = unit.find('\n', pos + 1);
+        std::string_view line = text::trim(unit.substr(pos + 1, nl == std::string_view::npos ? nl : nl - pos - 1), isW4);
+        pos = nl;
+        if (line.empty() || line.front() == '#') continue;
+        if (line.front() == ']') break;
+        std::string_view item = stripQuotePair(text::trim(line, isLineItemTrim));
+        if (!item.empty()) tags.push_back(unescape(item));
+    }
+}
+
 }  // namespace
 
 Result<Parsed> parse(std::string_view content) {
     if (content.size() < 3 || content.substr(0, 3) != "+++") return Error::MissingFrontmatter;
     if (content.size() < 6) return Error::UnclosedFrontmatter;
-    const std::size_t close = content.find("+++", 3);
+    const std::size_t close = frontmatter::findClose(content);
     if (close == std::string_view::npos) return Error::UnclosedFrontmatter;
 
     Parsed out;
@@ -102,37 +126,18 @@ Result<Parsed> parse(std::string_view content) {
     out.body = text::trimLeft(out.rest, isW4);
     PostFrontmatter &fm = out.frontmatter;
 
-    const std::string_view block = text::trim(content.substr(3, close - 3), isW4);
-    bool inTagLines = false;
     bool sawTitle = false;
     bool sawDescription = false;
-    std::size_t pos = 0;
-    while (pos <= block.size()) {
-        std::size_t nl = block.find('\n', pos);
-        if (nl == std::string_view::npos) nl = block.size();
-        const std::string_view line = text::trim(block.substr(pos, nl - pos), isW3);
-        pos = nl + 1;
-        if (line.empty() || line.front() == '#') continue;
-
-        if (inTagLines) {
-            if (line.front() == ']') {
-                inTagLines = false;
-                continue;
-            }
-            std::string_view item = stripQuotePair(text::trim(line, isLineItemTrim));
-            if (!item.empty()) fm.tags.push_back(unescape(item));
-            continue;
-        }
-
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        const std::string_view key = text::trim(line.substr(0, eq), isW2);
-        const std::string_view value = text::trim(line.substr(eq + 1), isW2);
-
+    std::optional<Error> failure;
+    frontmatter::forEachKey(content, close, opensTagLines, [&](const frontmatter::Unit &u) {
+        if (failure) return;
+        const std::string_view key = u.key;
+        const std::string_view value = u.value;
         if (!value.empty() && value.front() == '[') {
             // Arrays mean something only for "tags".
-            if (key == "tags" && !readInlineTags(value.substr(1), fm.tags)) inTagLines = true;
-            continue;
+            if (key == "tags" && !readInlineTags(value.substr(1), fm.tags))
+                readTagLines(content.substr(u.begin, u.end - u.begin), fm.tags);
+            return;
         }
         if (key == "title") {
             fm.title = unescape(stripQuotePair(value));
@@ -142,12 +147,92 @@ Result<Parsed> parse(std::string_view content) {
             sawDescription = true;
         } else if (key == "slug") {
             std::string slug = unescape(stripQuotePair(value));
-            if (!text::isValidSlug(slug)) return Error::InvalidSlug;
+            if (!text::isValidSlug(slug)) {
+                failure = Error::InvalidSlug;
+                return;
+            }
             fm.slug = std::move(slug);
         }
-    }
+    });
+    if (failure) return *failure;
     if (!sawTitle) return Error::MissingTitle;
     if (!sawDescription) return Error::MissingDescription;
+    return out;
+}
+
+void appendTagsLine(std::string &out, const std::vector<std::string> &tags) {
+    out.append("tags = [");
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        if (i) out.append(", ");
+        appendTomlString(out, tags[i]);
+    }
+    out.append("]");
+}
+
+namespace {
+
+std::string fieldLine(std::string_view key, std::string_view value) {
+    std::string line;
+    appendTomlField(line, key, value);
+    line.pop_back();
+    return line;
+}
+
+// The reader takes the last line of a single-valued key, and every tags
+// array; an update replaces the first of those and drops the others.
+std::size_t takenUnit(std::string_view key, const std::vector<const frontmatter::Unit *> &units) {
+    const bool array = key == "tags";
+    std::size_t found = std::string::npos;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (units[i]->value.starts_with('[') != array) continue;
+        found = i;
+        if (array) break;
+    }
+    return found;
+}
+
+}  // namespace
+
+}  // namespace quorlina::post_frontmatter
+
+namespace quorlina {
+
+std::string buildPostFrontmatter(std::string_view title, std::string_view description, std::optional<std::string_view> slug,
+                  const std::vector<std::string> &tags) {
+    std::size_t size = 128 + title.size() + description.size() + (slug ? slug->size() : 0);
+    for (const auto &t : tags) size += t.size() + 4;
+    std::string out;
+    out.reserve(size);
+    out.append("+++\n");
+    appendTomlField(out, "title", title);
+    appendTomlField(out, "description", description);
+    if (slug) appendTomlField(out, "slug", *slug);
+    if (!tags.empty()) {
+        post_frontmatter::appendTagsLine(out, tags);
+        out.push_back('\n');
+    }
+    out.append("+++\n");
+    return out;
+}
+
+}  // namespace quorlina
+
+namespace quorlina::post_frontmatter {
+
+std::string rewrite(std::string_view content, const Changes &changes) {
+    const std::size_t close = frontmatter::findClose(content);
+    std::vector<frontmatter::KeyChange> keyChanges;
+    if (changes.title) keyChanges.push_back({"title", fieldLine("title", *changes.title)});
+    if (changes.description) keyChanges.push_back({"description", fieldLine("description", *changes.description)});
+    if (changes.tags) {
+        std::optional<std::string> line;
+        if (!changes.tags->empty()) appendTagsLine(line.emplace(), *changes.tags);
+        keyChanges.push_back({"tags", std::move(line)});
+    }
+    const auto units = frontmatter::splitBlock(content, close, opensTagLines);
+    std::string out = frontmatter::rewriteBlock(content, close, units, {"title", "description", "slug", "tags"},
+                                                keyChanges, takenUnit);
+    out.append(content.substr(close + frontmatter::kDelimiter.size()));
     return out;
 }
 

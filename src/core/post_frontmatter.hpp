@@ -20,6 +20,17 @@ struct PostFrontmatter {
     std::optional<std::string> slug;  // absent when the file has no "slug" key
 };
 
+// The whole block a new post gets, every line ending in LF:
+//   +++
+//   title = "..."
+//   description = "..."
+//   slug = "..."              (only with a slug)
+//   tags = ["a", "b"]         (only with at least one tag)
+//   +++
+// Values are TOML strings: '"' and '\' escaped, every other byte as it is.
+std::string buildPostFrontmatter(std::string_view title, std::string_view description, std::optional<std::string_view> slug,
+                  const std::vector<std::string> &tags);
+
 namespace post_frontmatter {
 
 struct Parsed {
@@ -40,7 +51,25 @@ struct Parsed {
 // "tags = [...]" on one line or from a bracket opened on one line and closed
 // by a line starting with "]", one item per line. A quoted tag item is read
 // as a string, so "," and "]" inside it belong to the tag.
+//
+// Keys after a table header ("[params]") belong to that table and are not
+// the post's.
 Result<Parsed> parse(std::string_view content);
+
+// Appends `tags = ["a", "b"]` (without a line break).
+void appendTagsLine(std::string &out, const std::vector<std::string> &tags);
+
+// The values an update changes; absent ones stay as they are.
+struct Changes {
+    std::optional<std::string_view> title;
+    std::optional<std::string_view> description;
+    std::optional<std::vector<std::string>> tags;  // empty: the tags line goes
+};
+
+// The text of a parsed post file after an update: only the lines of the
+// changed keys change (see frontmatter::rewriteBlock); comments, other keys,
+// tables and the body stay byte for byte.
+std::string rewrite(std::string_view content, const Changes &changes);
 
 }  // namespace post_frontmatter
 }  // namespace quorlina

@@ -18,55 +18,6 @@ using platform::EntryKind;
 
 // ---------------------------------------------------------------- writing
 
-namespace {
-
-// A double-quoted value with '"' and '\' escaped by a backslash.
-void appendQuoted(std::string &out, std::string_view value) {
-    out.push_back('"');
-    std::size_t runStart = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        char c = value[i];
-        if (c != '"' && c != '\\') continue;
-        out.append(value.data() + runStart, i - runStart);
-        out.push_back('\\');
-        out.push_back(c);
-        runStart = i + 1;
-    }
-    out.append(value.data() + runStart, value.size() - runStart);
-    out.push_back('"');
-}
-
-}  // namespace
-
-void appendTomlField(std::string &out, std::string_view key, std::string_view value) {
-    out.append(key);
-    out.append(" = ");
-    appendQuoted(out, value);
-    out.push_back('\n');
-}
-
-std::string buildPostFrontmatter(std::string_view title, std::string_view description,
-                                 std::optional<std::string_view> slug, const std::vector<std::string> &tags) {
-    std::size_t size = 128 + title.size() + description.size() + (slug ? slug->size() : 0);
-    for (const auto &t : tags) size += t.size() + 4;
-    std::string out;
-    out.reserve(size);
-    out.append("+++\n");
-    appendTomlField(out, "title", title);
-    appendTomlField(out, "description", description);
-    if (slug) appendTomlField(out, "slug", *slug);
-    if (!tags.empty()) {
-        out.append("tags = [");
-        for (std::size_t i = 0; i < tags.size(); ++i) {
-            if (i) out.append(", ");
-            appendQuoted(out, tags[i]);
-        }
-        out.append("]\n");
-    }
-    out.append("+++\n");
-    return out;
-}
-
 bool isWritableFrontmatterValue(std::string_view value) noexcept {
     return !text::hasTomlControlByte(value) && value.find("+++") == std::string_view::npos;
 }
@@ -461,31 +412,24 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     if (!whole) return whole.error();
     const Post *post = &*whole;
 
-    const std::string_view title = u.title ? *u.title : std::string_view(post->frontmatter.title);
-    if (title.empty()) return Error::MissingTitle;
-    if (!isWritableFrontmatterValue(title)) return Error::InvalidFrontmatterValue;
-    const std::string_view description =
-        u.description ? *u.description : std::string_view(post->frontmatter.description);
-    if (description.empty()) return Error::MissingDescription;
-    if (!isWritableFrontmatterValue(description)) return Error::InvalidFrontmatterValue;
+    // Only the values the caller gives are checked for what a block cannot
+    // hold; values carried over stay as the file has them.
+    const PostFrontmatter &old = post->frontmatter;
+    if (u.title && !isWritableFrontmatterValue(*u.title)) return Error::InvalidFrontmatterValue;
+    if (u.description && !isWritableFrontmatterValue(*u.description)) return Error::InvalidFrontmatterValue;
+    if ((u.title ? *u.title : std::string_view(old.title)).empty()) return Error::MissingTitle;
+    if ((u.description ? *u.description : std::string_view(old.description)).empty())
+        return Error::MissingDescription;
     if (u.tags) QL_TRY(checkValues(*u.tags));
     QL_TRY(checkValues(u.addTags));
     QL_TRY(platform::checkPathLength(post->path));
 
-    std::vector<std::string> tags = mergeTags(u.tags ? *u.tags : post->frontmatter.tags, u.addTags, u.removeTags);
-    std::optional<std::string_view> slugKey;
-    if (post->frontmatter.slug) slugKey = *post->frontmatter.slug;
-
-    // The block ends with its own line break, so the one that followed the
-    // old closing "+++" is dropped: the file keeps its size and its body.
-    std::string_view tail = post->rest();
-    if (tail.substr(0, 2) == "\r\n") {
-        tail.remove_prefix(2);
-    } else if (tail.substr(0, 1) == "\n") {
-        tail.remove_prefix(1);
-    }
-    std::string content = buildPostFrontmatter(title, description, slugKey, tags);
-    content.append(tail);
+    post_frontmatter::Changes changes;
+    if (u.title && *u.title != old.title) changes.title = u.title;
+    if (u.description && *u.description != old.description) changes.description = u.description;
+    std::vector<std::string> tags = mergeTags(u.tags ? *u.tags : old.tags, u.addTags, u.removeTags);
+    if (tags != old.tags) changes.tags = std::move(tags);
+    std::string content = post_frontmatter::rewrite(post->raw, changes);
     QL_TRY(platform::checkWriteSize(content.size()));
 
     auto dir = openPostDir(*blog, *post);

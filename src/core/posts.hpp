@@ -19,23 +19,9 @@ namespace quorlina {
 
 // ---------------------------------------------------------------- writing
 
-// Appends one front-matter line: key, " = ", the value in double quotes with
-// '"' and '\' escaped by a backslash, and LF. No other byte is changed.
-void appendTomlField(std::string &out, std::string_view key, std::string_view value);
-
-// The whole front-matter block, every line ending in LF:
-//   +++
-//   title = "..."
-//   description = "..."
-//   slug = "..."              (only with a slug)
-//   tags = ["a", "b"]         (only with at least one tag)
-//   +++
-std::string buildPostFrontmatter(std::string_view title, std::string_view description,
-                                 std::optional<std::string_view> slug, const std::vector<std::string> &tags);
-
 // Whether a title, description or tag can be written into a block and read
-// back unchanged: it must hold no LF, no CR and no "+++" (which would end
-// the block early).
+// back unchanged: it must hold no "+++" (which would end the block early)
+// and no control byte but tab (which TOML refuses in a string).
 bool isWritableFrontmatterValue(std::string_view value) noexcept;
 
 // Reads a "YYYY-MM-DD" date: exactly 10 bytes, "-" at offsets 4 and 7 and
@@ -122,11 +108,10 @@ struct PostUpdate {
 std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vector<std::string> &add,
                                    const std::vector<std::string> &remove);
 
-// Rewrites the front matter of the post `slug` and keeps its body. The new
-// file is the new block followed by the old text after its closing "+++"
-// less the one line break ("\r\n" or "\n") that followed it, so repeated
-// updates leave the file the same size. The file is replaced atomically and
-// keeps its permission bits.
+// Rewrites the front matter of the post `slug` and keeps its body: only
+// the lines of the keys whose values change are rewritten, everything else
+// in the file stays byte for byte. Only the given values are checked. The
+// file is replaced atomically and keeps its permission bits.
 Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpdate &update);
 
 // Removes the post `slug`, then the day, month and year directories that are
