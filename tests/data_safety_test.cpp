@@ -1,0 +1,515 @@
+// Data safety through the C interface: what a replaced file may carry over
+// (permission bits, owner), what a write may produce (nothing the library
+// cannot read back: files over the read limit, bytes a TOML basic string
+// cannot hold, post names the scan skips), a snippet rename that would land
+// on another file, and names refused before anything is made on disk.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.hpp"
+
+using qtest::callText;
+using qtest::TempSite;
+
+namespace {
+
+// The largest content file the library reads back, in bytes.
+constexpr std::size_t kLimit = 10u * 1024 * 1024;
+constexpr int64_t kTs = 1700000000;
+
+// ------------------------------------------------------------------ helpers
+
+// Every entry below `dir` by relative path: "d" for a directory, "l:" and
+// the target for a link, "f:" and the bytes for a file.
+using Tree = std::map<std::string, std::string>;
+
+void treeInto(const std::string &dir, const std::string &rel, Tree &out) {
+    for (const auto &name : qtest::listDir(dir)) {
+        std::string full = dir + "/" + name, key = rel.empty() ? name : rel + "/" + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            out[key] = "d";
+            treeInto(full, key, out);
+        } else if (S_ISLNK(st.st_mode)) {
+            char buf[4096];
+            ssize_t n = ::readlink(full.c_str(), buf, sizeof buf);
+            out[key] = "l:" + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        } else {
+            out[key] = "f:" + qtest::readFile(full).value_or("<unreadable>");
+        }
+    }
+}
+
+Tree tree(const std::string &dir) {
+    Tree t;
+    treeInto(dir, "", t);
+    return t;
+}
+
+// The paths that differ between two trees (contents are too big to print).
+std::string treeDiff(const Tree &a, const Tree &b) {
+    std::string out;
+    for (const auto &[k, v] : a) {
+        auto it = b.find(k);
+        if (it == b.end()) out += " missing " + k;
+        else if (it->second != v) out += " changed " + k;
+    }
+    for (const auto &[k, v] : b)
+        if (!a.count(k)) out += " extra " + k;
+    return out;
+}
+
+unsigned modeOf(const std::string &path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return 0xFFFFFFFFu;
+    return st.st_mode & 07777;
+}
+
+std::string octal(unsigned mode) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0%o", mode);
+    return buf;
+}
+
+std::string hexByte(char c) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", static_cast<unsigned char>(c));
+    return buf;
+}
+
+// Collects what went wrong over a table, so that one failure lists every
+// case instead of a screen per case.
+struct Mismatches {
+    std::string lines;
+    void code(int got, int want, const std::string &what) {
+        if (got != want) lines += "\n  " + what + ": returned " + std::to_string(got) + ", want " + std::to_string(want);
+    }
+    void check(bool ok, const std::string &what) {
+        if (!ok) lines += "\n  " + what;
+    }
+};
+
+// One item of each family, made and changed through the C interface.
+// SnippetRenamed is a snippet whose update gives it another extension.
+enum class Kind { Snippet, SnippetRenamed, Note, Post };
+constexpr Kind kAllKinds[] = {Kind::Snippet, Kind::SnippetRenamed, Kind::Note, Kind::Post};
+constexpr Kind kFamilies[] = {Kind::Snippet, Kind::Note, Kind::Post};
+
+const char *kindName(Kind k) {
+    switch (k) {
+        case Kind::Snippet: return "snippet";
+        case Kind::SnippetRenamed: return "snippet (renamed)";
+        case Kind::Note: return "note";
+        case Kind::Post: return "post";
+    }
+    return "?";
+}
+
+// Creates the item of the family; returns the path the library reported.
+std::string createItem(const TempSite &site, Kind k) {
+    const char *r = site.c_root();
+    auto res = callText([&](char **out) {
+        switch (k) {
+            case Kind::Snippet:
+            case Kind::SnippetRenamed: return quorlina_snippet_create(r, kTs, "D", "x = 1", "a.py", out);
+            case Kind::Note: return quorlina_note_create(r, kTs, "n", "body", out);
+            case Kind::Post: return quorlina_post_create(r, "p", "T", "D", "a", "2024-03-09", out);
+        }
+        return -1;
+    });
+    EXPECT_EQ(res.code, 0) << kindName(k);
+    return res.text;
+}
+
+// Where the item's file is after an update.
+std::string pathAfterUpdate(const TempSite &site, Kind k) {
+    switch (k) {
+        case Kind::Snippet: return site.path("content/snippets/1700000000.py");
+        case Kind::SnippetRenamed: return site.path("content/snippets/1700000000.rb");
+        case Kind::Note: return site.path("content/notes/1700000000.md");
+        case Kind::Post: return site.path("content/blog/2024/03/09/p.md");
+    }
+    return {};
+}
+
+// Rewrites the item with `value` as its code, body or title (a renamed
+// snippet takes the name b.rb instead).
+int updateItem(const TempSite &site, Kind k, const std::string &value) {
+    const char *r = site.c_root();
+    switch (k) {
+        case Kind::Snippet: return quorlina_snippet_update(r, kTs, nullptr, value.c_str(), nullptr);
+        case Kind::SnippetRenamed: return quorlina_snippet_update(r, kTs, nullptr, nullptr, "b.rb");
+        case Kind::Note: return quorlina_note_update(r, "1700000000", nullptr, 0, value.c_str());
+        case Kind::Post: return quorlina_post_update(r, "p", value.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
+    return -1;
+}
+
+// Creates a second item of the family whose file would hold more than
+// kLimit bytes.
+qtest::TextResult createOversized(const TempSite &site, Kind k) {
+    const char *r = site.c_root();
+    return callText([&](char **out) {
+        switch (k) {
+            case Kind::Snippet:
+            case Kind::SnippetRenamed: {
+                std::string code(kLimit, 'x');
+                return quorlina_snippet_create(r, kTs + 1, "D", code.c_str(), "big.py", out);
+            }
+            case Kind::Note: {
+                std::string body(kLimit + 1, 'x');
+                return quorlina_note_create(r, kTs + 1, nullptr, body.c_str(), out);
+            }
+            case Kind::Post: {
+                std::string description(kLimit, 'x');
+                return quorlina_post_create(r, "big", "T", description.c_str(), nullptr, "2024-03-10", out);
+            }
+        }
+        return -1;
+    });
+}
+
+int listItems(const TempSite &site, Kind k) {
+    const char *r = site.c_root();
+    return callText([&](char **out) {
+               switch (k) {
+                   case Kind::Snippet:
+                   case Kind::SnippetRenamed: return quorlina_snippet_list(r, out);
+                   case Kind::Note: return quorlina_note_list(r, out);
+                   case Kind::Post: return quorlina_post_list(r, out);
+               }
+               return -1;
+           })
+        .code;
+}
+
+int readItem(const TempSite &site, Kind k) {
+    const char *r = site.c_root();
+    return callText([&](char **out) {
+               switch (k) {
+                   case Kind::Snippet:
+                   case Kind::SnippetRenamed: return quorlina_snippet_read(r, kTs, out);
+                   case Kind::Note: return quorlina_note_read(r, "1700000000", out);
+                   case Kind::Post: return quorlina_post_read(r, "p", out);
+               }
+               return -1;
+           })
+        .code;
+}
+
+int deleteItem(const TempSite &site, Kind k) {
+    const char *r = site.c_root();
+    switch (k) {
+        case Kind::Snippet:
+        case Kind::SnippetRenamed: return quorlina_snippet_delete(r, kTs);
+        case Kind::Note: return quorlina_note_delete(r, "1700000000");
+        case Kind::Post: return quorlina_post_delete(r, "p");
+    }
+    return -1;
+}
+
+// Every test here runs under a watchdog: a hang fails it.
+class DataSafety : public ::testing::Test {
+protected:
+    void SetUp() override { ::alarm(120); }
+    void TearDown() override { ::alarm(0); }
+};
+
+// Sets the process umask for one scope.
+struct UmaskGuard {
+    explicit UmaskGuard(mode_t m) : old(::umask(m)) {}
+    ~UmaskGuard() { ::umask(old); }
+    mode_t old;
+};
+
+// ---------------------------------------------------- replacement files
+
+struct ModeCase {
+    unsigned before, after;
+};
+
+// For every family: an item given mode `before` has mode `after` once it
+// has been updated.
+void checkModesAfterUpdate(std::initializer_list<ModeCase> cases) {
+    Mismatches m;
+    int checked = 0;
+    for (Kind k : kAllKinds) {
+        for (const ModeCase &c : cases) {
+            TempSite site;
+            const std::string path = createItem(site, k);
+            const std::string what = std::string(kindName(k)) + " " + octal(c.before);
+            ASSERT_EQ(::chmod(path.c_str(), c.before), 0) << what;
+            if (modeOf(path) != c.before) {
+                // Without privilege the system may drop a set-group-id bit.
+                std::fprintf(stderr, "note: cannot give a file mode %s here; case skipped\n", octal(c.before).c_str());
+                continue;
+            }
+            m.code(updateItem(site, k, "changed"), 0, what);
+            const unsigned mode = modeOf(pathAfterUpdate(site, k));
+            m.check(mode == c.after, what + " became " + octal(mode) + ", want " + octal(c.after));
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 0);
+    EXPECT_TRUE(m.lines.empty()) << m.lines;
+}
+
+TEST_F(DataSafety, ReplacementKeepsThePermissionBits) {
+    checkModesAfterUpdate({{0600, 0600}, {0640, 0640}, {0755, 0755}});
+}
+
+// Only the 0777 bits are carried over: a rewrite never hands out set-user-id
+// or set-group-id, and drops the sticky bit.
+TEST_F(DataSafety, ReplacementDropsSetIdAndStickyBits) {
+    checkModesAfterUpdate({{04755, 0755}, {02755, 0755}, {01777, 0777}, {06700, 0700}});
+}
+
+// While an update of a 0600 file is being written, no file in its directory
+// is readable by anyone else (a watcher lists the directory throughout).
+TEST_F(DataSafety, ReplacementIsNeverMoreOpenWhileWritten) {
+    UmaskGuard mask(022);  // what a plain create would get: 0644
+    const std::string a(256 * 1024, 'a'), b(256 * 1024, 'b');
+    for (Kind k : kFamilies) {
+        TempSite site;
+        const std::string path = createItem(site, k);
+        ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+        const std::string dir = path.substr(0, path.rfind('/'));
+
+        std::atomic<bool> stop{false};
+        std::mutex m;
+        std::string seen;
+        std::thread watcher([&] {
+            while (!stop.load()) {
+                DIR *d = ::opendir(dir.c_str());
+                if (!d) continue;
+                while (dirent *e = ::readdir(d)) {
+                    struct stat st {};
+                    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                    if (!S_ISREG(st.st_mode) || (st.st_mode & 07777 & ~0600u) == 0) continue;
+                    std::lock_guard<std::mutex> lock(m);
+                    seen = std::string(e->d_name) + " with mode " + octal(st.st_mode & 07777);
+                    stop = true;
+                }
+                ::closedir(d);
+            }
+        });
+        for (int i = 0; i < 200 && !stop.load(); ++i) EXPECT_EQ(updateItem(site, k, i % 2 ? a : b), 0);
+        stop = true;
+        watcher.join();
+        EXPECT_EQ(seen, "") << kindName(k);
+        EXPECT_EQ(octal(modeOf(path)), "0600") << kindName(k);
+    }
+}
+
+// Root rewriting someone else's file leaves it theirs.
+TEST_F(DataSafety, UpdateByRootKeepsTheOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    Mismatches m;
+    for (Kind k : kAllKinds) {
+        TempSite site;
+        const std::string path = createItem(site, k);
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        m.code(updateItem(site, k, "changed"), 0, kindName(k));
+        struct stat st {};
+        ASSERT_EQ(::lstat(pathAfterUpdate(site, k).c_str(), &st), 0) << kindName(k);
+        m.check(st.st_uid == 65534 && st.st_gid == 65534, std::string(kindName(k)) + " is owned by " +
+                                                              std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid));
+    }
+    EXPECT_TRUE(m.lines.empty()) << m.lines;
+}
+
+// ----------------------------------------------- files the reader refuses
+
+// A note without slug is its body byte for byte: 10 MiB is the largest file
+// written, one byte more is refused.
+TEST_F(DataSafety, TenMebibytesIsTheLargestFileWritten) {
+    TempSite site;
+    const std::string body(kLimit, 'n');
+    auto made = callText([&](char **out) { return quorlina_note_create(site.c_root(), kTs, nullptr, body.c_str(), out); });
+    ASSERT_EQ(made.code, 0);
+    EXPECT_EQ(qtest::readFile(site.path("content/notes/1700000000.md")).value_or("").size(), kLimit);
+    auto back = callText([&](char **out) { return quorlina_note_read(site.c_root(), "1700000000", out); });
+    EXPECT_EQ(back.code, 0);
+    EXPECT_EQ(quorlina_note_delete(site.c_root(), "1700000000"), 0);
+
+    const std::string over(kLimit + 1, 'n');
+    auto refused = callText([&](char **out) { return quorlina_note_create(site.c_root(), kTs, nullptr, over.c_str(), out); });
+    EXPECT_EQ(refused.code, 100);
+    EXPECT_TRUE(refused.isNull);
+    EXPECT_FALSE(qtest::exists(site.path("content/notes/1700000000.md")));
+}
+
+TEST_F(DataSafety, OversizedCreateLeavesNoTrace) {
+    Mismatches m;
+    for (Kind k : kFamilies) {
+        TempSite site;
+        auto r = createOversized(site, k);
+        m.code(r.code, 100, std::string(kindName(k)) + " create");
+        m.check(r.isNull, std::string(kindName(k)) + " create handed out a path");
+        m.check(!qtest::exists(site.path("content")), std::string(kindName(k)) + " create made content/");
+    }
+    EXPECT_TRUE(m.lines.empty()) << m.lines;
+}
+
+// An update or create that would grow a file past the limit changes
+// nothing, and every call keeps working afterwards.
+TEST_F(DataSafety, OversizedWritesChangeNothingAndTheSiteStaysUsable) {
+    const std::string big(kLimit, 'x');
+    Mismatches m;
+    for (Kind k : kFamilies) {
+        const std::string name = kindName(k);
+        TempSite site;
+        createItem(site, k);
+        const Tree before = tree(site.root());
+        m.code(updateItem(site, k, big), 100, name + " update");
+        m.code(createOversized(site, k).code, 100, name + " create");
+        const Tree after = tree(site.root());
+        m.check(after == before, name + " files changed:" + treeDiff(before, after));
+        m.code(listItems(site, k), 0, name + " list afterwards");
+        m.code(readItem(site, k), 0, name + " read afterwards");
+        m.code(deleteItem(site, k), 0, name + " delete afterwards");
+    }
+    // A note growing past the limit by its body alone.
+    TempSite site;
+    createItem(site, Kind::Note);
+    const std::string over(kLimit + 1, 'x');
+    m.code(quorlina_note_update(site.c_root(), "1700000000", nullptr, 1, over.c_str()), 100,
+           "note update to a bare body of 10 MiB + 1");
+    m.check(qtest::readFile(site.path("content/notes/1700000000.md")) == "+++\nslug = \"n\"\n+++\n\nbody",
+            "note file changed");
+    m.code(quorlina_note_delete(site.c_root(), "1700000000"), 0, "note delete afterwards");
+    EXPECT_TRUE(m.lines.empty()) << m.lines;
+}
+
+// Control bytes other than tab cannot stand in a TOML basic string, so no
+// description, file name, title or tag may carry one. Nothing is written.
+TEST_F(DataSafety, ControlBytesAreRefusedInFrontMatterStrings) {
+    std::string bytes;
+    for (int c = 0x01; c <= 0x1F; ++c)
+        if (c != '\t' && c != '\n' && c != '\r') bytes.push_back(static_cast<char>(c));
+    bytes.push_back('\x7F');
+
+    TempSite site;
+    const char *r = site.c_root();
+    createItem(site, Kind::Snippet);
+    createItem(site, Kind::Post);
+    const Tree before = tree(site.root());
+    auto snippetCreate = [&](const std::string &desc, const std::string &name) {
+        return callText([&](char **out) { return quorlina_snippet_create(r, kTs + 1, desc.c_str(), "x", name.c_str(), out); }).code;
+    };
+    auto postCreate = [&](const std::string &title, const std::string &desc, const std::string &tags) {
+        return callText([&](char **out) {
+                   return quorlina_post_create(r, "q", title.c_str(), desc.c_str(), tags.c_str(), "2024-03-09", out);
+               }).code;
+    };
+    Mismatches m;
+    for (char c : bytes) {
+        const std::string s = std::string("a") + c + "b", name = std::string("a") + c + ".py", tags = "ok," + s;
+        const std::string b = " with " + hexByte(c);
+        m.code(snippetCreate(s, "a.py"), 5, "snippet create, description" + b);
+        m.code(snippetCreate("D", name), 6, "snippet create, file name" + b);
+        m.code(quorlina_snippet_update(r, kTs, s.c_str(), nullptr, nullptr), 5, "snippet update, description" + b);
+        m.code(quorlina_snippet_update(r, kTs, nullptr, nullptr, name.c_str()), 6, "snippet update, file name" + b);
+        m.code(postCreate(s, "D", "t"), 7, "post create, title" + b);
+        m.code(postCreate("T", s, "t"), 7, "post create, description" + b);
+        m.code(postCreate("T", "D", tags), 7, "post create, tags" + b);
+        m.code(quorlina_post_update(r, "p", s.c_str(), nullptr, nullptr, nullptr, nullptr), 7, "post update, title" + b);
+        m.code(quorlina_post_update(r, "p", nullptr, s.c_str(), nullptr, nullptr, nullptr), 7,
+               "post update, description" + b);
+        m.code(quorlina_post_update(r, "p", nullptr, nullptr, tags.c_str(), nullptr, nullptr), 7, "post update, tags" + b);
+        m.code(quorlina_post_update(r, "p", nullptr, nullptr, nullptr, s.c_str(), nullptr), 7,
+               "post update, added tag" + b);
+    }
+    EXPECT_TRUE(m.lines.empty()) << m.lines;
+    const Tree after = tree(site.root());
+    EXPECT_TRUE(after == before) << treeDiff(before, after);
+}
+
+// A tab is allowed in a basic string and is written and read back as it is.
+TEST_F(DataSafety, TabStaysAllowed) {
+    TempSite site;
+    const char *r = site.c_root();
+    ASSERT_EQ(callText([&](char **out) { return quorlina_snippet_create(r, kTs, "a\tb", "x", "t\tab.py", out); }).code, 0);
+    EXPECT_EQ(qtest::readFile(site.path("content/snippets/1700000000.py")),
+              std::optional<std::string>("+++\ndescription = \"a\tb\"\nfilename = \"t\tab.py\"\n+++\n\nx"));
+    EXPECT_EQ(callText([&](char **out) { return quorlina_snippet_read(r, kTs, out); }).text,
+              "{\"id\":\"1700000000\",\"date\":\"2023-11-14\",\"description\":\"a\\tb\",\"filename\":\"t\\tab.py\","
+              "\"code\":\"\\nx\"}");
+
+    ASSERT_EQ(callText([&](char **out) { return quorlina_post_create(r, "p", "T\tT", "D\tD", "x\ty", "2024-03-09", out); }).code,
+              0);
+    EXPECT_EQ(qtest::readFile(site.path("content/blog/2024/03/09/p.md")),
+              std::optional<std::string>("+++\ntitle = \"T\tT\"\ndescription = \"D\tD\"\ntags = [\"x\ty\"]\n+++\n\n"));
+    EXPECT_EQ(quorlina_post_update(r, "p", "U\tU", nullptr, nullptr, "z\tz", nullptr), 0);
+    EXPECT_EQ(callText([&](char **out) { return quorlina_post_read(r, "p", out); }).text,
+              "{\"date\":\"2024-03-09\",\"slug\":\"p\",\"title\":\"U\\tU\",\"description\":\"D\\tD\","
+              "\"tags\":[\"x\\ty\",\"z\\tz\"],\"content\":\"\"}");
+}
+
+// index.md and _index.md are section pages the scan never lists as posts.
+TEST_F(DataSafety, IndexSlugsAreRefused) {
+    for (const char *slug : {"index", "_index"}) {
+        TempSite site;
+        auto r = callText(
+            [&](char **out) { return quorlina_post_create(site.c_root(), slug, "T", "D", nullptr, "2024-03-09", out); });
+        EXPECT_EQ(r.code, 10) << slug;
+        EXPECT_TRUE(r.isNull) << slug;
+        EXPECT_FALSE(qtest::exists(site.path("content"))) << slug;
+    }
+}
+
+// ------------------------------------------------------------ snippet rename
+
+// Two files share the timestamp. Renaming one to the other's extension
+// would replace the other (or, found the other way round, rewrite a file
+// while its twin stays): either way the call is refused and both stay.
+TEST_F(DataSafety, SnippetRenameNeverReplacesAnotherFile) {
+    TempSite site;
+    const std::string py = "+++\ndescription = \"Python\"\nfilename = \"a.py\"\n+++\n\nprint(1)\n";
+    const std::string rs = "+++\ndescription = \"Rust\"\nfilename = \"b.rs\"\n+++\n\nfn main() {}\n";
+    qtest::writeFile(site.path("content/snippets/1700000000.py"), py);
+    qtest::writeFile(site.path("content/snippets/1700000000.rs"), rs);
+    EXPECT_EQ(quorlina_snippet_update(site.c_root(), kTs, nullptr, nullptr, "c.rs"), 2);
+    EXPECT_EQ(qtest::readFile(site.path("content/snippets/1700000000.py")), std::optional<std::string>(py));
+    EXPECT_EQ(qtest::readFile(site.path("content/snippets/1700000000.rs")), std::optional<std::string>(rs));
+    EXPECT_EQ(qtest::listDir(site.path("content/snippets")),
+              (std::vector<std::string>{"1700000000.py", "1700000000.rs"}));
+}
+
+// ------------------------------------------------- names refused up front
+
+// A file name longer than the file system takes is refused before any
+// directory is made. A post file name of 255 bytes is the longest.
+TEST_F(DataSafety, OverlongNamesAreRefusedBeforeAnyChange) {
+    TempSite site;
+    const char *r = site.c_root();
+    for (std::size_t n : {300u, 253u}) {
+        const std::string slug(n, 's');
+        auto res = callText([&](char **out) { return quorlina_post_create(r, slug.c_str(), "T", "D", nullptr, "2024-03-09", out); });
+        EXPECT_EQ(res.code, 100) << n;
+        EXPECT_FALSE(qtest::exists(site.path("content/blog/2024"))) << n << " bytes: a year directory was made";
+    }
+    const std::string name = "a." + std::string(300, 'x');
+    auto res = callText([&](char **out) { return quorlina_snippet_create(r, kTs, "D", "x", name.c_str(), out); });
+    EXPECT_EQ(res.code, 100);
+    EXPECT_FALSE(qtest::exists(site.path("content/snippets")));
+
+    const std::string longest(252, 's');
+    ASSERT_EQ(callText([&](char **out) { return quorlina_post_create(r, longest.c_str(), "T", "D", nullptr, "2024-03-09", out); })
+                  .code,
+              0);
+    EXPECT_TRUE(qtest::exists(site.path("content/blog/2024/03/09/" + longest + ".md")));
+}
+
+}  // namespace
