@@ -1,30 +1,22 @@
 #include "core/note_frontmatter.hpp"
 
+#include "core/frontmatter.hpp"
 #include "core/text.hpp"
 
-namespace quorlina::note_frontmatter {
+namespace quorlina {
+namespace note_frontmatter {
 
 namespace {
 
-constexpr std::string_view kDelimiter = "+++";
+constexpr std::string_view kDelimiter = frontmatter::kDelimiter;
 
-// Applies one front-matter line to `fm`. Lines without "=", blank lines,
-// comments and unknown keys are ignored.
-Status applyLine(std::string_view line, NoteFrontmatter &fm) {
-    line = text::trim(line, text::isW3);
-    if (line.empty() || line.front() == '#') return {};
-    std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return {};
-    std::string_view key = text::trim(line.substr(0, eq), text::isW2);
-    std::string_view value = text::trim(line.substr(eq + 1), text::isW2);
-    // A quoted value loses its quotes; nothing inside is unescaped.
+// The slug of a "slug = value" line: a quoted value loses its quotes, and
+// nothing inside is unescaped.
+Result<std::string> readSlug(std::string_view value) {
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
         value = value.substr(1, value.size() - 2);
-    if (key != "slug") return {};
     if (!text::isValidSlug(value)) return Error::InvalidSlug;
-    // The last slug line wins.
-    fm.slug = std::string(value);
-    return {};
+    return std::string(value);
 }
 
 }  // namespace
@@ -34,21 +26,88 @@ Result<Parsed> parse(std::string_view text) {
         return Parsed{NoteFrontmatter{}, text};
 
     // The block ends at the next "+++" anywhere after the opening one.
-    std::size_t close = text.find(kDelimiter, kDelimiter.size());
+    std::size_t close = frontmatter::findClose(text);
     if (close == std::string_view::npos) return Error::UnclosedFrontmatter;
-
-    std::string_view block =
-        text::trim(text.substr(kDelimiter.size(), close - kDelimiter.size()), text::isW4);
     std::string_view body = text::trimLeft(text.substr(close + kDelimiter.size()), text::isW4);
 
     NoteFrontmatter fm;
-    while (!block.empty()) {
-        std::size_t nl = block.find('\n');
-        std::string_view line = block.substr(0, nl);
-        block = nl == std::string_view::npos ? std::string_view() : block.substr(nl + 1);
-        QL_TRY(applyLine(line, fm));
-    }
+    std::optional<Error> failure;
+    frontmatter::forEachKey(text, close, nullptr, [&](const frontmatter::Unit &u) {
+        if (failure || u.key != "slug") return;
+        auto slug = readSlug(u.value);
+        if (!slug) {
+            failure = slug.error();
+            return;
+        }
+        // The last slug line wins.
+        fm.slug = std::move(*slug);
+    });
+    if (failure) return *failure;
     return Parsed{std::move(fm), body};
 }
 
-}  // namespace quorlina::note_frontmatter
+}  // namespace note_frontmatter
+
+std::string buildNoteFrontmatter(std::optional<std::string_view> slug) {
+    if (!slug) return {};
+    std::string out;
+    out.reserve(slug->size() + 20);
+    out += "+++\n";
+    appendTomlField(out, "slug", *slug);
+    out += "+++\n";
+    return out;
+}
+
+std::string composeNoteFile(std::optional<std::string_view> slug, std::string_view body) {
+    std::string out = buildNoteFrontmatter(slug);
+    // A bare body that starts with the delimiter would be taken for front
+    // matter when read back; an empty block in front keeps it a body.
+    if (!slug && body.starts_with("+++")) out = "+++\n+++\n";
+    if (!body.empty()) {
+        out.reserve(out.size() + 1 + body.size());
+        if (!out.empty()) out += '\n';
+        out += body;
+    }
+    return out;
+}
+
+namespace note_frontmatter {
+
+std::string rewrite(std::string_view text, std::optional<std::optional<std::string_view>> slug,
+                    std::optional<std::string_view> body, std::string_view oldBody) {
+    const bool hasBlock = text.starts_with(kDelimiter);
+    std::size_t close = hasBlock ? frontmatter::findClose(text) : std::string_view::npos;
+    if (close == std::string_view::npos) {
+        // A bare body: the file is composed as a new one.
+        std::optional<std::string_view> newSlug = slug ? *slug : std::nullopt;
+        return composeNoteFile(newSlug, body ? *body : oldBody);
+    }
+    std::vector<frontmatter::KeyChange> changes;
+    if (slug) {
+        std::optional<std::string> line;
+        if (*slug) {
+            appendTomlField(line.emplace(), "slug", **slug);
+            line->pop_back();
+        }
+        changes.push_back({"slug", std::move(line)});
+    }
+    const auto units = frontmatter::splitBlock(text, close);
+    auto last = [](std::string_view, const std::vector<const frontmatter::Unit *> &u) { return u.size() - 1; };
+    std::string out = frontmatter::rewriteBlock(text, close, units, {"slug"}, changes, last);
+    // A block left with nothing in it goes: the note is its body alone.
+    if (frontmatter::blockIsBlank(out, out.size() - kDelimiter.size()))
+        return composeNoteFile(std::nullopt, body ? *body : oldBody);
+    if (body) {
+        out += '\n';
+        if (!body->empty()) {
+            out += '\n';
+            out += *body;
+        }
+    } else {
+        out.append(text.substr(close + kDelimiter.size()));
+    }
+    return out;
+}
+
+}  // namespace note_frontmatter
+}  // namespace quorlina

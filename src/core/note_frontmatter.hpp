@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -28,7 +29,28 @@ struct Parsed {
 // front matter and is all body. Fails with UnclosedFrontmatter when the
 // opening "+++" has no closing one, and with InvalidSlug for an empty or
 // malformed `slug` value.
+// Keys after a table header ("[params]") are not the note's.
 Result<Parsed> parse(std::string_view text);
 
+// The text of a parsed note file after an update. `slug`, when present,
+// sets the slug (or, holding nothing, removes it); `body`, when present,
+// replaces the body, which is otherwise kept as it stands after the block
+// (`oldBody` is the body as read). Only the slug's line of the block
+// changes; a block left with no line but blanks goes, and a file without a
+// block is composed as composeNoteFile does.
+std::string rewrite(std::string_view text, std::optional<std::optional<std::string_view>> slug,
+                    std::optional<std::string_view> body, std::string_view oldBody);
+
 }  // namespace note_frontmatter
+
+// The front-matter block for `slug`: "+++\nslug = \"...\"\n+++\n" with
+// double quotes and backslashes escaped, or an empty string without a slug.
+// The slug is not validated here.
+std::string buildNoteFrontmatter(std::optional<std::string_view> slug);
+
+// The whole text of a note file. With a slug: the front matter, then a blank
+// line and the body when the body is not empty. Without a slug: the body
+// alone, unless the body starts with "+++"; then an empty front-matter block
+// and a blank line come first, so the body is not read back as front matter.
+std::string composeNoteFile(std::optional<std::string_view> slug, std::string_view body);
 }  // namespace quorlina

@@ -61,32 +61,6 @@ Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::str
 
 }  // namespace
 
-std::string buildNoteFrontmatter(std::optional<std::string_view> slug) {
-    if (!slug) return {};
-    std::string out;
-    out.reserve(slug->size() + 20);
-    out += "+++\nslug = \"";
-    for (char c : *slug) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    out += "\"\n+++\n";
-    return out;
-}
-
-std::string composeNoteFile(std::optional<std::string_view> slug, std::string_view body) {
-    std::string out = buildNoteFrontmatter(slug);
-    // A bare body that starts with the delimiter would be taken for front
-    // matter when read back; an empty block in front keeps it a body.
-    if (!slug && body.starts_with("+++")) out = "+++\n+++\n";
-    if (!body.empty()) {
-        out.reserve(out.size() + 1 + body.size());
-        if (!out.empty()) out += '\n';
-        out += body;
-    }
-    return out;
-}
-
 std::string_view Note::fileName() const noexcept {
     std::string_view p = path;
     std::size_t slash = p.rfind('/');
@@ -293,28 +267,25 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
 
     // The lookup, the read and the write are one step for every caller
     // that changes notes. Every note's front matter is read (one broken
-    // file fails the update), the found one's body only when it is kept.
+    // file fails the update), then the found one whole.
     auto dir = lockNotesDir(notesDir);
     if (!dir) return dir.error();
     auto found = findInLocked(*dir, notesDir, id);
     if (!found) return found.error();
-    std::optional<Note> whole;
-    if (!content) {
-        auto loaded = loadNoteIn(*dir, notesDir, found->fileName());
-        if (!loaded) return loaded.error();
-        whole = std::move(*loaded);
-    }
-    const Note *note = whole ? &*whole : &*found;
-
-    std::optional<std::string_view> newSlug;
-    if (!clearSlug) {
-        if (slug) newSlug = slug;
-        else if (note->frontmatter.slug) newSlug = std::string_view(*note->frontmatter.slug);
-    }
-    std::string_view newBody = content ? *content : note->body();
+    auto whole = loadNoteIn(*dir, notesDir, found->fileName());
+    if (!whole) return whole.error();
+    const Note *note = &*whole;
 
     QL_TRY(platform::checkPathLength(note->path));
-    std::string text = composeNoteFile(newSlug, newBody);
+    // Only what changes is written: the rest of the block, and the body when
+    // none is given, stay byte for byte.
+    std::optional<std::optional<std::string_view>> newSlug;
+    if (clearSlug) {
+        if (note->frontmatter.slug) newSlug.emplace();
+    } else if (slug && (!note->frontmatter.slug || *slug != *note->frontmatter.slug)) {
+        newSlug.emplace(*slug);
+    }
+    std::string text = note_frontmatter::rewrite(note->raw, newSlug, content, note->body());
     QL_TRY(platform::checkWriteSize(text.size()));
     // The file keeps its name (and so its timestamp and date).
     return dir->writeReplace(note->fileName(), text);

@@ -15,17 +15,6 @@
 
 namespace quorlina {
 
-// The front-matter block for `slug`: "+++\nslug = \"...\"\n+++\n" with
-// double quotes and backslashes escaped, or an empty string without a slug.
-// The slug is not validated here.
-std::string buildNoteFrontmatter(std::optional<std::string_view> slug);
-
-// The whole text of a note file. With a slug: the front matter, then a blank
-// line and the body when the body is not empty. Without a slug: the body
-// alone, unless the body starts with "+++"; then an empty front-matter block
-// and a blank line come first, so the body is not read back as front matter.
-std::string composeNoteFile(std::optional<std::string_view> slug, std::string_view body);
-
 struct Note {
     std::string path;  // notes directory joined with the file name
     std::string id;    // the slug, else the file stem

@@ -1,5 +1,6 @@
 #include "core/snippet_frontmatter.hpp"
 
+#include "core/frontmatter.hpp"
 #include "core/text.hpp"
 
 namespace quorlina {
@@ -24,11 +25,23 @@ std::string parseTomlString(std::string_view v) {
     return out;
 }
 
+std::string buildSnippetBody(std::string_view description, std::optional<std::string_view> filename,
+                             std::string_view code) {
+    std::string out;
+    out.reserve(64 + description.size() + (filename ? filename->size() : 0) + code.size());
+    out += "+++\n";
+    appendTomlField(out, "description", description);
+    if (filename) appendTomlField(out, "filename", *filename);
+    out += "+++\n\n";
+    out += code;
+    return out;
+}
+
 namespace snippet_frontmatter {
 
 Result<Parsed> parse(std::string_view content) {
     if (content.size() < 3 || content.substr(0, 3) != "+++") return Error::MissingFrontmatter;
-    std::size_t close = content.find("+++", 3);
+    std::size_t close = frontmatter::findClose(content);
     if (close == std::string_view::npos) return Error::UnclosedFrontmatter;
 
     std::size_t codeOffset = close + 3;
@@ -40,26 +53,51 @@ Result<Parsed> parse(std::string_view content) {
 
     Parsed out{SnippetFrontmatter{}, codeOffset};
     bool haveDescription = false;
-    std::string_view block = text::trim(content.substr(3, close - 3), text::isW4);
-    while (!block.empty()) {
-        std::size_t nl = block.find('\n');
-        std::string_view line = block.substr(0, nl);
-        block = nl == std::string_view::npos ? std::string_view() : block.substr(nl + 1);
-
-        line = text::trim(line, text::isW3);
-        if (line.empty() || line.front() == '#') continue;
-        std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        std::string_view key = text::trim(line.substr(0, eq), text::isW2);
-        std::string_view value = text::trim(line.substr(eq + 1), text::isW2);
-        if (key == "description") {
-            out.frontmatter.description = parseTomlString(value);
+    frontmatter::forEachKey(content, close, nullptr, [&](const frontmatter::Unit &u) {
+        if (u.key == "description") {
+            out.frontmatter.description = parseTomlString(u.value);
             haveDescription = true;
-        } else if (key == "filename") {
-            if (!value.empty()) out.frontmatter.filename = parseTomlString(value);
+        } else if (u.key == "filename") {
+            if (!u.value.empty()) out.frontmatter.filename = parseTomlString(u.value);
         }
-    }
+    });
     if (!haveDescription || out.frontmatter.description.empty()) return Error::MissingDescription;
+    return out;
+}
+
+namespace {
+
+// The reader takes the last description line and the last filename line
+// with a value.
+std::size_t takenUnit(std::string_view key, const std::vector<const frontmatter::Unit *> &units) {
+    for (std::size_t i = units.size(); i-- > 0;)
+        if (key != "filename" || !units[i]->value.empty()) return i;
+    return std::string::npos;
+}
+
+std::string fieldLine(std::string_view key, std::string_view value) {
+    std::string line;
+    appendTomlField(line, key, value);
+    line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+std::string rewrite(std::string_view content, std::optional<std::string_view> description,
+                    std::optional<std::string_view> filename, std::optional<std::string_view> code) {
+    const std::size_t close = frontmatter::findClose(content);
+    std::vector<frontmatter::KeyChange> changes;
+    if (description) changes.push_back({"description", fieldLine("description", *description)});
+    if (filename) changes.push_back({"filename", fieldLine("filename", *filename)});
+    const auto units = frontmatter::splitBlock(content, close);
+    std::string out = frontmatter::rewriteBlock(content, close, units, {"description", "filename"}, changes, takenUnit);
+    if (code) {
+        out.append("\n\n");
+        out.append(*code);
+    } else {
+        out.append(content.substr(close + frontmatter::kDelimiter.size()));
+    }
     return out;
 }
 

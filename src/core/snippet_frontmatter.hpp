@@ -20,6 +20,11 @@ struct SnippetFrontmatter {
 // backslash stays with the byte after it. An unquoted value is literal.
 std::string parseTomlString(std::string_view value);
 
+// The file text of a new snippet: the block with `description` and, when
+// given, `filename` as TOML strings, an empty line, then the code.
+std::string buildSnippetBody(std::string_view description, std::optional<std::string_view> filename,
+                             std::string_view code);
+
 namespace snippet_frontmatter {
 
 struct Parsed {
@@ -29,7 +34,15 @@ struct Parsed {
 
 // Splits a snippet file into its front matter and code. Fails with
 // MissingFrontmatter, UnclosedFrontmatter or MissingDescription.
+// Keys after a table header ("[params]") are not the snippet's.
 Result<Parsed> parse(std::string_view content);
+
+// The text of a parsed snippet file after an update: only the lines of the
+// keys given change (see frontmatter::rewriteBlock); other lines of the
+// block stay byte for byte. With `code`, the block is followed by an empty
+// line and the code; without, by what followed it before.
+std::string rewrite(std::string_view content, std::optional<std::string_view> description,
+                    std::optional<std::string_view> filename, std::optional<std::string_view> code);
 
 }  // namespace snippet_frontmatter
 }  // namespace quorlina

@@ -32,16 +32,6 @@ void sortNewestFirst(std::vector<Snippet> &snippets) {
                      [](const Snippet &a, const Snippet &b) { return a.date > b.date; });
 }
 
-// The code as it should be written back when the caller gives none: the
-// loaded code less its one leading line break, which the writer's empty
-// line after the front matter puts back. Without this every update would
-// add a line.
-std::string_view storedCodeForRewrite(std::string_view code) noexcept {
-    if (code.substr(0, 2) == "\r\n") return code.substr(2);
-    if (code.substr(0, 1) == "\n") return code.substr(1);
-    return code;
-}
-
 // The first candidate of an open snippets directory whose stem is
 // `timestampText`, read from where the iteration stands.
 Result<std::optional<std::string>> findInDir(platform::Dir &dir, std::string_view timestampText) {
@@ -73,26 +63,6 @@ std::optional<std::string> dateOfValidName(std::string_view name) {
 }
 
 }  // namespace
-
-std::string buildSnippetBody(std::string_view description, std::optional<std::string_view> filename,
-                             std::string_view code) {
-    std::string out;
-    out.reserve(64 + description.size() + (filename ? filename->size() : 0) + code.size());
-    out += "+++\ndescription = \"";
-    for (char c : description) {
-        if (c == '\\') out.push_back('\\');
-        out.push_back(c);
-    }
-    out += "\"\n";
-    if (filename) {
-        out += "filename = \"";
-        out += *filename;
-        out += "\"\n";
-    }
-    out += "+++\n\n";
-    out += code;
-    return out;
-}
 
 Status ensureDescriptionValid(std::string_view d) noexcept {
     if (d.empty() || d.find('"') != std::string_view::npos || text::hasTomlControlByte(d) ||
@@ -361,16 +331,17 @@ Status updateSnippet(std::string_view root, std::int64_t timestamp, std::optiona
         QL_TRY(ensureExtensionValid(*filename));
     }
 
-    std::string_view newDescription = description ? *description : loaded->frontmatter.description;
-    std::string_view newCode = code ? *code : storedCodeForRewrite(loaded->code());
-    std::string_view newFilename = filename ? *filename : std::string_view(loaded->filename);
     std::string_view ext = filename ? extensionOf(*filename) : std::string_view(loaded->extension);
+    // Only what changes is written: the other lines of the block, and the
+    // code when none is given, stay byte for byte.
+    if (description && *description == loaded->frontmatter.description) description.reset();
+    if (filename && loaded->frontmatter.filename && *filename == *loaded->frontmatter.filename) filename.reset();
 
     std::string name = timestampText(timestamp) + "." + std::string(ext);
     std::string full = joinPath({dirPath, name});
     QL_TRY(platform::checkPathLength(full));
     QL_TRY(platform::checkNameLength(name));
-    std::string body = buildSnippetBody(newDescription, newFilename, newCode);
+    std::string body = snippet_frontmatter::rewrite(loaded->raw, description, filename, code);
     QL_TRY(platform::checkWriteSize(body.size()));
 
     if (name == oldName) return dir->writeReplace(name, body);
