@@ -281,6 +281,22 @@ int runTest(const std::string &hugo, const std::string &work) {
     expected["blog/2024/03/10/updated.md"] =
         PostValues{"blog/2024/03/10/updated.md", newTitle, newDescription, {"keep", "new", "\"q\""}};
 
+    // A file written by hand keeps what the library does not manage through
+    // a tag update: literal strings, a multi-line array, comments, other
+    // keys and a table. Hugo must still read it, with the new tags.
+    const std::string handDir = site + "/content/blog/2024/10/01";
+    if (!makeDirs(handDir) ||
+        !writeText(handDir + "/drafty.md",
+                   "+++\n# written by hand\ntitle = 'Lit \\ \"raw\"'\ndate = 2024-10-01\ndraft = true\n"
+                   "description = \"Kept\"\ntags = [\n  \"one\",\n  \"two\",\n]\nweight = 2\n\n[params]\n"
+                   "  mood = \"calm\"\n+++\n\nBody\n")) {
+        return fail("cannot write the hand-written post");
+    }
+    rc = quorlina_post_update(site.c_str(), "drafty", nullptr, nullptr, nullptr, "wip", "one");
+    if (rc != 0) return fail("quorlina_post_update of the hand-written post returned " + std::to_string(rc));
+    expected["blog/2024/10/01/drafty.md"] =
+        PostValues{"blog/2024/10/01/drafty.md", "Lit \\ \"raw\"", "Kept", {"two", "wip"}};
+
     if (!makeDirs(site + "/layouts/_default")) return fail("cannot create the layouts directory");
     if (!writeText(site + "/config.toml", kConfig) || !writeText(site + "/layouts/index.dump.txt", kHomeTemplate) ||
         !writeText(site + "/layouts/_default/single.dump.txt", "")) {
@@ -289,7 +305,8 @@ int runTest(const std::string &hugo, const std::string &work) {
 
     const std::string out = work + "/public";
     const std::string log = work + "/hugo.log";
-    int status = runProgram({hugo, "--source", site, "--destination", out, "--cacheDir", work + "/cache", "--quiet"},
+    int status = runProgram({hugo, "--source", site, "--destination", out, "--cacheDir", work + "/cache", "--quiet",
+                             "--buildDrafts"},
                             log);
     if (status != 0) {
         return fail("hugo exited with " + std::to_string(status) + ":\n" + readText(log).value_or("(no output)"));
