@@ -1,4 +1,4 @@
-# Fails unless LIB defines exactly the sixteen quorlina_* dynamic symbols.
+# Fails unless LIB defines exactly the nineteen quorlina_* dynamic symbols.
 execute_process(COMMAND ${NM} -D --defined-only ${LIB}
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -18,7 +18,7 @@ foreach(line ${lines})
 endforeach()
 list(SORT found)
 set(expected
-  quorlina_free
+  quorlina_free quorlina_strerror quorlina_last_error quorlina_version
   quorlina_note_create quorlina_note_delete quorlina_note_list quorlina_note_read quorlina_note_update
   quorlina_post_create quorlina_post_delete quorlina_post_list quorlina_post_read quorlina_post_update
   quorlina_snippet_create quorlina_snippet_delete quorlina_snippet_list quorlina_snippet_read
@@ -27,4 +27,4 @@ list(SORT expected)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ.\n expected: ${expected}\n found: ${found}")
 endif()
-message(STATUS "exactly the 16 quorlina_* symbols are exported")
+message(STATUS "exactly the 19 quorlina_* symbols are exported")

@@ -22,7 +22,8 @@
  *     quorlina_free(). On failure *out stays NULL.
  *   - Pointers documented as "may be NULL" are optional; passing NULL for any
  *     other pointer returns QUORLINA_EINTERNAL (100) and touches nothing.
- *   - The library keeps no state between calls and may be called from any
+ *   - The library keeps no state between calls, except each thread's last
+ *     error text (quorlina_last_error), and may be called from any
  *     thread. It never follows a symbolic link below a family directory,
  *     every write is atomic and flushed to disk (a failed call leaves the
  *     files as they were), and creates, updates and deletes of one family
@@ -54,9 +55,9 @@ extern "C" {
 #endif
 
 #define QUORLINA_VERSION_MAJOR 0
-#define QUORLINA_VERSION_MINOR 1
+#define QUORLINA_VERSION_MINOR 2
 #define QUORLINA_VERSION_PATCH 0
-#define QUORLINA_VERSION "0.1.0"
+#define QUORLINA_VERSION "0.2.0"
 
 /* Result codes. Values are stable; new codes may be added. */
 enum {
@@ -81,6 +82,31 @@ enum {
  * @param s a string from one of the functions below, or NULL
  */
 QUORLINA_API void quorlina_free(char *s);
+
+/**
+ * The English text of a result code, for messages.
+ * @param code a result code; unknown codes give "unknown error"
+ * @return a static text, never NULL; do not free it
+ */
+QUORLINA_API const char *quorlina_strerror(int code);
+
+/**
+ * What the last failure of a library call on this thread was. When a file
+ * caused it, the text names the file as the caller would write its path
+ * (the root joined with the rest) and then the reason, for example
+ * "site/content/blog/2024/11/01/raw.md: no front matter"; otherwise it is
+ * the text of the result code. After a successful call it is "".
+ * @return a text owned by the library, never NULL, valid until the next
+ *         library call on the same thread; do not free it
+ */
+QUORLINA_API const char *quorlina_last_error(void);
+
+/**
+ * The library's version, "MAJOR.MINOR.PATCH", which may differ from the
+ * QUORLINA_VERSION the caller was compiled with.
+ * @return a static text, never NULL; do not free it
+ */
+QUORLINA_API const char *quorlina_version(void);
 
 /* ------------------------------------------------------------------ snippets */
 

@@ -49,4 +49,28 @@ std::string_view errorName(Error e) noexcept {
     return "Unexpected";
 }
 
+std::string_view errorReason(Error e) noexcept {
+    switch (e) {
+        case Error::InvalidTimestamp: return "the file name is not a timestamp";
+        case Error::InvalidExtension: return "the file name has no usable extension";
+        case Error::MissingTitle: return "title is missing";
+        case Error::MissingDescription: return "description is missing";
+        case Error::UnclosedFrontmatter: return "the front matter is not closed by \"+++\"";
+        case Error::MissingFrontmatter: return "no front matter";
+        case Error::InvalidSlug: return "the slug is not valid";
+        case Error::FileTooBig: return "file is larger than 10 MiB";
+        case Error::NotRegularFile: return "not a regular file";
+        case Error::IsDir: return "is a directory";
+        case Error::NotDir: return "a directory on the way is not a directory";
+        case Error::FileNotFound: return "no such file";
+        case Error::AccessDenied:
+        case Error::PermissionDenied: return "permission denied";
+        case Error::SymLinkLoop: return "is a symbolic link";
+        case Error::InputOutput: return "input/output error";
+        case Error::OutOfMemory: return "out of memory";
+        case Error::NameTooLong: return "path is too long";
+        default: return errorName(e);
+    }
+}
+
 }  // namespace quorlina

@@ -60,4 +60,8 @@ enum class Error {
 // The error's name as used in diagnostics, for example "Overflow".
 std::string_view errorName(Error e) noexcept;
 
+// What the error says about a file, for a message that names the file:
+// "no front matter", "file is larger than 10 MiB", ...
+std::string_view errorReason(Error e) noexcept;
+
 }  // namespace quorlina

@@ -5,6 +5,7 @@
 
 #include "core/civil_date.hpp"
 #include "core/dated_scan.hpp"
+#include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
@@ -42,12 +43,16 @@ Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::str
     Note note;
     note.path = joinPath({notesDir, name});
     auto parsed = note_frontmatter::parse(text);
-    if (!parsed) return parsed.error();
+    if (!parsed) {
+        last_error::setForFile(note.path, parsed.error());
+        return parsed.error();
+    }
     std::string_view stem = stemOf(name);
     note.id = parsed->frontmatter.slug ? *parsed->frontmatter.slug : std::string(stem);
     auto timestamp = parseSigned(stem);
     if (!timestamp) {
         warnInvalidTimestamp(name, timestamp.error());
+        last_error::setForFile(note.path, Error::InvalidTimestamp);
         return Error::InvalidTimestamp;
     }
     note.date = dateFromTimestamp(*timestamp);
@@ -86,6 +91,7 @@ Result<std::vector<Note>> loadNotes(std::string_view notesDir) {
         auto raw = dir->readFile(name);
         if (!raw) {
             if (platform::changedSinceListed(raw.error())) continue;
+            last_error::setForFile(joinPath({notesDir, name}), raw.error());
             return raw.error();
         }
         auto note = makeNote(notesDir, name, *raw);
@@ -143,7 +149,10 @@ Status visitNotesIn(platform::Dir &dir, std::string_view notesDir, const std::fu
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
             auto text = dir.readFileHead(name, head, text::frontMatterSettled);
-            if (!text) return text.error();
+            if (!text) {
+                last_error::setForFile(joinPath({notesDir, name}), text.error());
+                return text.error();
+            }
             auto note = makeNote(notesDir, name, *text);
             if (!note) return note.error();
             note->bodyOffset = 0;  // no text, so no body
@@ -170,6 +179,7 @@ namespace {
 Result<Note> loadNoteIn(const platform::Dir &dir, std::string_view notesDir, std::string_view name) {
     // A note removed or replaced since it was found is not there any more.
     auto raw = dir.readFile(name);
+    if (!raw) last_error::setForFile(joinPath({notesDir, name}), raw.error());
     if (!raw) return platform::changedSinceListed(raw.error()) ? Error::NoteNotFound : raw.error();
     auto note = makeNote(notesDir, name, *raw);
     if (!note) return note.error();

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "core/dated_scan.hpp"
+#include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
@@ -70,7 +71,10 @@ using DateComponents = std::string[3];
 Result<Post> makePost(std::string_view blogDir, const DateComponents &components, std::string_view name,
                       std::string_view text) {
     auto parsed = post_frontmatter::parse(text);
-    if (!parsed) return parsed.error();
+    if (!parsed) {
+        last_error::setForFile(joinPath({blogDir, components[0], components[1], components[2], name}), parsed.error());
+        return parsed.error();
+    }
 
     Post post;
     post.restOffset = static_cast<std::size_t>(parsed->rest.data() - text.data());
@@ -144,6 +148,7 @@ Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
         auto raw = day.readFile(name);
         if (!raw) {
             if (platform::changedSinceListed(raw.error())) return {};  // removed or replaced since listed
+            last_error::setForFile(joinPath({blogDir, components[0], components[1], components[2], name}), raw.error());
             return raw.error();
         }
         auto post = makePost(blogDir, components, name, *raw);
@@ -206,7 +211,10 @@ Status visitPostsIn(Dir blog, std::string_view blogDir, const std::function<void
             relative.assign(components[0]).append("/").append(components[1]).append("/").append(components[2]);
             relative.append("/").append(name);
             auto text = blog.readFileHeadBelow(relative, head, text::frontMatterSettled);
-            if (!text) return text.error();
+            if (!text) {
+                last_error::setForFile(joinPath({blogDir, relative}), text.error());
+                return text.error();
+            }
             auto post = makePost(blogDir, components, name, *text);
             if (!post) return post.error();
             post->restOffset = post->bodyOffset = 0;  // no text, so no body
@@ -285,7 +293,10 @@ Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &f
     if (!dir) return platform::changedSinceListed(dir.error()) ? Error::PostNotFound : dir.error();
     std::string_view name = found.fileName();
     auto raw = dir->readFile(name);
-    if (!raw) return platform::changedSinceListed(raw.error()) ? Error::PostNotFound : raw.error();
+    if (!raw) {
+        last_error::setForFile(found.path, raw.error());
+        return platform::changedSinceListed(raw.error()) ? Error::PostNotFound : raw.error();
+    }
     std::string_view date = found.date;
     DateComponents components = {std::string(date.substr(0, 4)), std::string(date.substr(5, 2)),
                                  std::string(date.substr(8, 2))};

@@ -4,6 +4,7 @@
 
 #include "core/civil_date.hpp"
 #include "core/dated_scan.hpp"
+#include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/text.hpp"
 
@@ -100,8 +101,8 @@ namespace {
 // loadSnippetFromFile into `s`, reusing the storage its strings hold (a
 // scan loads many files one after another). `s` is unspecified after a
 // failure.
-Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::optional<std::string_view> fullPath,
-                       Snippet &s) {
+Status loadSnippetFields(const platform::Dir &dir, std::string_view name, std::optional<std::string_view> fullPath,
+                         Snippet &s) {
     QL_TRY(dir.readFileInto(name, s.raw));
 
     // The front matter is examined before the file name.
@@ -148,6 +149,14 @@ Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::opt
         for (char &c : s.language) c = text::asciiLower(c);
     }
     return {};
+}
+
+// loadSnippetFields, recording a failure as this file's.
+Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::optional<std::string_view> fullPath,
+                       Snippet &s) {
+    Status st = loadSnippetFields(dir, name, fullPath, s);
+    if (!st) last_error::setForFile(fullPath ? *fullPath : name, st.error());
+    return st;
 }
 
 }  // namespace
@@ -320,7 +329,7 @@ Status updateSnippet(std::string_view root, std::int64_t timestamp, std::optiona
     if (!found) return found.error();
     if (!*found) return Error::SnippetNotFound;
     const std::string &oldName = **found;
-    auto loaded = loadSnippetFromFile(*dir, oldName, std::nullopt);
+    auto loaded = loadSnippetFromFile(*dir, oldName, joinPath({dirPath, oldName}));
     if (!loaded) return platform::changedSinceListed(loaded.error()) ? Error::SnippetNotFound : loaded.error();
 
     // Only what the caller gives is validated; stored values were accepted

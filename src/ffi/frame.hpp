@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/last_error.hpp"
 #include "core/result.hpp"
 #include "ffi/c_heap_text.hpp"
 
@@ -19,17 +20,37 @@ inline constexpr int kInternal = 100;
 // The only translation from internal errors to result codes.
 int mapError(Error e) noexcept;
 
+// The static English text of a result code ("unknown error" for codes the
+// library does not return).
+const char *resultText(int code) noexcept;
+
+// The code of a failure, with this thread's last-error text set to explain
+// it: the text recorded for the file that caused it, else the code's text.
+inline int failWith(Error e) noexcept {
+    int code = mapError(e);
+    if (!last_error::explains(e)) last_error::setStatic(resultText(code), e);
+    return code;
+}
+
+// The code of an exception that reached the frame, with its text.
+inline int failWithException(bool outOfMemory) noexcept {
+    Error e = outOfMemory ? Error::OutOfMemory : Error::Unexpected;
+    last_error::setStatic(resultText(outOfMemory ? kOutOfMemory : kInternal), e);
+    return outOfMemory ? kOutOfMemory : kInternal;
+}
+
 // Runs an export body that returns a Status. A failure becomes its mapped
 // code; std::bad_alloc becomes 9 and any other exception 100.
 template <class Body>
 int runExport(Body &&body) noexcept {
+    last_error::clear();
     try {
         Status st = body();
-        return st.ok() ? kOk : mapError(st.error());
+        return st.ok() ? kOk : failWith(st.error());
     } catch (const std::bad_alloc &) {
-        return kOutOfMemory;
+        return failWithException(true);
     } catch (...) {
-        return kInternal;
+        return failWithException(false);
     }
 }
 
@@ -42,19 +63,20 @@ char *copyText(std::string_view text) noexcept;
 // a new C-heap string stored in *out only when everything succeeded.
 template <class Body>
 int runExportWithText(char **out, Body &&body) noexcept {
-    if (out == nullptr) return kInternal;
+    last_error::clear();
+    if (out == nullptr) return failWith(Error::NullArgument);
     *out = nullptr;
     try {
         Result<std::string> text = body();
-        if (!text.ok()) return mapError(text.error());
+        if (!text.ok()) return failWith(text.error());
         char *copy = copyText(*text);
-        if (copy == nullptr) return kOutOfMemory;
+        if (copy == nullptr) return failWithException(true);
         *out = copy;
         return kOk;
     } catch (const std::bad_alloc &) {
-        return kOutOfMemory;
+        return failWithException(true);
     } catch (...) {
-        return kInternal;
+        return failWithException(false);
     }
 }
 
@@ -62,19 +84,20 @@ int runExportWithText(char **out, Body &&body) noexcept {
 // (Result<CHeapText>): the block itself becomes *out, with no copy.
 template <class Body>
 int runExportWithCHeapText(char **out, Body &&body) noexcept {
-    if (out == nullptr) return kInternal;
+    last_error::clear();
+    if (out == nullptr) return failWith(Error::NullArgument);
     *out = nullptr;
     try {
         Result<CHeapText> text = body();
-        if (!text.ok()) return mapError(text.error());
+        if (!text.ok()) return failWith(text.error());
         char *block = text->release();
-        if (block == nullptr) return kOutOfMemory;
+        if (block == nullptr) return failWithException(true);
         *out = block;
         return kOk;
     } catch (const std::bad_alloc &) {
-        return kOutOfMemory;
+        return failWithException(true);
     } catch (...) {
-        return kInternal;
+        return failWithException(false);
     }
 }
 

@@ -16,6 +16,6 @@ from .errors import *  # noqa: F401,F403
 from .errors import __all__ as _error_names
 from .site import Notes, Posts, Site, Snippets
 
-__version__ = "0.1.0"
+__version__ = "0.2.0"
 
 __all__ = ["Site", "Snippets", "Posts", "Notes"] + list(_error_names)
