@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "core/civil_date.hpp"
@@ -126,7 +127,8 @@ TEST(MapError, TableOfResultCodes) {
         {Error::DuplicateNote, 2},      {Error::SnippetNotFound, 3},    {Error::PostNotFound, 3},
         {Error::NoteNotFound, 3},       {Error::InvalidExtension, 4},   {Error::InvalidDescription, 5},
         {Error::InvalidFilename, 6},    {Error::MissingTitle, 7},       {Error::MissingDescription, 7},
-        {Error::UnclosedFrontmatter, 7}, {Error::MissingFrontmatter, 7}, {Error::FileNotFound, 8},
+        {Error::UnclosedFrontmatter, 7}, {Error::MissingFrontmatter, 7}, {Error::InvalidFrontmatterValue, 7},
+        {Error::FileNotFound, 8},
         {Error::NotDir, 8},             {Error::AccessDenied, 8},       {Error::PathAlreadyExists, 8},
         {Error::IsDir, 8},              {Error::OutOfMemory, 9},        {Error::InvalidSlug, 10},
         {Error::InvalidDate, 11},       {Error::NoUpdates, 14},         {Error::NameTooLong, 100},
@@ -134,7 +136,17 @@ TEST(MapError, TableOfResultCodes) {
         {Error::Overflow, 100},         {Error::InvalidCharacter, 100}, {Error::NullArgument, 100},
         {Error::SymLinkLoop, 100},      {Error::Unexpected, 100},
     };
-    for (auto r : rows) EXPECT_EQ(ffi::mapError(r.e), r.code) << errorName(r.e);
+    // Every value of the enumeration: those of the table get their code,
+    // every other one 100, and each has a name of its own.
+    std::set<std::string_view> names;
+    for (int v = 0; v <= static_cast<int>(kLastError); ++v) {
+        const Error e = static_cast<Error>(v);
+        int expected = 100;
+        for (auto r : rows)
+            if (r.e == e) expected = r.code;
+        EXPECT_EQ(ffi::mapError(e), expected) << errorName(e);
+        EXPECT_TRUE(names.insert(errorName(e)).second) << "name used twice: " << errorName(e);
+    }
 }
 
 TEST(ExportFrame, ExceptionsBecomeCodes) {

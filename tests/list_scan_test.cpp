@@ -1,10 +1,11 @@
 // The list, read, update and delete exports read the content files one at
 // a time in list order (front matter only where that is all they need) and
 // write list JSON straight into the returned block. These tests hold them
-// to the plain full loads (loadSnippets, loadPosts, loadNotes) byte for byte
-// and code for code, on sites large enough to exercise the buffer growth
+// to the whole-file loads (loadPosts, loadNotes) byte for byte and code for
+// code, on sites large enough to exercise the buffer growth
 // and the head reads, and check the in-place JSON escaping against the
 // string one.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/notes.hpp"
+#include "core/platform.hpp"
 #include "core/posts.hpp"
 #include "core/snippets.hpp"
 #include "ffi/c_heap_text.hpp"
@@ -63,7 +65,17 @@ std::string postFile(const std::string &title, const std::string &extra, const s
 // Makes `path` a sparse file one byte over the read limit.
 void makeOversized(const std::string &path) {
     qtest::writeFile(path, "+++\n");
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(platform::kReadLimit + 1)), 0);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(quorlina::platform::kReadLimit + 1)), 0);
+}
+
+// The names of `dir` in the order the file system lists them.
+std::vector<std::string> directoryOrder(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = ::opendir(dir.c_str())) {
+        while (dirent *e = ::readdir(d)) names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
 }
 
 qtest::TextResult listOf(const char *family, const TempSite &site) {
@@ -135,39 +147,6 @@ TEST(JsonEscaping, ReleasedTextIsTheCallersOwnedString) {
     text = std::move(list).finish().release();
     EXPECT_EQ(std::string(text), expected + "]");
     quorlina_free(text);
-}
-
-TEST(ListScan, SnippetListAndReadMatchTheFullLoad) {
-    TempSite site;
-    Rng rng{42};
-    const std::string dir = site.path("content/snippets");
-    std::vector<std::int64_t> stamps;
-    for (int i = 0; i < 300; ++i) {
-        // Runs of the same day, out of name order, so that ties and order
-        // both matter.
-        std::int64_t ts = 1600000000 + static_cast<std::int64_t>(rng.below(40)) * 86400 + i;
-        stamps.push_back(ts);
-        qtest::writeFile(dir + "/" + std::to_string(ts) + (i % 3 ? ".py" : ".Rs"),
-                         snippetFile("Snippet " + std::to_string(i), mixedText(rng, 200 + rng.below(3000))));
-    }
-    qtest::writeFile(dir + "/_index.md", "not a snippet");
-    qtest::writeFile(dir + "/index.md", "not a snippet");
-    qtest::writeFile(dir + "/.hidden", "not a snippet");
-    ::mkdir((dir + "/1700000000.d").c_str(), 0755);
-
-    auto all = loadSnippets(dir);
-    ASSERT_TRUE(all.ok());
-    auto list = listOf("snippet", site);
-    ASSERT_EQ(list.code, 0);
-    EXPECT_EQ(list.text, ffi::buildSnippetListJson(*all));
-
-    for (std::size_t i = 0; i < stamps.size(); i += 37) {
-        auto read = callText([&](char **out) { return quorlina_snippet_read(site.c_root(), stamps[i], out); });
-        ASSERT_EQ(read.code, 0);
-        auto one = readSnippet(site.root(), stamps[i]);
-        ASSERT_TRUE(one.ok());
-        EXPECT_EQ(read.text, ffi::buildSnippetJson(*one));
-    }
 }
 
 TEST(ListScan, PostListAndReadMatchTheFullLoad) {
@@ -258,38 +237,47 @@ TEST(ListScan, NoteListAndReadMatchTheFullLoad) {
 // decides the code, as in the full load, although the files are read in
 // list order. Over many trials both orders of the two occur.
 TEST(ListScan, FirstBrokenFileInDirectoryOrderDecides) {
+    // The code of whichever of two broken entries `dir` lists first.
+    auto firstOf = [](const std::string &dir, const std::string &a, int codeA, const std::string &b, int codeB) {
+        for (const std::string &name : directoryOrder(dir)) {
+            if (name == a) return codeA;
+            if (name == b) return codeB;
+        }
+        return -1;
+    };
     for (int trial = 0; trial < 16; ++trial) {
         TempSite site;
         const std::string s = site.path("content/snippets/");
+        const std::string big = std::to_string(1600000000 + trial * 1000003) + ".py";
+        const std::string bare = std::to_string(1700000000 - trial * 999983) + ".py";
         qtest::writeFile(s + std::to_string(1500000000 + trial) + ".py", snippetFile("ok", "x"));
-        makeOversized(s + std::to_string(1600000000 + trial * 1000003) + ".py");
-        qtest::writeFile(s + std::to_string(1700000000 - trial * 999983) + ".py", "no front matter");
+        makeOversized(s + big);
+        qtest::writeFile(s + bare, "no front matter");
         qtest::writeFile(s + std::to_string(1800000000 + trial) + ".py", snippetFile("ok", "y"));
-        auto full = loadSnippets(site.path("content/snippets"));
-        ASSERT_FALSE(full.ok());
-        EXPECT_EQ(listOf("snippet", site).code, ffi::mapError(full.error())) << trial;
+        EXPECT_EQ(listOf("snippet", site).code, firstOf(s, big, 100, bare, 7)) << trial;
 
         const std::string b = site.path("content/blog/");
+        const std::string bigYear = "202" + std::to_string(1 + trial % 8);
+        const std::string badYear = "202" + std::to_string(8 - trial % 8);
         qtest::writeFile(b + "2020/01/01/ok.md", postFile("ok", "", "x"));
-        makeOversized(b + "202" + std::to_string(1 + trial % 8) + "/02/02/big.md");
-        qtest::writeFile(b + "202" + std::to_string(8 - trial % 8) + "/03/0" + std::to_string(1 + trial % 9) +
-                             "/bad.md",
+        makeOversized(b + bigYear + "/02/02/big.md");
+        qtest::writeFile(b + badYear + "/03/0" + std::to_string(1 + trial % 9) + "/bad.md",
                          postFile("bad", "slug = \"not valid\"\n", "x"));
-        auto posts = loadPosts(site.path("content/blog"));
-        ASSERT_FALSE(posts.ok());
-        EXPECT_EQ(listOf("post", site).code, ffi::mapError(posts.error())) << trial;
+        const int postCode = firstOf(b, bigYear, 100, badYear, 10);
+        EXPECT_EQ(listOf("post", site).code, postCode) << trial;
         auto read = callText([&](char **out) { return quorlina_post_read(site.c_root(), "ok", out); });
-        EXPECT_EQ(read.code, ffi::mapError(posts.error())) << trial;
+        EXPECT_EQ(read.code, postCode) << trial;
 
         const std::string n = site.path("content/notes/");
+        const std::string bigNote = std::to_string(1600000000 + trial * 1000003) + ".md";
+        const std::string badNote = std::to_string(1700000000 - trial * 999983) + ".md";
         qtest::writeFile(n + "1500000000.md", "fine");
-        makeOversized(n + std::to_string(1600000000 + trial * 1000003) + ".md");
-        qtest::writeFile(n + std::to_string(1700000000 - trial * 999983) + ".md", "+++\nslug = \"a b\"\n+++\n");
-        auto notes = loadNotes(site.path("content/notes"));
-        ASSERT_FALSE(notes.ok());
-        EXPECT_EQ(listOf("note", site).code, ffi::mapError(notes.error())) << trial;
+        makeOversized(n + bigNote);
+        qtest::writeFile(n + badNote, "+++\nslug = \"a b\"\n+++\n");
+        const int noteCode = firstOf(n, bigNote, 100, badNote, 10);
+        EXPECT_EQ(listOf("note", site).code, noteCode) << trial;
         read = callText([&](char **out) { return quorlina_note_read(site.c_root(), "1500000000", out); });
-        EXPECT_EQ(read.code, ffi::mapError(notes.error())) << trial;
+        EXPECT_EQ(read.code, noteCode) << trial;
     }
 }
 

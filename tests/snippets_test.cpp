@@ -298,22 +298,21 @@ TEST_F(Snippets, MalformedFilesFailWithSeven) {
 
 TEST_F(Snippets, ExtensionIsLowercasedAndChecked) {
     put("1700000000.P-Y", snippetFile("ok", ""));
-    auto dirh = quorlina::platform::Dir::open(dir());
-    auto s = quorlina::loadSnippetFromFile(*dirh, "1700000000.P-Y", std::nullopt);
+    auto s = quorlina::loadSnippetFromFile(dir(), "1700000000.P-Y");
     ASSERT_TRUE(s.ok());
     EXPECT_EQ(s->extension, "p-y");
     EXPECT_EQ(s->language, "p-y");
-    EXPECT_EQ(s->path, "1700000000.P-Y");
+    EXPECT_EQ(s->path, dir() + "/1700000000.P-Y");
     put("1700000001.p+y", snippetFile("bad", ""));
-    EXPECT_EQ(quorlina::loadSnippetFromFile(*dirh, "1700000001.p+y", std::nullopt).error(),
+    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000001.p+y").error(),
               quorlina::Error::InvalidExtension);
     put("1700000002", snippetFile("no dot", ""));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(quorlina::loadSnippetFromFile(*dirh, "1700000002", std::nullopt).error(),
+    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000002").error(),
               quorlina::Error::InvalidExtension);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     put("1700000003.py", "+++\ndescription = \"x\"\nfilename = \"Build.GRADLE\"\n+++\n");
-    EXPECT_EQ(quorlina::loadSnippetFromFile(*dirh, "1700000003.py", std::nullopt)->language, "gradle");
+    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000003.py")->language, "gradle");
 }
 
 TEST_F(Snippets, LookupMatchesTheExactTimestampText) {

@@ -68,10 +68,15 @@ private:
 // as a full scan passes it over. A failure is reported as a full scan in
 // listing order would report it: when entry i fails, the entries added
 // before it that were not loaded yet are loaded first, and the first of
-// them that fails decides.
-template <class Load, class Visit>
-Status loadInOrder(const DatedEntries &entries, Load &&load, Visit &&visit) {
+// them that fails decides. onFail(i, error) is called once, for the entry
+// that decides.
+template <class Load, class Visit, class OnFail>
+Status loadInOrder(const DatedEntries &entries, Load &&load, Visit &&visit, OnFail &&onFail) {
     std::vector<bool> done(entries.size(), false);
+    auto fail = [&](std::uint32_t i, Error e) -> Status {
+        onFail(i, e);
+        return e;
+    };
     for (std::uint32_t i : entries.order()) {
         Status st = load(i);
         done[i] = true;
@@ -80,9 +85,9 @@ Status loadInOrder(const DatedEntries &entries, Load &&load, Visit &&visit) {
             for (std::uint32_t j = 0; j < i; ++j) {
                 if (done[j]) continue;
                 Status earlier = load(j);
-                if (!earlier && !platform::changedSinceListed(earlier.error())) return earlier.error();
+                if (!earlier && !platform::changedSinceListed(earlier.error())) return fail(j, earlier.error());
             }
-            return st.error();
+            return fail(i, st.error());
         }
         visit(i);
     }

@@ -57,6 +57,9 @@ enum class Error {
     InvalidFrontmatterValue,
 };
 
+// The last value of the enumeration, for tests that go over every value.
+inline constexpr Error kLastError = Error::InvalidFrontmatterValue;
+
 // The error's name as used in diagnostics, for example "Overflow".
 std::string_view errorName(Error e) noexcept;
 

@@ -32,9 +32,9 @@ struct Note {
 // Loads every note of `notesDir`, newest date first; notes of the same date
 // keep the directory's order. Only regular files named "*.md" (but not
 // "index.md" or "_index.md") count. A missing directory is an empty list.
-// One file that fails to load fails the whole load; a file stem that is not
-// a signed decimal number writes a warning line and fails with
-// InvalidTimestamp.
+// One file that fails to load fails the whole load: the first such file in
+// directory order decides; a file stem that is not a signed decimal number
+// fails with InvalidTimestamp and writes a warning line.
 Result<std::vector<Note>> loadNotes(std::string_view notesDir);
 
 // The first note in list order whose id or file stem equals `id`.
@@ -51,13 +51,10 @@ const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) no
 Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
                   const std::function<void(std::size_t count)> &expect = {});
 
-// What findNoteById finds in the store of `notesDir`, as a record without
-// text (see visitNotes); nothing when no note answers to `id`.
-Result<std::optional<Note>> findNote(std::string_view notesDir, std::string_view id);
-
-// Loads the note file `name` of `notesDir` whole; NoteNotFound when the file
-// is gone (or no longer a regular file) since a scan listed it.
-Result<Note> loadNote(std::string_view notesDir, std::string_view name);
+// The first note in list order that answers to `id` (its slug, or its file
+// stem), read whole. Every note's front matter is read first, so one broken
+// file fails the call. NoteNotFound when no note answers.
+Result<Note> readNote(std::string_view notesDir, std::string_view id);
 
 // Creates a new note file named after `timestamp` (0 means now) and returns
 // its full path. Nothing is written when an argument is refused; an existing

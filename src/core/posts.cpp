@@ -6,6 +6,7 @@
 #include <functional>
 #include <unordered_set>
 
+#include "core/content.hpp"
 #include "core/dated_scan.hpp"
 #include "core/last_error.hpp"
 #include "core/paths.hpp"
@@ -40,11 +41,7 @@ Result<CivilDate> parsePostDate(std::string_view s) noexcept {
 
 // ---------------------------------------------------------------- reading
 
-std::string_view Post::fileName() const noexcept {
-    std::string_view p = path;
-    std::size_t slash = p.rfind('/');
-    return slash == std::string_view::npos ? p : p.substr(slash + 1);
-}
+std::string_view Post::fileName() const noexcept { return content::baseName(path); }
 
 namespace {
 
@@ -61,27 +58,32 @@ bool isPostFileName(std::string_view name) noexcept {
            name != "_index.md";
 }
 
-// The three date directory names of a post file met by the walk.
-using DateComponents = std::string[3];
+// The sort key of a post: its three date directory names (4, 2 and 2
+// bytes), which with their fixed sizes order posts as their date texts do.
+std::string_view yearOf(std::string_view key) noexcept { return key.substr(0, 4); }
+std::string_view monthOf(std::string_view key) noexcept { return key.substr(4, 2); }
+std::string_view dayOf(std::string_view key) noexcept { return key.substr(6, 2); }
 
-// Builds the record for the post file `name` in the day directory of
-// `components` from its text: the whole file (the caller then moves it into
-// `raw`, to which the offsets refer), or the start of it up to the end of
-// its front matter for a record without text.
-Result<Post> makePost(std::string_view blogDir, const DateComponents &components, std::string_view name,
-                      std::string_view text) {
+std::string postPath(std::string_view blogDir, std::string_view key, std::string_view name) {
+    return joinPath({blogDir, yearOf(key), monthOf(key), dayOf(key), name});
+}
+
+// Builds the record for the post file `name` in the day directory of `key`
+// from its text: the whole file (the caller then keeps it in `raw`, to
+// which the offsets refer), or the start of it up to the end of its front
+// matter for a record without text.
+Result<Post> makePost(std::string_view blogDir, std::string_view key, std::string_view name, std::string_view text) {
     auto parsed = post_frontmatter::parse(text);
     if (!parsed) {
-        last_error::setForFile(joinPath({blogDir, components[0], components[1], components[2], name}), parsed.error());
+        last_error::setForFile(postPath(blogDir, key, name), parsed.error());
         return parsed.error();
     }
-
     Post post;
     post.restOffset = static_cast<std::size_t>(parsed->rest.data() - text.data());
     post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
-    post.path = joinPath({blogDir, components[0], components[1], components[2], name});
+    post.path = postPath(blogDir, key, name);
     post.date.reserve(10);
-    post.date.append(components[0]).append("-").append(components[1]).append("-").append(components[2]);
+    post.date.append(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
     post.frontmatter = std::move(parsed->frontmatter);
     if (post.frontmatter.slug) {
         post.slug = *post.frontmatter.slug;
@@ -92,10 +94,10 @@ Result<Post> makePost(std::string_view blogDir, const DateComponents &components
 }
 
 // The depth-first walk of the dated tree; `onFile` gets every regular file
-// at a post's place, with its day directory and date components.
+// at a post's place with the key of its date.
 class PostWalk {
 public:
-    using OnFile = std::function<Status(const Dir &day, const DateComponents &components, std::string_view name)>;
+    using OnFile = std::function<Status(std::string_view key, std::string_view name)>;
 
     explicit PostWalk(OnFile onFile) : onFile_(std::move(onFile)) {}
 
@@ -108,17 +110,17 @@ public:
             if (!*next) return {};
             const platform::DirEntry entry = **next;
             if (level == 3) {
-                if (entry.kind == EntryKind::File && isPostFileName(entry.name))
-                    QL_TRY(onFile_(dir, components_, entry.name));
+                if (entry.kind == EntryKind::File && isPostFileName(entry.name)) QL_TRY(onFile_(key_, entry.name));
                 continue;
             }
             if (entry.kind != EntryKind::Directory) continue;
             static constexpr std::size_t kSize[3] = {4, 2, 2};
+            static constexpr std::size_t kAt[3] = {0, 4, 6};
             static constexpr std::uint64_t kMax[3] = {9999, 12, 31};
             if (!isDateComponent(entry.name, kSize[level], kMax[level])) continue;
             // The name stays valid only until the next call to dir.next().
-            components_[level].assign(entry.name);
-            auto child = dir.openChild(components_[level]);
+            key_.replace(kAt[level], kSize[level], entry.name);
+            auto child = dir.openChild(entry.name);
             if (!child) {
                 // Removed since it was listed: nothing to visit.
                 if (child.error() == Error::FileNotFound) continue;
@@ -130,142 +132,8 @@ public:
 
 private:
     OnFile onFile_;
-    DateComponents components_;
+    std::string key_ = std::string(8, '0');
 };
-
-
-}  // namespace
-
-Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
-    QL_TRY(platform::checkPathLength(blogDir));
-    std::vector<Post> posts;
-    auto blog = Dir::open(blogDir);
-    if (!blog) {
-        if (blog.error() == Error::FileNotFound) return posts;
-        return blog.error();
-    }
-    PostWalk walk([&](const Dir &day, const DateComponents &components, std::string_view name) -> Status {
-        auto raw = day.readFile(name);
-        if (!raw) {
-            if (platform::changedSinceListed(raw.error())) return {};  // removed or replaced since listed
-            last_error::setForFile(joinPath({blogDir, components[0], components[1], components[2], name}), raw.error());
-            return raw.error();
-        }
-        auto post = makePost(blogDir, components, name, *raw);
-        if (!post) return post.error();
-        post->raw = std::move(*raw);
-        posts.push_back(std::move(*post));
-        return {};
-    });
-    QL_TRY(walk.visit(*blog, 0));
-    // Newest first by the bytes of the date text; equal dates keep the order
-    // of the walk.
-    std::stable_sort(posts.begin(), posts.end(), [](const Post &a, const Post &b) { return a.date > b.date; });
-    return posts;
-}
-
-// The order of the list follows from the paths alone (the date is the
-// directories'), so the tree is walked first without reading a file, and
-// the files are then read in list order, each only up to the end of its
-// front matter. A failure is reported as loadPosts reports it, for the
-// first failing file in walk order: when a file fails, the files before it
-// in walk order that were not read yet are read first. A failure of the
-// walk itself leaves the whole job to loadPosts.
-namespace {
-
-Status visitPostsIn(Dir blog, std::string_view blogDir, const std::function<void(const Post &)> &visit,
-                    const std::function<void(std::size_t count)> &expect) {
-    auto viaFullLoad = [&]() -> Status {
-        auto all = loadPosts(blogDir);
-        if (!all) return all.error();
-        if (expect) expect(all->size());
-        for (Post &post : *all) {
-            post.raw.clear();
-            post.restOffset = post.bodyOffset = 0;
-            visit(post);
-        }
-        return {};
-    };
-    // The key is the three date names (4, 2 and 2 bytes): with fixed sizes
-    // their eight bytes order posts as their date texts do.
-    DatedEntries entries;
-    PostWalk walk([&](const Dir &, const DateComponents &components, std::string_view name) -> Status {
-        std::string key = components[0] + components[1] + components[2];
-        return entries.add(key, name) ? Status{} : Status{Error::NameTooLong};
-    });
-    if (!walk.visit(blog, 0).ok()) return viaFullLoad();
-    entries.sortNewestFirst();
-    if (expect) expect(entries.size());
-
-    std::string head, relative;
-    std::optional<Post> current;
-    return loadInOrder(
-        entries,
-        [&](std::uint32_t i) -> Status {
-            std::string_view key = entries.key(i);
-            DateComponents components = {std::string(key.substr(0, 4)), std::string(key.substr(4, 2)),
-                                         std::string(key.substr(6, 2))};
-            std::string_view name = entries.name(i);
-            // blog/YYYY/MM/DD/name, opened in one go without following a link
-            // on the way, as the walk never does.
-            relative.assign(components[0]).append("/").append(components[1]).append("/").append(components[2]);
-            relative.append("/").append(name);
-            auto text = blog.readFileHeadBelow(relative, head, text::frontMatterSettled);
-            if (!text) {
-                last_error::setForFile(joinPath({blogDir, relative}), text.error());
-                return text.error();
-            }
-            auto post = makePost(blogDir, components, name, *text);
-            if (!post) return post.error();
-            post->restOffset = post->bodyOffset = 0;  // no text, so no body
-            current = std::move(*post);
-            return {};
-        },
-        [&](std::uint32_t) { visit(*current); });
-}
-
-// The first post in list order with the slug, as a record without text,
-// found by a scan through its own handle on the blog directory.
-Result<std::optional<Post>> findPostIn(const Dir &blog, std::string_view blogDir, std::string_view slug) {
-    auto scan = blog.reopen();
-    if (!scan) return scan.error();
-    std::optional<Post> found;
-    QL_TRY(visitPostsIn(std::move(*scan), blogDir, [&](const Post &post) {
-        if (!found && post.slug == slug) found = post;
-    }, {}));
-    return found;
-}
-
-}  // namespace
-
-Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
-                  const std::function<void(std::size_t count)> &expect) {
-    QL_TRY(platform::checkPathLength(blogDir));
-    auto blog = Dir::open(blogDir);
-    if (!blog) {
-        if (blog.error() == Error::FileNotFound) return {};
-        return blog.error();
-    }
-    return visitPostsIn(std::move(*blog), blogDir, visit, expect);
-}
-
-Result<std::optional<Post>> findPost(std::string_view blogDir, std::string_view slug) {
-    std::optional<Post> found;
-    QL_TRY(visitPosts(blogDir, [&](const Post &post) {
-        if (!found && post.slug == slug) found = post;
-    }));
-    return found;
-}
-
-const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {
-    for (const Post &p : posts)
-        if (p.slug == slug) return &p;
-    return nullptr;
-}
-
-// --------------------------------------------------------------- changing
-
-namespace {
 
 // Opens <year>/<month>/<day> below the opened blog directory one level at
 // a time, never following a symbolic link. With `create`, missing levels
@@ -278,6 +146,126 @@ Result<Dir> openDayDir(const Dir &blog, std::string_view year, std::string_view 
     if (!monthDir) return monthDir.error();
     return create ? monthDir->openOrMakeChild(day) : monthDir->openChild(day);
 }
+
+// Calls `visit` with every post below the open blog directory in list
+// order. The order follows from the paths alone (the date is the
+// directories'), so the tree is walked first without reading a file, and
+// the files are then read in list order from their day directories (posts
+// of one date share one): whole with `whole`, else each only up to the end
+// of its front matter (a record without text). The first failing file in
+// walk order decides.
+Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit,
+                 const std::function<void(std::size_t count)> &expect) {
+    DatedEntries entries;
+    PostWalk walk([&](std::string_view key, std::string_view name) -> Status {
+        return entries.add(key, name) ? Status{} : Status{Error::NameTooLong};
+    });
+    QL_TRY(walk.visit(blog, 0));
+    entries.sortNewestFirst();
+    if (expect) expect(entries.size());
+
+    std::string buffer;
+    // The date directories of the last file read: posts of one date share
+    // their directories, and the list meets them one after another.
+    std::string openKey;
+    std::optional<Dir> year, month, day;
+    auto openDay = [&](std::string_view key) -> Status {
+        if (day && openKey == key) return {};
+        const bool sameYear = year && openKey.size() == 8 && yearOf(openKey) == yearOf(key);
+        const bool sameMonth = sameYear && month && monthOf(openKey) == monthOf(key);
+        openKey.clear();
+        day.reset();
+        if (!sameYear) {
+            month.reset();
+            auto y = blog.openChild(yearOf(key));
+            if (!y) return y.error();
+            year = std::move(*y);
+        }
+        if (!sameMonth) {
+            auto m = year->openChild(monthOf(key));
+            if (!m) return m.error();
+            month = std::move(*m);
+        }
+        auto d = month->openChild(dayOf(key));
+        if (!d) return d.error();
+        day = std::move(*d);
+        openKey.assign(key);
+        return {};
+    };
+    std::optional<Post> current;
+    return loadInOrder(
+        entries,
+        [&](std::uint32_t i) -> Status {
+            std::string_view key = entries.key(i);
+            std::string_view name = entries.name(i);
+            QL_TRY(openDay(key));
+            std::string_view text;
+            Status read;
+            if (whole) {
+                read = day->readFileInto(name, buffer);
+                text = buffer;
+            } else {
+                auto head = day->readFileHead(name, buffer, text::frontMatterSettled);
+                if (head) text = *head;
+                else read = head.error();
+            }
+            if (!read) {
+                last_error::setForFile(postPath(blogDir, key, name), read.error());
+                return read.error();
+            }
+            auto post = makePost(blogDir, key, name, text);
+            if (!post) return post.error();
+            if (whole) {
+                post->raw.assign(text);
+            } else {
+                post->restOffset = post->bodyOffset = 0;  // no text, so no body
+            }
+            current = std::move(*post);
+            return {};
+        },
+        [&](std::uint32_t) { visit(*current); }, [](std::uint32_t, Error) {});
+}
+
+// The first post in list order with the slug, as a record without text,
+// found by a scan through its own handle on the blog directory.
+Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_view slug) {
+    auto scan = blog.reopen();
+    if (!scan) return scan.error();
+    std::optional<Post> found;
+    QL_TRY(scanPosts(*scan, blogDir, false, [&](const Post &post) {
+        if (!found && post.slug == slug) found = post;
+    }, {}));
+    if (!found) return Error::PostNotFound;
+    return std::move(*found);
+}
+
+}  // namespace
+
+Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
+    std::vector<Post> posts;
+    auto blog = content::openIfPresent(blogDir);
+    if (!blog) return blog.error();
+    if (*blog) QL_TRY(scanPosts(**blog, blogDir, true, [&](const Post &post) { posts.push_back(post); }, {}));
+    return posts;
+}
+
+Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
+                  const std::function<void(std::size_t count)> &expect) {
+    auto blog = content::openIfPresent(blogDir);
+    if (!blog) return blog.error();
+    if (!*blog) return {};
+    return scanPosts(**blog, blogDir, false, visit, expect);
+}
+
+const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {
+    for (const Post &p : posts)
+        if (p.slug == slug) return &p;
+    return nullptr;
+}
+
+// --------------------------------------------------------------- changing
+
+namespace {
 
 // The date directories of a post. A post's date is its three directory
 // names joined with "-", and they are exactly 4, 2 and 2 bytes long.
@@ -297,10 +285,10 @@ Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &f
         last_error::setForFile(found.path, raw.error());
         return platform::changedSinceListed(raw.error()) ? Error::PostNotFound : raw.error();
     }
-    std::string_view date = found.date;
-    DateComponents components = {std::string(date.substr(0, 4)), std::string(date.substr(5, 2)),
-                                 std::string(date.substr(8, 2))};
-    auto post = makePost(blogDir, components, name, *raw);
+    std::string key;
+    for (char c : std::string_view(found.date))
+        if (c != '-') key.push_back(c);
+    auto post = makePost(blogDir, key, name, *raw);
     if (!post) return post.error();
     post->raw = std::move(*raw);
     return post;
@@ -312,31 +300,20 @@ Status checkValues(const std::vector<std::string> &values) noexcept {
     return {};
 }
 
-// The blog directory opened and locked for a change to an existing post;
-// a missing one holds no post.
-Result<Dir> lockBlogDir(std::string_view blogDir) {
-    QL_TRY(platform::checkPathLength(blogDir));
-    auto blog = Dir::open(blogDir);
-    if (!blog) return blog.error() == Error::FileNotFound ? Error::PostNotFound : blog.error();
-    QL_TRY(blog->lockExclusive());
-    return blog;
-}
-
-// The post `slug` under the locked blog directory, read whole.
+// The post `slug` below the blog directory, read whole.
 Result<Post> findWholePost(const Dir &blog, std::string_view blogDir, std::string_view slug) {
     auto found = findPostIn(blog, blogDir, slug);
     if (!found) return found.error();
-    if (!*found) return Error::PostNotFound;
-    return reloadPost(blog, blogDir, **found);
+    return reloadPost(blog, blogDir, *found);
 }
 
 }  // namespace
 
 Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
-    QL_TRY(platform::checkPathLength(blogDir));
-    auto blog = Dir::open(blogDir);
-    if (!blog) return blog.error() == Error::FileNotFound ? Error::PostNotFound : blog.error();
-    return findWholePost(*blog, blogDir, slug);
+    auto blog = content::openIfPresent(blogDir);
+    if (!blog) return blog.error();
+    if (!*blog) return Error::PostNotFound;
+    return findWholePost(**blog, blogDir, slug);
 }
 
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
@@ -377,9 +354,8 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     content.push_back('\n');
     QL_TRY(platform::checkWriteSize(content.size()));
 
-    auto blog = Dir::openMaking(blogDir);
+    auto blog = content::openLockedMaking(blogDir);
     if (!blog) return blog.error();
-    QL_TRY(blog->lockExclusive());
     Status written;
     for (int attempt = 0; attempt < 8; ++attempt) {
         // A process that does not take the lock may prune the date
@@ -417,7 +393,7 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     // The lookup, the read and the write are one step for every caller
     // that changes posts. Every post's front matter is read (one broken
     // file fails the update), the found one's whole text only for its body.
-    auto blog = lockBlogDir(blogDir);
+    auto blog = content::openLocked(blogDir, Error::PostNotFound);
     if (!blog) return blog.error();
     auto whole = findWholePost(*blog, blogDir, slug);
     if (!whole) return whole.error();
@@ -449,12 +425,11 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
 }
 
 Status deletePost(std::string_view blogDir, std::string_view slug) {
-    auto blog = lockBlogDir(blogDir);
+    auto blog = content::openLocked(blogDir, Error::PostNotFound);
     if (!blog) return blog.error();
     auto found = findPostIn(*blog, blogDir, slug);
     if (!found) return found.error();
-    if (!*found) return Error::PostNotFound;
-    const Post &post = **found;
+    const Post &post = *found;
     QL_TRY(platform::checkPathLength(post.path));
     std::string_view date = post.date;
     const std::string_view names[3] = {date.substr(0, 4), date.substr(5, 2), date.substr(8, 2)};
@@ -469,16 +444,7 @@ Status deletePost(std::string_view blogDir, std::string_view slug) {
         if (!child) return platform::changedSinceListed(child.error()) ? Error::PostNotFound : child.error();
         levels[i + 1] = std::move(*child);
     }
-    const Dir &day = *levels[3];
-    Status removed = day.removeFile(post.fileName());
-    if (!removed) {
-        Error e = removed.error();
-        if ((e == Error::AccessDenied || e == Error::PermissionDenied) && day.isChildDirectory(post.fileName()))
-            return Error::IsDir;
-        // Removed by someone else since the scan found it.
-        if (e == Error::FileNotFound) return Error::PostNotFound;
-        return e;
-    }
+    QL_TRY(content::removeContentFile(*levels[3], post.fileName(), Error::PostNotFound));
 
     // Prune the day, month and year directories while they are empty, each
     // from its opened parent (never the blog directory itself).

@@ -47,9 +47,9 @@ struct Post {
     std::string_view fileName() const noexcept;
 };
 
-// Loads every post below `blogDir`, newest date first; posts of the same
-// date keep the order in which the depth-first walk (directory entries in
-// file-system order) met them.
+// Loads every post below `blogDir` whole, newest date first; posts of the
+// same date keep the order in which the depth-first walk (directory entries
+// in file-system order) met them.
 //
 // A post is a regular file at YYYY/MM/DD/<name>.md where YYYY is 4 bytes
 // reading 1..9999, MM 2 bytes reading 1..12, DD 2 bytes reading 1..31, and
@@ -58,7 +58,8 @@ struct Post {
 // considered, and only directories that can lead to a post are entered.
 //
 // A missing blog directory is an empty list. One post file that fails to
-// load fails the whole load with its error.
+// load fails the whole load with its error: the first such file in walk
+// order decides.
 Result<std::vector<Post>> loadPosts(std::string_view blogDir);
 
 // The first post in list order whose slug equals `slug`, or nullptr.
@@ -73,10 +74,6 @@ const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug
 // files will be read (files gone since the walk are skipped).
 Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
                   const std::function<void(std::size_t count)> &expect = {});
-
-// What findPostBySlug finds in the tree, as a record without text (see
-// visitPosts); nothing when no post has that slug.
-Result<std::optional<Post>> findPost(std::string_view blogDir, std::string_view slug);
 
 // What findPostBySlug finds in the tree, read whole; PostNotFound when no
 // post has that slug (or its file is gone since the scan).

@@ -3,19 +3,20 @@
 #pragma once
 
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/last_error.hpp"
 #include "core/result.hpp"
 #include "ffi/c_heap_text.hpp"
+#include "quorlina/quorlina.h"
 
 namespace quorlina::ffi {
 
-// Result codes of the C interface (mirrors include/quorlina/quorlina.h).
-inline constexpr int kOk = 0;
-inline constexpr int kOutOfMemory = 9;
-inline constexpr int kInternal = 100;
+inline constexpr int kOk = QUORLINA_OK;
+inline constexpr int kOutOfMemory = QUORLINA_ENOMEM;
+inline constexpr int kInternal = QUORLINA_EINTERNAL;
 
 // The only translation from internal errors to result codes.
 int mapError(Error e) noexcept;
@@ -39,66 +40,55 @@ inline int failWithException(bool outOfMemory) noexcept {
     return outOfMemory ? kOutOfMemory : kInternal;
 }
 
-// Runs an export body that returns a Status. A failure becomes its mapped
-// code; std::bad_alloc becomes 9 and any other exception 100.
-template <class Body>
-int runExport(Body &&body) noexcept {
+// Runs `fn` (which returns a result code) with this thread's last-error
+// text cleared first. No exception leaves: std::bad_alloc becomes 9 and any
+// other exception 100.
+template <class Fn>
+int guarded(Fn &&fn) noexcept {
     last_error::clear();
     try {
-        Status st = body();
-        return st.ok() ? kOk : failWith(st.error());
+        return fn();
     } catch (const std::bad_alloc &) {
         return failWithException(true);
     } catch (...) {
         return failWithException(false);
     }
+}
+
+// Runs an export body that returns a Status: a failure becomes its mapped
+// code.
+template <class Body>
+int runExport(Body &&body) noexcept {
+    return guarded([&] {
+        Status st = body();
+        return st.ok() ? kOk : failWith(st.error());
+    });
 }
 
 // Copies text to a new NUL-terminated C-heap block; nullptr when the heap
 // is exhausted.
 char *copyText(std::string_view text) noexcept;
 
-// Same as runExport for exports with an out-parameter: *out is set to NULL
-// first (a NULL `out` itself returns 100), and the body's text is copied to
-// a new C-heap string stored in *out only when everything succeeded.
+// Hands a body's text to the caller through `out`: a std::string is copied
+// to a new C-heap block, a CHeapText block is handed over as it is.
+inline char *toCaller(const std::string &text) noexcept { return copyText(text); }
+inline char *toCaller(CHeapText &text) noexcept { return text.release(); }
+
+// runExport for exports with an out-parameter: *out is set to NULL first (a
+// NULL `out` itself returns 100), and the body's text (Result<std::string>
+// or Result<CHeapText>) reaches *out only when everything succeeded.
 template <class Body>
 int runExportWithText(char **out, Body &&body) noexcept {
-    last_error::clear();
-    if (out == nullptr) return failWith(Error::NullArgument);
-    *out = nullptr;
-    try {
-        Result<std::string> text = body();
+    return guarded([&] {
+        if (out == nullptr) return failWith(Error::NullArgument);
+        *out = nullptr;
+        auto text = body();
         if (!text.ok()) return failWith(text.error());
-        char *copy = copyText(*text);
-        if (copy == nullptr) return failWithException(true);
-        *out = copy;
-        return kOk;
-    } catch (const std::bad_alloc &) {
-        return failWithException(true);
-    } catch (...) {
-        return failWithException(false);
-    }
-}
-
-// Same as runExportWithText for a body that builds its text on the C heap
-// (Result<CHeapText>): the block itself becomes *out, with no copy.
-template <class Body>
-int runExportWithCHeapText(char **out, Body &&body) noexcept {
-    last_error::clear();
-    if (out == nullptr) return failWith(Error::NullArgument);
-    *out = nullptr;
-    try {
-        Result<CHeapText> text = body();
-        if (!text.ok()) return failWith(text.error());
-        char *block = text->release();
+        char *block = toCaller(*text);
         if (block == nullptr) return failWithException(true);
         *out = block;
         return kOk;
-    } catch (const std::bad_alloc &) {
-        return failWithException(true);
-    } catch (...) {
-        return failWithException(false);
-    }
+    });
 }
 
 // NullArgument when any of the required pointers is NULL.
@@ -109,5 +99,10 @@ Status requireArgs(const Ptrs *...ptrs) noexcept {
 
 // A NUL-terminated argument as a byte string; NULL gives an empty view.
 inline std::string_view arg(const char *s) noexcept { return s ? std::string_view(s) : std::string_view(); }
+
+// An optional argument: NULL means the value is not given.
+inline std::optional<std::string_view> optionalArg(const char *s) noexcept {
+    return s ? std::optional<std::string_view>(s) : std::nullopt;
+}
 
 }  // namespace quorlina::ffi

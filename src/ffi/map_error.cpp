@@ -1,36 +1,56 @@
 #include "core/platform.hpp"
 #include "ffi/frame.hpp"
+#include "quorlina/quorlina.h"
 
 namespace quorlina::ffi {
 
+// Every error is listed: a new one fails to compile (-Wswitch) until it is
+// given its code here.
 int mapError(Error e) noexcept {
     switch (e) {
-        case Error::InvalidTimestamp: return 1;
+        case Error::InvalidTimestamp: return QUORLINA_EINVALID_TIMESTAMP;
         case Error::DuplicateSnippet:
         case Error::DuplicatePost:
-        case Error::DuplicateNote: return 2;
+        case Error::DuplicateNote: return QUORLINA_EDUPLICATE;
         case Error::SnippetNotFound:
         case Error::PostNotFound:
-        case Error::NoteNotFound: return 3;
-        case Error::InvalidExtension: return 4;
-        case Error::InvalidDescription: return 5;
-        case Error::InvalidFilename: return 6;
+        case Error::NoteNotFound: return QUORLINA_ENOT_FOUND;
+        case Error::InvalidExtension: return QUORLINA_EINVALID_EXTENSION;
+        case Error::InvalidDescription: return QUORLINA_EINVALID_DESCRIPTION;
+        case Error::InvalidFilename: return QUORLINA_EINVALID_FILENAME;
         case Error::MissingTitle:
         case Error::MissingDescription:
         case Error::UnclosedFrontmatter:
         case Error::MissingFrontmatter:
-        case Error::InvalidFrontmatterValue: return 7;
+        case Error::InvalidFrontmatterValue: return QUORLINA_EINVALID_CONTENT;
         case Error::FileNotFound:
         case Error::NotDir:
         case Error::AccessDenied:
         case Error::PathAlreadyExists:
-        case Error::IsDir: return 8;
-        case Error::OutOfMemory: return 9;
-        case Error::InvalidSlug: return 10;
-        case Error::InvalidDate: return 11;
-        case Error::NoUpdates: return 14;
-        default: return kInternal;
+        case Error::IsDir: return QUORLINA_EFILESYSTEM;
+        case Error::OutOfMemory: return QUORLINA_ENOMEM;
+        case Error::InvalidSlug: return QUORLINA_EINVALID_SLUG;
+        case Error::InvalidDate: return QUORLINA_EINVALID_DATE;
+        case Error::NoUpdates: return QUORLINA_ENO_UPDATES;
+        case Error::Overflow:
+        case Error::InvalidCharacter:
+        case Error::NameTooLong:
+        case Error::PermissionDenied:
+        case Error::FileTooBig:
+        case Error::NoSpaceLeft:
+        case Error::DiskQuota:
+        case Error::ReadOnlyFileSystem:
+        case Error::InputOutput:
+        case Error::SymLinkLoop:
+        case Error::ProcessFdQuotaExceeded:
+        case Error::SystemFdQuotaExceeded:
+        case Error::FileBusy:
+        case Error::NotRegularFile:
+        case Error::DirNotEmpty:
+        case Error::Unexpected:
+        case Error::NullArgument: return QUORLINA_EINTERNAL;
     }
+    return QUORLINA_EINTERNAL;
 }
 
 char *copyText(std::string_view text) noexcept { return platform::copyToCHeap(text); }

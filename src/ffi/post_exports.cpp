@@ -13,10 +13,6 @@
 namespace quorlina::ffi {
 namespace {
 
-std::optional<std::string_view> optionalArg(const char *s) noexcept {
-    return s ? std::optional<std::string_view>(s) : std::nullopt;
-}
-
 // A comma-separated tag list that may be NULL; NULL gives no tags.
 std::vector<std::string> optionalTags(const char *s) {
     return s ? parseTagsCsv(s) : std::vector<std::string>{};
@@ -40,7 +36,7 @@ QUORLINA_API int quorlina_post_create(const char *root, const char *slug, const 
 }
 
 QUORLINA_API int quorlina_post_list(const char *root, char **out) {
-    return runExportWithCHeapText(out, [&]() -> Result<CHeapText> {
+    return runExportWithText(out, [&]() -> Result<CHeapText> {
         QL_TRY(requireArgs(root));
         // The records go straight into the text handed out, one post at a
         // time; the posts' bodies are never read.

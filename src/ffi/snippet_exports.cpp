@@ -1,6 +1,4 @@
 // The snippet exports of the C interface.
-#include <optional>
-
 #include "core/paths.hpp"
 #include "core/snippets.hpp"
 #include "ffi/frame.hpp"
@@ -8,15 +6,7 @@
 #include "quorlina/quorlina.h"
 
 using namespace quorlina;
-using ffi::arg;
-
-namespace {
-
-std::optional<std::string_view> optionalArg(const char *s) {
-    return s ? std::optional<std::string_view>(s) : std::nullopt;
-}
-
-}  // namespace
+using ffi::optionalArg;
 
 extern "C" {
 
@@ -24,12 +14,12 @@ QUORLINA_API int quorlina_snippet_create(const char *root, int64_t timestamp, co
                                          const char *code, const char *filename, char **out) {
     return ffi::runExportWithText(out, [&]() -> Result<std::string> {
         QL_TRY(ffi::requireArgs(root, description, code, filename));
-        return createSnippet(root, timestamp, description, code, filename);
+        return createSnippet(snippetsDir(root), timestamp, description, code, filename);
     });
 }
 
 QUORLINA_API int quorlina_snippet_list(const char *root, char **out) {
-    return ffi::runExportWithCHeapText(out, [&]() -> Result<ffi::CHeapText> {
+    return ffi::runExportWithText(out, [&]() -> Result<ffi::CHeapText> {
         QL_TRY(ffi::requireArgs(root));
         // The records go straight into the text handed out, one file at a
         // time: the list is never held twice.
@@ -44,7 +34,7 @@ QUORLINA_API int quorlina_snippet_list(const char *root, char **out) {
 QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char **out) {
     return ffi::runExportWithText(out, [&]() -> Result<std::string> {
         QL_TRY(ffi::requireArgs(root));
-        auto snippet = readSnippet(root, timestamp);
+        auto snippet = readSnippet(snippetsDir(root), timestamp);
         if (!snippet) return snippet.error();
         return ffi::buildSnippetJson(*snippet);
     });
@@ -54,14 +44,14 @@ QUORLINA_API int quorlina_snippet_update(const char *root, int64_t timestamp, co
                                          const char *code, const char *filename) {
     return ffi::runExport([&]() -> Status {
         QL_TRY(ffi::requireArgs(root));
-        return updateSnippet(root, timestamp, optionalArg(description), optionalArg(code), optionalArg(filename));
+        return updateSnippet(snippetsDir(root), timestamp, optionalArg(description), optionalArg(code), optionalArg(filename));
     });
 }
 
 QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp) {
     return ffi::runExport([&]() -> Status {
         QL_TRY(ffi::requireArgs(root));
-        return deleteSnippet(root, timestamp);
+        return deleteSnippet(snippetsDir(root), timestamp);
     });
 }
 

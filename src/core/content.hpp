@@ -1,0 +1,39 @@
+// What the three families share about their directories and files: a
+// missing family directory is an empty collection, changes to existing
+// items happen under the directory's lock, and the warning line for a file
+// name that is not a timestamp.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "core/platform.hpp"
+#include "core/result.hpp"
+
+namespace quorlina::content {
+
+// The family directory at `dirPath`, or nothing when there is none (an
+// empty collection).
+Result<std::optional<platform::Dir>> openIfPresent(std::string_view dirPath);
+
+// The family directory opened and locked for a change to an existing item;
+// a missing directory fails with `notFound`, since it holds no item.
+Result<platform::Dir> openLocked(std::string_view dirPath, Error notFound);
+
+// The family directory made when missing (with its parents), opened and
+// locked for a new item.
+Result<platform::Dir> openLockedMaking(std::string_view dirPath);
+
+// Removes the content file `name` of `dir`. A directory at the name is
+// IsDir; a file gone since it was found is `notFound`.
+Status removeContentFile(const platform::Dir &dir, std::string_view name, Error notFound);
+
+// The last component of a path.
+std::string_view baseName(std::string_view path) noexcept;
+
+// The warning line for a file whose name is not a timestamp:
+// "warning: Invalid timestamp in filename '<name>'", followed by
+// ": error.<name of why>" when `why` is given.
+void warnInvalidTimestamp(std::string_view name, std::optional<Error> why);
+
+}  // namespace quorlina::content
