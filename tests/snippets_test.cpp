@@ -417,63 +417,6 @@ TEST_F(Snippets, DeleteRemovesOnlyTheMatchingFile) {
     EXPECT_EQ(quorlina_snippet_delete(empty.c_root(), 1), 3);
 }
 
-TEST_F(Snippets, NullArgumentsReturn100AndTouchNothing) {
-    char *out = nullptr;
-    EXPECT_EQ(quorlina_snippet_create(nullptr, 1, "d", "c", "a.py", &out), 100);
-    EXPECT_EQ(quorlina_snippet_create(site.c_root(), 1, nullptr, "c", "a.py", &out), 100);
-    EXPECT_EQ(quorlina_snippet_create(site.c_root(), 1, "d", nullptr, "a.py", &out), 100);
-    EXPECT_EQ(quorlina_snippet_create(site.c_root(), 1, "d", "c", nullptr, &out), 100);
-    EXPECT_EQ(quorlina_snippet_create(site.c_root(), 1, "d", "c", "a.py", nullptr), 100);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(quorlina_snippet_list(nullptr, &out), 100);
-    EXPECT_EQ(quorlina_snippet_list(site.c_root(), nullptr), 100);
-    EXPECT_EQ(quorlina_snippet_read(nullptr, 1, &out), 100);
-    EXPECT_EQ(quorlina_snippet_read(site.c_root(), 1, nullptr), 100);
-    EXPECT_EQ(quorlina_snippet_update(nullptr, 1, "d", nullptr, nullptr), 100);
-    EXPECT_EQ(quorlina_snippet_delete(nullptr, 1), 100);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_TRUE(qtest::listDir(site.root()).empty());
-}
-
-TEST_F(Snippets, DirectoryPathLimitIs1023Bytes) {
-    // A root whose snippets directory path is exactly 1023 bytes, then 1024.
-    const std::string suffix = "/content/snippets";
-    std::string base = site.root() + "/";
-    auto rootFor = [&](std::size_t total) {
-        std::string r = base;
-        std::size_t need = total - suffix.size();
-        while (r.size() < need) {
-            std::size_t take = std::min<std::size_t>(200, need - r.size());
-            r += std::string(take, 'r');
-            if (r.size() < need - 1) r += "/";
-        }
-        return r;
-    };
-    std::string ok = rootFor(1023), tooLong = rootFor(1024);
-    ASSERT_EQ(ok.size() + suffix.size(), 1023u);
-    ASSERT_EQ(tooLong.size() + suffix.size(), 1024u);
-    auto listAt = [](const std::string &root) {
-        return callText([&](char **out) { return quorlina_snippet_list(root.c_str(), out); });
-    };
-    EXPECT_EQ(listAt(ok).text, "[]");
-    EXPECT_EQ(listAt(tooLong).code, 100);
-    EXPECT_EQ(quorlina_snippet_delete(tooLong.c_str(), 1), 100);
-}
-
-TEST_F(Snippets, FilesOverTenMebibytesFailWith100) {
-    std::string head = "+++\ndescription = \"big\"\n+++\n";
-    put("1700000000.txt", head + std::string(quorlina::platform::kReadLimit - head.size(), 'x'));
-    auto r = read(1700000000);
-    EXPECT_EQ(r.code, 0);
-    const std::string prefix =
-        "{\"id\":\"1700000000\",\"date\":\"2023-11-14\",\"description\":\"big\",\"filename\":"
-        "\"1700000000.txt\",\"code\":\"";
-    EXPECT_EQ(r.text, prefix + std::string(quorlina::platform::kReadLimit - head.size(), 'x') + "\"}");
-    put("1700000000.txt", head + std::string(quorlina::platform::kReadLimit - head.size() + 1, 'x'));
-    EXPECT_EQ(read(1700000000).code, 100);
-    EXPECT_EQ(list().code, 100);
-}
-
 TEST(SnippetBody, LayoutWithAndWithoutFileName) {
     EXPECT_EQ(quorlina::buildSnippetBody("Sort a list", std::string_view("sort.py"), "x = 1"), kSortFile);
     EXPECT_EQ(quorlina::buildSnippetBody("D", std::nullopt, ""), "+++\ndescription = \"D\"\n+++\n\n");

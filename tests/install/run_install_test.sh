@@ -77,7 +77,7 @@ LD_LIBRARY_PATH=$lib "$work/consumer_pkgconfig" "$work/site-pkgconfig"
 step "consumer through find_package"
 cmake -S "$here/consumer" -B "$work/consumer-build" -G "$generator" \
     -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DLINK_WITH_CXX="${san_flags:+ON}" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DEXPECTED_PREFIX="$prefix" \
+    -DCMAKE_PREFIX_PATH="$prefix" -DEXPECTED_PREFIX="$prefix" -DEXPECTED_VERSION="$version" \
     -DCMAKE_C_FLAGS="$san_flags" -DCMAKE_EXE_LINKER_FLAGS="$san_flags" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$work/consumer-configure.log" ||
     { cat "$work/consumer-configure.log"; fail "configuring the find_package consumer"; }
