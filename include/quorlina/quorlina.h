@@ -59,8 +59,9 @@ extern "C" {
 #define QUORLINA_VERSION_PATCH 0
 #define QUORLINA_VERSION "0.2.0"
 
-/* Result codes. Values are stable; new codes may be added. */
-enum {
+/* Result codes. Values are stable; new codes may be added. Every function
+ * returns them as a plain int. */
+enum quorlina_result {
     QUORLINA_OK = 0,                  /* success */
     QUORLINA_EINVALID_TIMESTAMP = 1,  /* negative timestamp, or a file name that is not a timestamp */
     QUORLINA_EDUPLICATE = 2,          /* an item with that key already exists */
@@ -68,11 +69,12 @@ enum {
     QUORLINA_EINVALID_EXTENSION = 4,  /* snippet file name without a usable extension */
     QUORLINA_EINVALID_DESCRIPTION = 5,/* snippet description empty or with a forbidden byte */
     QUORLINA_EINVALID_FILENAME = 6,   /* snippet file name empty or with a forbidden byte */
-    QUORLINA_EINVALID_CONTENT = 7,    /* missing title/description, or malformed front matter */
+    QUORLINA_EINVALID_CONTENT = 7,    /* missing title/description, a forbidden byte in a post field, or malformed front matter */
     QUORLINA_EFILESYSTEM = 8,         /* file or directory missing, refused, or of the wrong kind */
     QUORLINA_ENOMEM = 9,              /* out of memory */
-    QUORLINA_EINVALID_SLUG = 10,      /* slug empty or with a byte outside [A-Za-z0-9_-] */
+    QUORLINA_EINVALID_SLUG = 10,      /* slug empty, with a byte outside [A-Za-z0-9_-], or a post slug "index"/"_index" */
     QUORLINA_EINVALID_DATE = 11,      /* date not a valid YYYY-MM-DD */
+    /* 12 and 13 are reserved: no function returns them. */
     QUORLINA_ENO_UPDATES = 14,        /* an update that changes nothing */
     QUORLINA_EINTERNAL = 100          /* any other failure (path too long, file too big, I/O error, NULL argument, ...) */
 };
@@ -128,6 +130,7 @@ QUORLINA_API int quorlina_snippet_create(const char *root, int64_t timestamp,
 /**
  * List all snippets as a JSON array, newest date first:
  * [{"id":..,"date":..,"description":..,"filename":..,"code":..},...]
+ * @param root     site root
  * @param[out] out the JSON text; free with quorlina_free()
  * @return 0 or a result code
  */
@@ -135,7 +138,9 @@ QUORLINA_API int quorlina_snippet_list(const char *root, char **out);
 
 /**
  * Read the snippet with this timestamp as one JSON object.
- * @param[out] out the JSON text; free with quorlina_free()
+ * @param root      site root
+ * @param timestamp the snippet's Unix seconds
+ * @param[out] out  the JSON text; free with quorlina_free()
  * @return 0, 3 when there is no such snippet, or another result code
  */
 QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char **out);
@@ -143,7 +148,13 @@ QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char
 /**
  * Rewrite a snippet. Each of description, code and filename may be NULL to
  * keep the stored value. A new file name with another extension renames the
- * file; an existing file of the new name is never replaced.
+ * file; an existing file of the new name is never replaced. Only the lines
+ * of the values that change are rewritten.
+ * @param root        site root
+ * @param timestamp   the snippet's Unix seconds
+ * @param description a new description, or NULL to keep it
+ * @param code        new code, or NULL to keep it
+ * @param filename    a new file name, or NULL to keep it
  * @return 0, 2 when the new name is taken, 3 when there is no such snippet,
  *         or another result code
  */
@@ -153,6 +164,8 @@ QUORLINA_API int quorlina_snippet_update(const char *root, int64_t timestamp,
 
 /**
  * Delete the snippet file with this timestamp.
+ * @param root      site root
+ * @param timestamp the snippet's Unix seconds
  * @return 0, 3 when there is no such snippet, or another result code
  */
 QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp);
@@ -161,6 +174,7 @@ QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp);
 
 /**
  * Create a post <root>/content/blog/YYYY/MM/DD/<slug>.md with an empty body.
+ * @param root        site root
  * @param slug        [A-Za-z0-9_-]+, but not "index" or "_index"
  * @param title       non-empty, without "+++" or a control byte other than tab
  * @param description non-empty, without "+++" or a control byte other than tab
@@ -176,6 +190,7 @@ QUORLINA_API int quorlina_post_create(const char *root, const char *slug, const 
 /**
  * List all posts as a JSON array, newest first:
  * [{"date":..,"slug":..,"title":..,"tags":[..]},...]
+ * @param root     site root
  * @param[out] out the JSON text; free with quorlina_free()
  * @return 0 or a result code
  */
@@ -184,15 +199,23 @@ QUORLINA_API int quorlina_post_list(const char *root, char **out);
 /**
  * Read the post with this slug:
  * {"date":..,"slug":..,"title":..,"description":..,"tags":[..],"content":..}
+ * @param root     site root
+ * @param slug     the post's slug
  * @param[out] out the JSON text; free with quorlina_free()
  * @return 0, 3 when there is no such post, or another result code
  */
 QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **out);
 
 /**
- * Change a post's front matter; the body is kept byte for byte.
- * title, description, tags (replace all), add_tags and remove_tags
- * (comma-separated) may each be NULL.
+ * Change a post's front matter; only the lines of the values that change are
+ * rewritten, and the rest of the file is kept byte for byte.
+ * @param root        site root
+ * @param slug        the post's slug
+ * @param title       a new title, or NULL to keep it
+ * @param description a new description, or NULL to keep it
+ * @param tags        comma-separated tags replacing all, "" for none, or NULL to keep them
+ * @param add_tags    comma-separated tags to add, or NULL
+ * @param remove_tags comma-separated tags to remove, or NULL
  * @return 0, 14 when nothing is to change, or another result code
  */
 QUORLINA_API int quorlina_post_update(const char *root, const char *slug, const char *title,
@@ -201,6 +224,8 @@ QUORLINA_API int quorlina_post_update(const char *root, const char *slug, const 
 
 /**
  * Delete the post with this slug and prune its empty date directories.
+ * @param root site root
+ * @param slug the post's slug
  * @return 0, 3 when there is no such post, or another result code
  */
 QUORLINA_API int quorlina_post_delete(const char *root, const char *slug);
@@ -209,6 +234,7 @@ QUORLINA_API int quorlina_post_delete(const char *root, const char *slug);
 
 /**
  * Create a note <root>/content/notes/<timestamp>.md.
+ * @param root      site root
  * @param timestamp Unix seconds; 0 means now; negative is refused
  * @param slug      [A-Za-z0-9_-]+, or NULL for a note without slug
  * @param content   the body; may be NULL for an empty note
@@ -221,6 +247,7 @@ QUORLINA_API int quorlina_note_create(const char *root, int64_t timestamp, const
 /**
  * List all notes as a JSON array, newest first:
  * [{"date":..,"id":..,"slug":..|null},...]
+ * @param root     site root
  * @param[out] out the JSON text; free with quorlina_free()
  * @return 0 or a result code
  */
@@ -229,15 +256,20 @@ QUORLINA_API int quorlina_note_list(const char *root, char **out);
 /**
  * Read the note whose slug or file stem is `id`:
  * {"date":..,"id":..,"slug":..|null,"content":..}
+ * @param root     site root
+ * @param id       the note's slug or file stem
  * @param[out] out the JSON text; free with quorlina_free()
  * @return 0, 3 when there is no such note, or another result code
  */
 QUORLINA_API int quorlina_note_read(const char *root, const char *id, char **out);
 
 /**
- * Rewrite a note in place. slug may be NULL to keep it; clear_slug non-zero
- * removes it (and must be 0 when slug is given); content may be NULL to keep
- * the body.
+ * Rewrite a note in place; only the slug line changes in its front matter.
+ * @param root       site root
+ * @param id         the note's slug or file stem
+ * @param slug       a new slug, or NULL to keep it
+ * @param clear_slug non-zero removes the slug (then slug must be NULL)
+ * @param content    a new body, or NULL to keep it
  * @return 0, 14 when nothing is to change, or another result code
  */
 QUORLINA_API int quorlina_note_update(const char *root, const char *id, const char *slug,
@@ -245,6 +277,8 @@ QUORLINA_API int quorlina_note_update(const char *root, const char *id, const ch
 
 /**
  * Delete the note whose slug or file stem is `id`.
+ * @param root site root
+ * @param id   the note's slug or file stem
  * @return 0, 3 when there is no such note, or another result code
  */
 QUORLINA_API int quorlina_note_delete(const char *root, const char *id);

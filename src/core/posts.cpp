@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "core/content.hpp"
-#include "core/dated_scan.hpp"
 #include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
@@ -93,44 +92,55 @@ Result<Post> makePost(std::string_view blogDir, std::string_view key, std::strin
     return post;
 }
 
-// The depth-first walk of the dated tree; `onFile` gets every regular file
-// at a post's place with the key of its date.
+// The depth-first walk of the dated tree. `onFile` gets every regular file
+// at a post's place with its open day directory and the key of its date.
+// In list order, each level's directories are taken newest first (their
+// names have fixed sizes, so byte order is date order) and a day's files in
+// file-system order: that is the order of the list, with no file read out
+// of turn and no directory opened twice. Otherwise everything is taken in
+// file-system order (the walk order that decides which broken file a
+// failure reports).
 class PostWalk {
 public:
-    using OnFile = std::function<Status(std::string_view key, std::string_view name)>;
+    using OnFile = std::function<Status(const Dir &day, std::string_view key, std::string_view name)>;
 
-    explicit PostWalk(OnFile onFile) : onFile_(std::move(onFile)) {}
+    PostWalk(bool listOrder, OnFile onFile) : listOrder_(listOrder), onFile_(std::move(onFile)) {}
 
     // Visits `dir`, which stands at `level` (0 = the blog directory, 3 = a
-    // day directory), depth-first in file-system order.
+    // day directory).
     Status visit(Dir &dir, int level) {
+        static constexpr std::size_t kSize[3] = {4, 2, 2};
+        static constexpr std::size_t kAt[3] = {0, 4, 6};
+        static constexpr std::uint64_t kMax[3] = {9999, 12, 31};
+        std::vector<std::string> children;
         for (;;) {
             auto next = dir.next();
             if (!next) return next.error();
-            if (!*next) return {};
+            if (!*next) break;
             const platform::DirEntry entry = **next;
             if (level == 3) {
-                if (entry.kind == EntryKind::File && isPostFileName(entry.name)) QL_TRY(onFile_(key_, entry.name));
-                continue;
+                if (entry.kind == EntryKind::File && isPostFileName(entry.name)) QL_TRY(onFile_(dir, key_, entry.name));
+            } else if (entry.kind == EntryKind::Directory &&
+                       isDateComponent(entry.name, kSize[level], kMax[level])) {
+                children.emplace_back(entry.name);
             }
-            if (entry.kind != EntryKind::Directory) continue;
-            static constexpr std::size_t kSize[3] = {4, 2, 2};
-            static constexpr std::size_t kAt[3] = {0, 4, 6};
-            static constexpr std::uint64_t kMax[3] = {9999, 12, 31};
-            if (!isDateComponent(entry.name, kSize[level], kMax[level])) continue;
-            // The name stays valid only until the next call to dir.next().
-            key_.replace(kAt[level], kSize[level], entry.name);
-            auto child = dir.openChild(entry.name);
+        }
+        if (listOrder_) std::stable_sort(children.begin(), children.end(), std::greater<>());
+        for (const std::string &name : children) {
+            auto child = dir.openChild(name);
             if (!child) {
                 // Removed since it was listed: nothing to visit.
                 if (child.error() == Error::FileNotFound) continue;
                 return child.error();
             }
+            key_.replace(kAt[level], kSize[level], name);
             QL_TRY(visit(*child, level + 1));
         }
+        return {};
     }
 
 private:
+    bool listOrder_;
     OnFile onFile_;
     std::string key_ = std::string(8, '0');
 };
@@ -148,82 +158,56 @@ Result<Dir> openDayDir(const Dir &blog, std::string_view year, std::string_view 
 }
 
 // Calls `visit` with every post below the open blog directory in list
-// order. The order follows from the paths alone (the date is the
-// directories'), so the tree is walked first without reading a file, and
-// the files are then read in list order from their day directories (posts
-// of one date share one): whole with `whole`, else each only up to the end
-// of its front matter (a record without text). The first failing file in
-// walk order decides.
-Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit,
-                 const std::function<void(std::size_t count)> &expect) {
-    DatedEntries entries;
-    PostWalk walk([&](std::string_view key, std::string_view name) -> Status {
-        return entries.add(key, name) ? Status{} : Status{Error::NameTooLong};
-    });
-    QL_TRY(walk.visit(blog, 0));
-    entries.sortNewestFirst();
-    if (expect) expect(entries.size());
-
+// order, reading each file from its open day directory: whole with
+// `whole`, else only up to the end of its front matter (a record without
+// text). Files removed or replaced since their directory was listed are
+// passed over. When a file fails, the tree is walked again in file-system
+// order, and the first file that fails in that order decides, as a walk
+// that stops at the first broken file would report.
+Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit) {
     std::string buffer;
-    // The date directories of the last file read: posts of one date share
-    // their directories, and the list meets them one after another.
-    std::string openKey;
-    std::optional<Dir> year, month, day;
-    auto openDay = [&](std::string_view key) -> Status {
-        if (day && openKey == key) return {};
-        const bool sameYear = year && openKey.size() == 8 && yearOf(openKey) == yearOf(key);
-        const bool sameMonth = sameYear && month && monthOf(openKey) == monthOf(key);
-        openKey.clear();
-        day.reset();
-        if (!sameYear) {
-            month.reset();
-            auto y = blog.openChild(yearOf(key));
-            if (!y) return y.error();
-            year = std::move(*y);
+    std::optional<Post> current;
+    auto load = [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
+        std::string_view text;
+        Status read;
+        if (whole) {
+            read = day.readFileInto(name, buffer);
+            text = buffer;
+        } else {
+            auto head = day.readFileHead(name, buffer, text::frontMatterSettled);
+            if (head) text = *head;
+            else read = head.error();
         }
-        if (!sameMonth) {
-            auto m = year->openChild(monthOf(key));
-            if (!m) return m.error();
-            month = std::move(*m);
+        if (!read) {
+            last_error::setForFile(postPath(blogDir, key, name), read.error());
+            return read.error();
         }
-        auto d = month->openChild(dayOf(key));
-        if (!d) return d.error();
-        day = std::move(*d);
-        openKey.assign(key);
+        auto post = makePost(blogDir, key, name, text);
+        if (!post) return post.error();
+        if (whole) {
+            post->raw.assign(text);
+        } else {
+            post->restOffset = post->bodyOffset = 0;  // no text, so no body
+        }
+        current = std::move(*post);
         return {};
     };
-    std::optional<Post> current;
-    return loadInOrder(
-        entries,
-        [&](std::uint32_t i) -> Status {
-            std::string_view key = entries.key(i);
-            std::string_view name = entries.name(i);
-            QL_TRY(openDay(key));
-            std::string_view text;
-            Status read;
-            if (whole) {
-                read = day->readFileInto(name, buffer);
-                text = buffer;
-            } else {
-                auto head = day->readFileHead(name, buffer, text::frontMatterSettled);
-                if (head) text = *head;
-                else read = head.error();
-            }
-            if (!read) {
-                last_error::setForFile(postPath(blogDir, key, name), read.error());
-                return read.error();
-            }
-            auto post = makePost(blogDir, key, name, text);
-            if (!post) return post.error();
-            if (whole) {
-                post->raw.assign(text);
-            } else {
-                post->restOffset = post->bodyOffset = 0;  // no text, so no body
-            }
-            current = std::move(*post);
-            return {};
-        },
-        [&](std::uint32_t) { visit(*current); }, [](std::uint32_t, Error) {});
+    PostWalk inListOrder(true, [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
+        Status st = load(day, key, name);
+        if (st) visit(*current);
+        return !st && platform::changedSinceListed(st.error()) ? Status{} : st;
+    });
+    Status listed = inListOrder.visit(blog, 0);
+    if (listed) return listed;
+
+    auto again = blog.reopen();
+    if (!again) return listed;
+    PostWalk inWalkOrder(false, [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
+        Status st = load(day, key, name);
+        return !st && platform::changedSinceListed(st.error()) ? Status{} : st;
+    });
+    Status decider = inWalkOrder.visit(*again, 0);
+    return decider ? listed : decider;
 }
 
 // The first post in list order with the slug, as a record without text,
@@ -234,7 +218,7 @@ Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_v
     std::optional<Post> found;
     QL_TRY(scanPosts(*scan, blogDir, false, [&](const Post &post) {
         if (!found && post.slug == slug) found = post;
-    }, {}));
+    }));
     if (!found) return Error::PostNotFound;
     return std::move(*found);
 }
@@ -245,16 +229,15 @@ Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
     std::vector<Post> posts;
     auto blog = content::openIfPresent(blogDir);
     if (!blog) return blog.error();
-    if (*blog) QL_TRY(scanPosts(**blog, blogDir, true, [&](const Post &post) { posts.push_back(post); }, {}));
+    if (*blog) QL_TRY(scanPosts(**blog, blogDir, true, [&](const Post &post) { posts.push_back(post); }));
     return posts;
 }
 
-Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
-                  const std::function<void(std::size_t count)> &expect) {
+Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit) {
     auto blog = content::openIfPresent(blogDir);
     if (!blog) return blog.error();
     if (!*blog) return {};
-    return scanPosts(**blog, blogDir, false, visit, expect);
+    return scanPosts(**blog, blogDir, false, visit);
 }
 
 const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {

@@ -70,10 +70,8 @@ const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug
 // and so the rest and the body are empty. Fails when and as loadPosts fails,
 // except that only the front matter of each file is read, so a read error
 // past it goes unseen. `visit` may have been called for some posts before a
-// failure. `expect`, when given, is told before the first visit how many
-// files will be read (files gone since the walk are skipped).
-Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit,
-                  const std::function<void(std::size_t count)> &expect = {});
+// failure.
+Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit);
 
 // What findPostBySlug finds in the tree, read whole; PostNotFound when no
 // post has that slug (or its file is gone since the scan).
