@@ -16,6 +16,15 @@ namespace quorlina::content {
 // empty collection).
 Result<std::optional<platform::Dir>> openIfPresent(std::string_view dirPath);
 
+// Runs `scan(dir)` on the family directory at `dirPath`, which returns a
+// Status; a missing directory is an empty collection, so nothing runs.
+template <class Scan>
+Status scanIfPresent(std::string_view dirPath, Scan &&scan) {
+    auto dir = openIfPresent(dirPath);
+    if (!dir) return dir.error();
+    return *dir ? scan(**dir) : Status{};
+}
+
 // The family directory opened and locked for a change to an existing item;
 // a missing directory fails with `notFound`, since it holds no item.
 Result<platform::Dir> openLocked(std::string_view dirPath, Error notFound);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,22 @@ private:
     std::vector<Entry> entries_;
     std::vector<std::uint32_t> order_;
 };
+
+// Lists the open directory `dir` into `entries` and sorts them newest
+// first. keyOf(entry) gives the sort key of an entry, or nothing to pass it
+// over; an entry whose name fails when loaded gets the empty key.
+template <class KeyOf>
+Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
+    for (;;) {
+        auto entry = dir.next();
+        if (!entry) return entry.error();
+        if (!*entry) break;
+        std::optional<std::string> key = keyOf(**entry);
+        if (key && !entries.add(*key, (*entry)->name)) return Error::NameTooLong;
+    }
+    entries.sortNewestFirst();
+    return {};
+}
 
 // Calls load(i) for every entry in sorted order and visit(i) after each
 // success. An entry removed or replaced since it was listed is passed over,

@@ -66,17 +66,12 @@ Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::str
 Status scanNotes(Dir &dir, std::string_view notesDir, bool whole, const std::function<void(const Note &)> &visit,
                  const std::function<void(std::size_t count)> &expect) {
     DatedEntries entries;
-    for (;;) {
-        auto entry = dir.next();
-        if (!entry) return entry.error();
-        if (!*entry) break;
+    QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
         // Symbolic links and everything but regular files are never notes.
-        if ((*entry)->kind != platform::EntryKind::File || !isNoteFileName((*entry)->name)) continue;
-        std::string_view name = (*entry)->name;
-        auto timestamp = parseSigned(stemOf(name));
-        if (!entries.add(timestamp ? dateFromTimestamp(*timestamp) : std::string(), name)) return Error::NameTooLong;
-    }
-    entries.sortNewestFirst();
+        if (e.kind != platform::EntryKind::File || !isNoteFileName(e.name)) return std::nullopt;
+        auto timestamp = parseSigned(stemOf(e.name));
+        return timestamp ? dateFromTimestamp(*timestamp) : std::string();
+    }));
     if (expect) expect(entries.size());
 
     std::string buffer;
@@ -157,18 +152,15 @@ std::string_view Note::fileName() const noexcept { return content::baseName(path
 
 Result<std::vector<Note>> loadNotes(std::string_view notesDir) {
     std::vector<Note> notes;
-    auto dir = content::openIfPresent(notesDir);
-    if (!dir) return dir.error();
-    if (*dir) QL_TRY(scanNotes(**dir, notesDir, true, [&](const Note &note) { notes.push_back(note); }, {}));
+    QL_TRY(content::scanIfPresent(notesDir, [&](Dir &dir) {
+        return scanNotes(dir, notesDir, true, [&](const Note &note) { notes.push_back(note); }, {});
+    }));
     return notes;
 }
 
 Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
                   const std::function<void(std::size_t count)> &expect) {
-    auto dir = content::openIfPresent(notesDir);
-    if (!dir) return dir.error();
-    if (!*dir) return {};
-    return scanNotes(**dir, notesDir, false, visit, expect);
+    return content::scanIfPresent(notesDir, [&](Dir &dir) { return scanNotes(dir, notesDir, false, visit, expect); });
 }
 
 const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) noexcept {
@@ -243,8 +235,7 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
 
 Status deleteNote(std::string_view notesDir, std::string_view id) {
     auto dir = content::openLocked(notesDir, Error::NoteNotFound);
-    if (!dir) return dir.error();
-    auto found = findIn(*dir, notesDir, id);
+    auto found = dir ? findIn(*dir, notesDir, id) : Result<Note>(dir.error());
     if (!found) return found.error();
     QL_TRY(platform::checkPathLength(found->path));
     return content::removeContentFile(*dir, found->fileName(), Error::NoteNotFound);

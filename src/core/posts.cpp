@@ -227,17 +227,14 @@ Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_v
 
 Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
     std::vector<Post> posts;
-    auto blog = content::openIfPresent(blogDir);
-    if (!blog) return blog.error();
-    if (*blog) QL_TRY(scanPosts(**blog, blogDir, true, [&](const Post &post) { posts.push_back(post); }));
+    QL_TRY(content::scanIfPresent(blogDir, [&](Dir &blog) {
+        return scanPosts(blog, blogDir, true, [&](const Post &post) { posts.push_back(post); });
+    }));
     return posts;
 }
 
 Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit) {
-    auto blog = content::openIfPresent(blogDir);
-    if (!blog) return blog.error();
-    if (!*blog) return {};
-    return scanPosts(**blog, blogDir, false, visit);
+    return content::scanIfPresent(blogDir, [&](Dir &blog) { return scanPosts(blog, blogDir, false, visit); });
 }
 
 const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {

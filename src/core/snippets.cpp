@@ -153,6 +153,9 @@ void warnAboutName(std::string_view name) {
     content::warnInvalidTimestamp(name, parseSigned(stem).error());
 }
 
+Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+                    const std::function<void(std::size_t count)> &expect);
+
 // The entry name of the snippet `timestampText` in `dir`, found through a
 // handle of its own (so `dir` keeps its position).
 Result<std::string> findName(const platform::Dir &dir, std::string_view timestampText) {
@@ -182,19 +185,18 @@ Result<Snippet> loadSnippetFromFile(std::string_view dirPath, std::string_view n
 // file-system order, with the warning line when its name decides.
 Status visitSnippets(std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
                      const std::function<void(std::size_t count)> &expect) {
-    auto dir = content::openIfPresent(dirPath);
-    if (!dir) return dir.error();
-    if (!*dir) return {};
+    return content::scanIfPresent(dirPath, [&](platform::Dir &dir) { return scanSnippets(dir, dirPath, visit, expect); });
+}
+
+namespace {
+
+Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+                    const std::function<void(std::size_t count)> &expect) {
     DatedEntries entries;
-    for (;;) {
-        auto entry = (*dir)->next();
-        if (!entry) return entry.error();
-        if (!*entry) break;
-        if (!isSnippetCandidate(**entry)) continue;
-        std::string_view name = (*entry)->name;
-        if (!entries.add(dateOfValidName(name).value_or(std::string()), name)) return Error::NameTooLong;
-    }
-    entries.sortNewestFirst();
+    QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
+        if (!isSnippetCandidate(e)) return std::nullopt;
+        return dateOfValidName(e.name).value_or(std::string());
+    }));
     if (expect) expect(entries.size());
 
     // One record and one path, reused from file to file.
@@ -205,13 +207,15 @@ Status visitSnippets(std::string_view dirPath, const std::function<void(const Sn
         [&](std::uint32_t i) {
             std::string_view name = entries.name(i);
             full = joinPath({dirPath, name});
-            return loadSnippetInto(**dir, name, full, current);
+            return loadSnippetInto(dir, name, full, current);
         },
         [&](std::uint32_t) { visit(current); },
         [&](std::uint32_t i, Error e) {
             if (e == Error::InvalidTimestamp) warnAboutName(entries.name(i));
         });
 }
+
+}  // namespace
 
 Result<Snippet> readSnippet(std::string_view dirPath, std::int64_t timestamp) {
     // One open directory serves the lookup and the load.
