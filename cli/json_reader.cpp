@@ -20,6 +20,23 @@ class Parser {
 public:
     explicit Parser(std::string_view text) : s_(text) {}
 
+    bool forEachElement(const std::function<bool(JsonValue &&, std::string_view)> &visit) {
+        skipSpace();
+        if (!consume('[')) return false;
+        skipSpace();
+        if (consume(']')) return trailingSpaceOnly();
+        for (;;) {
+            skipSpace();
+            const std::size_t start = pos_;
+            JsonValue value;
+            if (!parseValue(value, 1)) return false;
+            if (!visit(std::move(value), s_.substr(start, pos_ - start))) return true;
+            skipSpace();
+            if (consume(']')) return trailingSpaceOnly();
+            if (!consume(',')) return false;
+        }
+    }
+
     std::optional<JsonValue> parseDocument() {
         JsonValue v;
         skipSpace();
@@ -34,6 +51,11 @@ private:
     std::size_t pos_ = 0;
 
     bool atEnd() const { return pos_ >= s_.size(); }
+
+    bool trailingSpaceOnly() {
+        skipSpace();
+        return atEnd();
+    }
     char peek() const { return s_[pos_]; }
 
     void skipSpace() {
@@ -215,5 +237,37 @@ private:
 }  // namespace
 
 std::optional<JsonValue> parseJson(std::string_view text) { return Parser(text).parseDocument(); }
+
+bool forEachArrayElement(std::string_view text,
+                         const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit) {
+    return Parser(text).forEachElement(visit);
+}
+
+std::string jsonString(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out.push_back(kHex[c >> 4]);
+                    out.push_back(kHex[c & 0xF]);
+                } else {
+                    out.push_back(ch);
+                }
+        }
+    }
+    out.push_back('"');
+    return out;
+}
 
 }  // namespace qcli
