@@ -80,6 +80,8 @@ std::optional<FilteredList> filterList(std::string_view json, const ListFilter &
     out.items.kind = JsonValue::Kind::Array;
     out.json.push_back('[');
     std::size_t kept = 0;
+    // Without a table to fill only the members the filter reads are decoded.
+    static const std::vector<std::string_view> kFilterKeys = {"date", "tags"};
     const bool ok = forEachArrayElement(json, [&](JsonValue &&item, std::string_view bytes) {
         if (filter.limit && kept >= *filter.limit) return false;
         if (!filter.keeps(item)) return true;
@@ -87,7 +89,7 @@ std::optional<FilteredList> filterList(std::string_view json, const ListFilter &
         out.json.append(bytes);
         if (wantItems) out.items.items.push_back(std::move(item));
         return !filter.limit || kept < *filter.limit;
-    });
+    }, wantItems ? nullptr : &kFilterKeys);
     if (!ok) return std::nullopt;
     out.json.push_back(']');
     return out;

@@ -39,8 +39,14 @@ std::optional<JsonValue> parseJson(std::string_view text);
 // false. Returns false when the text read up to then is not well-formed
 // (and when it is not an array at all); the text after an early stop is not
 // looked at.
+//
+// With `onlyKeys`, an element that is an object gets only those members in
+// its value; the others are stepped over without being decoded (their
+// structure is checked, the escapes in their strings are not). That keeps
+// filtering a list of large records cheap.
 bool forEachArrayElement(std::string_view text,
-                         const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit);
+                         const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit,
+                         const std::vector<std::string_view> *onlyKeys = nullptr);
 
 // `text` as a JSON string with its quotes, escaped as the library escapes:
 // '"', '\\', line feed, carriage return and tab get their two-byte escapes,
