@@ -561,9 +561,9 @@ void addToolCommands(CLI::App &top, Builder &b) {
                 r.out = manPage(describeCommands(top), kExitStatuses, QUORLINA_VERSION);
                 return QUORLINA_OK;
             }
-            std::string error;
-            const CLI::App *target = findCommand(top, helpWords, error);
-            if (target == nullptr) throw ToolError{kExitUsage, error};
+            const CommandMatch match = matchCommand(top, helpWords);
+            if (match.command == nullptr) throw ToolError{kExitUsage, match.error};
+            const CLI::App *target = match.command;
             std::string name = "quorlina";
             for (const CLI::App *a = target; a != &top; a = a->get_parent()) name.insert(8, cat({" ", a->get_name()}));
             r.out = top.get_formatter()->make_help(target, name, CLI::AppFormatMode::Normal);

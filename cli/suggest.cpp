@@ -117,11 +117,11 @@ bool takesValue(const CLI::Option &opt) { return opt.get_type_size_max() > 0 && 
 
 }  // namespace
 
-const CLI::App *findCommand(const CLI::App &top, const std::vector<std::string> &words, std::string &error) {
+CommandMatch matchCommand(const CLI::App &top, const std::vector<std::string> &words) {
+    CommandMatch match;
     const CLI::App *current = &top;
     std::vector<std::string> typed;
     std::vector<std::string> meant;
-    bool corrected = false;
     for (const std::string &word : words) {
         const std::vector<const CLI::App *> subs = visibleSubcommands(*current);
         if (subs.empty()) break;  // the rest are the command's own arguments
@@ -130,27 +130,29 @@ const CLI::App *findCommand(const CLI::App &top, const std::vector<std::string> 
         if (next == nullptr) {
             const std::optional<std::string> guess = nearest(word, names(subs));
             if (!guess) {
-                error = cat({"unknown command '", oneLine(joined(typed, " ")), "' (expected one of: ",
-                             joined(names(subs), ", "), ")"});
-                return nullptr;
+                match.guessed = false;
+                match.error = cat({"unknown command '", oneLine(joined(typed, " ")), "' (expected one of: ",
+                                   joined(names(subs), ", "), ")"});
+                return match;
             }
-            corrected = true;
+            match.guessed = true;
             next = subcommandNamed(*current, *guess);
         }
         meant.push_back(next->get_name());
         current = next;
     }
-    if (corrected) {
-        error = cat({"unknown command '", oneLine(joined(typed, " ")), "' (did you mean '", joined(meant, " "),
-                     "'?)"});
-        return nullptr;
+    if (match.guessed) {
+        match.error = cat({"unknown command '", oneLine(joined(typed, " ")), "' (did you mean '",
+                           joined(meant, " "), "'?)"});
+    } else {
+        match.command = current;
     }
-    return current;
+    return match;
 }
 
 std::optional<std::string> explainUsage(const CLI::App &top, const std::vector<std::string> &args) {
     std::vector<const CLI::App *> chain{&top};
-    std::vector<std::string> words;  // the subcommand words, for findCommand
+    std::vector<std::string> words;  // the subcommand words, for matchCommand
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (arg == "--") break;
@@ -172,22 +174,22 @@ std::optional<std::string> explainUsage(const CLI::App &top, const std::vector<s
         }
         if (visibleSubcommands(*chain.back()).empty()) continue;  // an argument of the command
         words.push_back(arg);
-        std::string error;
-        const CLI::App *next = findCommand(top, words, error);
-        if (next == nullptr) {
-            // Take the following words too, so that the suggestion covers
-            // the whole command ("pots lsit" -> "post list").
-            for (std::size_t j = i + 1; j < args.size() && !looksLikeOption(args[j]) && args[j] != "--"; ++j) {
+        CommandMatch match = matchCommand(top, words);
+        if (match.command == nullptr) {
+            // Take the following words too while they fit a suggestion, so
+            // that it covers the whole command ("pots lsit" -> "post list").
+            for (std::size_t j = i + 1; match.guessed && j < args.size() && !looksLikeOption(args[j]) && args[j] != "--";
+                 ++j) {
                 std::vector<std::string> more = words;
                 more.push_back(args[j]);
-                std::string longer;
-                if (findCommand(top, more, longer) != nullptr || longer.find("did you mean") == std::string::npos) break;
+                CommandMatch longer = matchCommand(top, more);
+                if (longer.command != nullptr || !longer.guessed) break;
                 words = std::move(more);
-                error = std::move(longer);
+                match = std::move(longer);
             }
-            return error;
+            return match.error;
         }
-        chain.push_back(next);
+        chain.push_back(match.command);
     }
     const CLI::App &last = *chain.back();
     const std::vector<const CLI::App *> subs = visibleSubcommands(last);

@@ -26,11 +26,19 @@ std::optional<std::string> nearest(std::string_view word, const std::vector<std:
 // The subcommands of `app` shown in its help, in declaration order.
 std::vector<const CLI::App *> visibleSubcommands(const CLI::App &app);
 
+// What following words down the subcommands of the tool gave.
+struct CommandMatch {
+    const CLI::App *command = nullptr;  // the command reached, when every word named one
+    bool guessed = false;               // otherwise: whether each unknown word had a near one
+    std::string error;                  // otherwise: the line that explains the mistake
+};
+
 // Follows `words` (such as {"post", "list"}) down the subcommands of
-// `top`. On success returns the command reached; otherwise sets `error` to
-// the line that explains the unknown word ("unknown command 'pots list'
-// (did you mean 'post list'?)") and returns nullptr.
-const CLI::App *findCommand(const CLI::App &top, const std::vector<std::string> &words, std::string &error);
+// `top`, stopping at a command without subcommands. An unknown word is
+// explained with a suggestion for the whole command ("unknown command
+// 'pots list' (did you mean 'post list'?)"), or with the valid choices
+// when nothing is near.
+CommandMatch matchCommand(const CLI::App &top, const std::vector<std::string> &words);
 
 // The error line for a command line that the parser refused, when the
 // reason is an unknown command or option or a missing subcommand; nothing
