@@ -580,7 +580,7 @@ class ShellFit(CliCase):
         words = line.split(" ")
         program = script + "\nCOMP_WORDS=(%s)\nCOMP_CWORD=%d\n_quorlina\nprintf '%%s\\n' \"${COMPREPLY[@]}\"\n" % (
             " ".join("'%s'" % w for w in words), len(words) - 1)
-        r = subprocess.run(["bash", "-c", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        r = subprocess.run(["bash", "-c", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env())
         self.assertEqual(r.stderr, b"")
         return r.stdout.decode().split()
 
@@ -609,7 +609,7 @@ class ShellFit(CliCase):
                 with tempfile.NamedTemporaryFile(suffix="." + shell) as f:
                     f.write(r.stdout)
                     f.flush()
-                    self.assertEqual(subprocess.run(check + [f.name]).returncode, 0, shell)
+                    self.assertEqual(subprocess.run(check + [f.name], env=child_env()).returncode, 0, shell)
 
     def test_manual_page(self):
         r = run("help", "--man")
@@ -619,7 +619,7 @@ class ShellFit(CliCase):
         for text in (r"quorlina post list", r"\fB\-\-tag\fR \fITAG\fR", ".B 66\n", r"\fB\-\-clear\-slug\fR"):
             self.assertIn(text, page)
         if shutil.which("groff"):
-            g = subprocess.run(["groff", "-man", "-ww", "-z"], input=r.stdout, stderr=subprocess.PIPE)
+            g = subprocess.run(["groff", "-man", "-ww", "-z"], input=r.stdout, stderr=subprocess.PIPE, env=child_env())
             self.assertEqual((g.returncode, g.stderr), (0, b""))
 
     def test_alignment_counts_display_width(self):
