@@ -563,10 +563,12 @@ void addToolCommands(CLI::App &top, Builder &b) {
             }
             const CommandMatch match = matchCommand(top, helpWords);
             if (match.command == nullptr) throw ToolError{kExitUsage, match.error};
-            const CLI::App *target = match.command;
+            // The usage line names the command as --help does: "quorlina post list".
+            std::vector<std::string> words;
+            for (const CLI::App *a = match.command; a != &top; a = a->get_parent()) words.insert(words.begin(), a->get_name());
             std::string name = "quorlina";
-            for (const CLI::App *a = target; a != &top; a = a->get_parent()) name.insert(8, cat({" ", a->get_name()}));
-            r.out = top.get_formatter()->make_help(target, name, CLI::AppFormatMode::Normal);
+            for (const std::string &w : words) name += cat({" ", w});
+            r.out = top.get_formatter()->make_help(match.command, name, CLI::AppFormatMode::Normal);
             return QUORLINA_OK;
         },
         false);
