@@ -1,6 +1,8 @@
 #include "json_reader.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace qcli {
 
@@ -20,6 +22,26 @@ class Parser {
 public:
     explicit Parser(std::string_view text) : s_(text) {}
 
+    bool forEachElement(const std::function<bool(JsonValue &&, std::string_view)> &visit,
+                        const std::vector<std::string_view> *onlyKeys) {
+        skipSpace();
+        if (!consume('[')) return false;
+        skipSpace();
+        if (consume(']')) return trailingSpaceOnly();
+        for (;;) {
+            skipSpace();
+            const std::size_t start = pos_;
+            JsonValue value;
+            const bool parsed = onlyKeys != nullptr && !atEnd() && peek() == '{' ? parseSomeMembers(value, *onlyKeys)
+                                                                                 : parseValue(value, 1);
+            if (!parsed) return false;
+            if (!visit(std::move(value), s_.substr(start, pos_ - start))) return true;
+            skipSpace();
+            if (consume(']')) return trailingSpaceOnly();
+            if (!consume(',')) return false;
+        }
+    }
+
     std::optional<JsonValue> parseDocument() {
         JsonValue v;
         skipSpace();
@@ -34,6 +56,11 @@ private:
     std::size_t pos_ = 0;
 
     bool atEnd() const { return pos_ >= s_.size(); }
+
+    bool trailingSpaceOnly() {
+        skipSpace();
+        return atEnd();
+    }
     char peek() const { return s_[pos_]; }
 
     void skipSpace() {
@@ -72,6 +99,80 @@ private:
                 out.boolean = false;
                 return literal("false");
             default: return parseNumber(out);
+        }
+    }
+
+    // An object with only the members named in `keys`; the values of the
+    // others are skipped.
+    bool parseSomeMembers(JsonValue &out, const std::vector<std::string_view> &keys) {
+        out.kind = JsonValue::Kind::Object;
+        ++pos_;  // '{'
+        skipSpace();
+        if (consume('}')) return true;
+        for (;;) {
+            skipSpace();
+            std::string key;
+            if (atEnd() || peek() != '"' || !parseString(key)) return false;
+            skipSpace();
+            if (!consume(':')) return false;
+            skipSpace();
+            if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+                JsonValue value;
+                if (!parseValue(value, 2)) return false;
+                out.keys.push_back(std::move(key));
+                out.items.push_back(std::move(value));
+            } else if (!skipValue(2)) {
+                return false;
+            }
+            skipSpace();
+            if (consume('}')) return true;
+            if (!consume(',')) return false;
+        }
+    }
+
+    // Steps over one value without keeping it.
+    bool skipValue(int depth) {
+        if (depth > kMaxDepth || atEnd()) return false;
+        switch (peek()) {
+            case '"': {
+                // The closing quote is the first one after an even number
+                // of backslashes; memchr finds the candidates quickly.
+                ++pos_;
+                for (;;) {
+                    const void *hit = std::memchr(s_.data() + pos_, '"', s_.size() - pos_);
+                    if (hit == nullptr) return false;
+                    const std::size_t quote = static_cast<std::size_t>(static_cast<const char *>(hit) - s_.data());
+                    std::size_t backslashes = 0;
+                    while (quote - backslashes > pos_ && s_[quote - backslashes - 1] == '\\') ++backslashes;
+                    pos_ = quote + 1;
+                    if (backslashes % 2 == 0) return true;
+                }
+            }
+            case '{':
+            case '[': {
+                const char close = peek() == '{' ? '}' : ']';
+                const bool object = close == '}';
+                ++pos_;
+                skipSpace();
+                if (consume(close)) return true;
+                for (;;) {
+                    skipSpace();
+                    if (object) {
+                        if (atEnd() || peek() != '"' || !skipValue(depth + 1)) return false;
+                        skipSpace();
+                        if (!consume(':')) return false;
+                        skipSpace();
+                    }
+                    if (!skipValue(depth + 1)) return false;
+                    skipSpace();
+                    if (consume(close)) return true;
+                    if (!consume(',')) return false;
+                }
+            }
+            default: {
+                JsonValue scalar;
+                return parseValue(scalar, depth);
+            }
         }
     }
 
@@ -170,13 +271,14 @@ private:
     bool parseString(std::string &out) {
         ++pos_;  // opening quote
         for (;;) {
+            // Copy the run up to the next quote or backslash in one piece.
+            std::size_t run = pos_;
+            while (run < s_.size() && s_[run] != '"' && s_[run] != '\\') ++run;
+            out.append(s_.data() + pos_, run - pos_);
+            pos_ = run;
             if (atEnd()) return false;
             const char c = s_[pos_++];
             if (c == '"') return true;
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
             if (atEnd()) return false;
             const char e = s_[pos_++];
             switch (e) {
@@ -215,5 +317,38 @@ private:
 }  // namespace
 
 std::optional<JsonValue> parseJson(std::string_view text) { return Parser(text).parseDocument(); }
+
+bool forEachArrayElement(std::string_view text,
+                         const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit,
+                         const std::vector<std::string_view> *onlyKeys) {
+    return Parser(text).forEachElement(visit, onlyKeys);
+}
+
+std::string jsonString(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out.push_back(kHex[c >> 4]);
+                    out.push_back(kHex[c & 0xF]);
+                } else {
+                    out.push_back(ch);
+                }
+        }
+    }
+    out.push_back('"');
+    return out;
+}
 
 }  // namespace qcli

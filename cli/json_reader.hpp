@@ -4,6 +4,7 @@
 // bytes as they are, so text that is not valid UTF-8 survives unchanged.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,5 +33,24 @@ struct JsonValue {
 // Parses one complete JSON text. Returns nothing when the text is not
 // well-formed, has trailing bytes, or nests deeper than 64 levels.
 std::optional<JsonValue> parseJson(std::string_view text);
+
+// Reads a JSON array one element at a time: calls `visit` with each
+// element's value and its exact bytes in `text`, until `visit` returns
+// false. Returns false when the text read up to then is not well-formed
+// (and when it is not an array at all); the text after an early stop is not
+// looked at.
+//
+// With `onlyKeys`, an element that is an object gets only those members in
+// its value; the others are stepped over without being decoded (their
+// structure is checked, the escapes in their strings are not). That keeps
+// filtering a list of large records cheap.
+bool forEachArrayElement(std::string_view text,
+                         const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit,
+                         const std::vector<std::string_view> *onlyKeys = nullptr);
+
+// `text` as a JSON string with its quotes, escaped as the library escapes:
+// '"', '\\', line feed, carriage return and tab get their two-byte escapes,
+// other bytes below 0x20 become \u00XX, every other byte is kept.
+std::string jsonString(std::string_view text);
 
 }  // namespace qcli

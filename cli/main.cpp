@@ -1,13 +1,17 @@
 // quorlina: the command-line tool over libquorlina_ffi's C interface.
 //
 //   quorlina [--root DIR] [--format table|json] <snippet|post|note> <verb> ...
+//   quorlina init [DIR] | help [COMMAND [VERB]] | completion bash|zsh|fish
 //
 // The exit status is the library's result code (0 on success), or one of
 // the tool's own statuses of messages.hpp. Every failure prints exactly one
 // line on standard error and nothing on standard output.
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -18,22 +22,22 @@
 #include <utility>
 #include <vector>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
+#include "filter.hpp"
 #include "json_reader.hpp"
 #include "messages.hpp"
 #include "quorlina/quorlina.h"
 #include "render.hpp"
+#include "shell.hpp"
+#include "site_root.hpp"
+#include "suggest.hpp"
 
 namespace qcli {
 namespace {
-
-// A failure of the tool itself (not of a library call): its exit status and
-// the text of its error line.
-struct ToolError {
-    int status;
-    std::string text;
-};
 
 // Owns a string returned by the library.
 class LibText {
@@ -45,6 +49,7 @@ public:
 
     char **out() { return &p_; }
     std::string str() const { return p_ ? std::string(p_) : std::string(); }
+    std::string_view view() const { return p_ ? std::string_view(p_) : std::string_view(); }
 
 private:
     char *p_ = nullptr;
@@ -132,12 +137,39 @@ int64_t parseTimestamp(const std::string &text) {
     return value;
 }
 
+// A date option of a list (--since, --until), checked when the list runs.
+DateKey dateOption(const TextOption &option, const char *name) {
+    std::optional<DateKey> date = parseDateArgument(option.value);
+    if (!date) {
+        throw ToolError{QUORLINA_EINVALID_DATE,
+                        cat({"invalid date '", oneLine(option.value), "' for ", name, " (expected YYYY-MM-DD)"})};
+    }
+    return *date;
+}
+
+// --limit: a decimal count, 0 or more.
+std::size_t limitOption(const std::string &text) {
+    std::size_t n = 0;
+    bool ok = !text.empty() && text.size() <= 18;
+    for (char c : text) {
+        ok = ok && c >= '0' && c <= '9';
+        n = n * 10 + static_cast<std::size_t>(c - '0');
+    }
+    if (!ok) throw ToolError{kExitUsage, cat({"invalid --limit '", oneLine(text), "' (expected a whole number, 0 or more)"})};
+    return n;
+}
+
 struct Options {
     std::string root;
+    CLI::Option *rootOption = nullptr;
     std::string format = "table";
     bool json = false;
+    std::size_t terminalWidth = 0;  // columns of the terminal on standard output; 0 when not a terminal
 
     bool wantJson() const { return json || format == "json"; }
+    std::optional<std::string> givenRoot() const {
+        return rootOption != nullptr && rootOption->count() > 0 ? std::optional<std::string>(root) : std::nullopt;
+    }
 };
 
 // What a successful command prints; failures throw or return a code.
@@ -151,13 +183,25 @@ struct Run {
         return code;
     }
 
-    // list: the library's JSON unchanged, or a table.
-    int list(const Target &target, const std::vector<Column> &columns,
+    // list: the library's JSON unchanged, or a table; with a filter, only
+    // the kept elements.
+    int list(const Target &target, const std::vector<Column> &columns, const ListFilter &filter,
              const std::function<int(char **)> &call) {
         LibText text;
         const int rc = call(text.out());
         if (rc != QUORLINA_OK) return fail(target, rc);
-        return show(text.str(), [&](const JsonValue &v) { return renderTable(v, columns); });
+        const auto table = [&](const JsonValue &v) { return renderTable(v, columns, opts.terminalWidth); };
+        if (!filter.active()) return show(text.view(), table);
+        std::optional<FilteredList> kept = filterList(text.view(), filter, !opts.wantJson());
+        if (!kept) throw ToolError{QUORLINA_EINTERNAL, "the library returned text this tool cannot read"};
+        if (opts.wantJson()) {
+            out = cat({kept->json, "\n"});
+            return QUORLINA_OK;
+        }
+        std::optional<std::string> rendered = table(kept->items);
+        if (!rendered) throw ToolError{QUORLINA_EINTERNAL, "the library returned text this tool cannot read"};
+        out = std::move(*rendered);
+        return QUORLINA_OK;
     }
 
     // read: the library's JSON unchanged, or the fields and the body.
@@ -166,23 +210,35 @@ struct Run {
         LibText text;
         const int rc = call(text.out());
         if (rc != QUORLINA_OK) return fail(target, rc);
-        return show(text.str(), [&](const JsonValue &v) { return renderItem(v, fields, bodyKey); });
+        return show(text.view(), [&](const JsonValue &v) { return renderItem(v, fields, bodyKey); });
     }
 
-    // create: the path of the new file, in both formats.
-    int create(const Target &target, const std::function<int(char **)> &call) {
-        LibText path;
-        const int rc = call(path.out());
+    // create: the path of the new file; as JSON {"path":..,<key>:..} with
+    // the new item's id or slug, which `key` works out from the path.
+    int create(const Target &target, const char *keyName,
+               const std::function<std::string(const std::string &path)> &key,
+               const std::function<int(char **)> &call) {
+        LibText text;
+        const int rc = call(text.out());
         if (rc != QUORLINA_OK) return fail(target, rc);
-        out = cat({path.str(), "\n"});
+        const std::string path = text.str();
+        if (opts.wantJson()) {
+            out = cat({"{\"path\":", jsonString(path), ",\"", keyName, "\":", jsonString(key(path)), "}\n"});
+        } else {
+            out = cat({path, "\n"});
+        }
         return QUORLINA_OK;
     }
 
-    // update and delete print nothing on success.
-    int change(const Target &target, int rc) { return rc == QUORLINA_OK ? rc : fail(target, rc); }
+    // update and delete print nothing on success, or {"ok":true} as JSON.
+    int change(const Target &target, int rc) {
+        if (rc != QUORLINA_OK) return fail(target, rc);
+        if (opts.wantJson()) out = "{\"ok\":true}\n";
+        return rc;
+    }
 
     template <class Render>
-    int show(const std::string &json, Render &&render) {
+    int show(std::string_view json, Render &&render) {
         if (opts.wantJson()) {
             out = cat({json, "\n"});
             return QUORLINA_OK;
@@ -196,11 +252,44 @@ struct Run {
     }
 };
 
+// The file name of a path without its extension: a new snippet's or note's
+// timestamp.
+std::string fileStem(const std::string &path) {
+    const std::size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.resize(dot);
+    return name;
+}
+
 using Action = std::function<int(Run &)>;
 
 struct Command {
     CLI::App *app;
     Action action;
+    bool needsSite;  // family commands work on a site; init, help and completion do not
+};
+
+// The filter options of a list command.
+struct FilterOptions {
+    std::vector<std::string> tags;
+    TextOption since;
+    TextOption until;
+    TextOption limit;
+
+    ListFilter filter() const {
+        ListFilter f;
+        for (const std::string &t : tags) {
+            // Tags are stored trimmed; a tag given as " rust" means "rust".
+            const std::size_t first = t.find_first_not_of(' ');
+            const std::size_t last = t.find_last_not_of(' ');
+            f.tags.push_back(first == std::string::npos ? std::string() : t.substr(first, last - first + 1));
+        }
+        if (since.given()) f.since = dateOption(since, "--since");
+        if (until.given()) f.until = dateOption(until, "--until");
+        if (limit.given()) f.limit = limitOption(limit.value);
+        return f;
+    }
 };
 
 // TextOption objects hold the parsed value in place, so they live in
@@ -212,8 +301,11 @@ struct Builder {
     std::vector<std::unique_ptr<BodyOption>> bodies;
     std::vector<std::unique_ptr<std::string>> strings;
     std::vector<std::unique_ptr<bool>> flags;
+    std::vector<std::unique_ptr<FilterOptions>> filters;
+    std::vector<std::unique_ptr<std::vector<std::string>>> helpWords;
+    std::string siteRoot;  // the site that family commands work on, found before they run
 
-    const char *root() const { return opts.root.c_str(); }
+    const char *root() const { return siteRoot.c_str(); }
 
     std::string &positional(CLI::App *app, const std::string &name, const std::string &help) {
         strings.push_back(std::make_unique<std::string>());
@@ -241,22 +333,44 @@ struct Builder {
         return b;
     }
 
-    bool &flag(CLI::App *app, const std::string &name, const std::string &help) {
+    bool &flag(CLI::App *app, const std::string &name, const std::string &help, CLI::Option **option = nullptr) {
         flags.push_back(std::make_unique<bool>(false));
-        app->add_flag(name, *flags.back(), help);
+        CLI::Option *o = app->add_flag(name, *flags.back(), help);
+        if (option != nullptr) *option = o;
         return *flags.back();
     }
 
-    void add(CLI::App *app, Action action) { commands.push_back({app, std::move(action)}); }
+    // --since, --until and --limit, and for posts --tag.
+    FilterOptions &filter(CLI::App *list, const char *items, bool withTags) {
+        filters.push_back(std::make_unique<FilterOptions>());
+        FilterOptions &f = *filters.back();
+        if (withTags) {
+            list->add_option("--tag", f.tags, cat({"only ", items, " with this tag (repeat: every tag given)"}))
+                ->type_name("TAG")
+                ->allow_extra_args(false);  // one tag per --tag
+        }
+        f.since.option = list->add_option("--since", f.since.value, cat({"only ", items, " dated on or after DATE"}))
+                             ->type_name("DATE");
+        f.until.option = list->add_option("--until", f.until.value, cat({"only ", items, " dated on or before DATE"}))
+                             ->type_name("DATE");
+        f.limit.option = list->add_option("--limit", f.limit.value, cat({"at most N ", items, " (the newest ones)"}))
+                             ->type_name("N");
+        return f;
+    }
+
+    void add(CLI::App *app, Action action, bool needsSite = true) {
+        commands.push_back({app, std::move(action), needsSite});
+    }
 };
 
 void addSnippetCommands(CLI::App &top, Builder &b) {
     CLI::App *family = top.add_subcommand("snippet", "Code snippets, one file each, keyed by a Unix timestamp");
     family->require_subcommand(1);
 
-    CLI::App *list = family->add_subcommand("list", "List all snippets, newest first");
-    b.add(list, [&b](Run &r) {
-        return r.list({Family::Snippet, Target::Kind::All, ""}, kSnippetColumns,
+    CLI::App *list = family->add_subcommand("list", "List the snippets, newest first");
+    FilterOptions &listFilter = b.filter(list, "snippets", false);
+    b.add(list, [&b, &listFilter](Run &r) {
+        return r.list({Family::Snippet, Target::Kind::All, ""}, kSnippetColumns, listFilter.filter(),
                       [&b](char **out) { return quorlina_snippet_list(b.root(), out); });
     });
 
@@ -278,7 +392,9 @@ void addSnippetCommands(CLI::App &top, Builder &b) {
         const int64_t ts = createTs.given() ? parseTimestamp(createTs.value) : static_cast<int64_t>(std::time(nullptr));
         if (!createCode.given()) throw ToolError{kExitUsage, "snippet create needs --code or --code-file"};
         const char *code = createCode.resolve();
-        return r.create({Family::Snippet, Target::Kind::New, std::to_string(ts)}, [&](char **out) {
+        const std::string id = std::to_string(ts);
+        return r.create({Family::Snippet, Target::Kind::New, id}, "id", [&id](const std::string &) { return id; },
+                        [&](char **out) {
             return quorlina_snippet_create(b.root(), ts, createDesc.value.c_str(), code, createName.value.c_str(), out);
         });
     });
@@ -307,9 +423,10 @@ void addPostCommands(CLI::App &top, Builder &b) {
     CLI::App *family = top.add_subcommand("post", "Blog posts, filed by date, addressed by slug");
     family->require_subcommand(1);
 
-    CLI::App *list = family->add_subcommand("list", "List all posts, newest first");
-    b.add(list, [&b](Run &r) {
-        return r.list({Family::Post, Target::Kind::All, ""}, kPostColumns,
+    CLI::App *list = family->add_subcommand("list", "List the posts, newest first");
+    FilterOptions &listFilter = b.filter(list, "posts", true);
+    b.add(list, [&b, &listFilter](Run &r) {
+        return r.list({Family::Post, Target::Kind::All, ""}, kPostColumns, listFilter.filter(),
                       [&b](char **out) { return quorlina_post_list(b.root(), out); });
     });
 
@@ -327,7 +444,8 @@ void addPostCommands(CLI::App &top, Builder &b) {
     TextOption &createTags = b.text(create, "--tags", "comma-separated tags");
     TextOption &createDate = b.text(create, "--date", "YYYY-MM-DD (default: today, UTC)");
     b.add(create, [&b, &createSlug, &createTitle, &createDesc, &createTags, &createDate](Run &r) {
-        return r.create({Family::Post, Target::Kind::New, createSlug}, [&](char **out) {
+        return r.create({Family::Post, Target::Kind::New, createSlug}, "slug",
+                        [&createSlug](const std::string &) { return createSlug; }, [&](char **out) {
             return quorlina_post_create(b.root(), createSlug.c_str(), createTitle.value.c_str(),
                                         createDesc.value.c_str(), createTags.orNull(), createDate.orNull(), out);
         });
@@ -359,9 +477,10 @@ void addNoteCommands(CLI::App &top, Builder &b) {
     CLI::App *family = top.add_subcommand("note", "Short notes, addressed by slug or timestamp");
     family->require_subcommand(1);
 
-    CLI::App *list = family->add_subcommand("list", "List all notes, newest first");
-    b.add(list, [&b](Run &r) {
-        return r.list({Family::Note, Target::Kind::All, ""}, kNoteColumns,
+    CLI::App *list = family->add_subcommand("list", "List the notes, newest first");
+    FilterOptions &listFilter = b.filter(list, "notes", false);
+    b.add(list, [&b, &listFilter](Run &r) {
+        return r.list({Family::Note, Target::Kind::All, ""}, kNoteColumns, listFilter.filter(),
                       [&b](char **out) { return quorlina_note_list(b.root(), out); });
     });
 
@@ -382,7 +501,12 @@ void addNoteCommands(CLI::App &top, Builder &b) {
         const int64_t ts = createTs.given() ? parseTimestamp(createTs.value) : 0;
         const char *content = createContent.resolve();
         const std::string key = ts == 0 ? std::string() : std::to_string(ts);
-        return r.create({Family::Note, Target::Kind::New, key}, [&](char **out) {
+        // A note's id is its slug, else its file stem (the timestamp, which
+        // the library picks when none was given).
+        const auto id = [&createSlug](const std::string &path) {
+            return createSlug.given() ? createSlug.value : fileStem(path);
+        };
+        return r.create({Family::Note, Target::Kind::New, key}, "id", id, [&](char **out) {
             return quorlina_note_create(b.root(), ts, createSlug.orNull(), content, out);
         });
     });
@@ -390,7 +514,9 @@ void addNoteCommands(CLI::App &top, Builder &b) {
     CLI::App *update = family->add_subcommand("update", "Change a note's slug or content");
     std::string &updateId = b.positional(update, "ID", "the note's slug or timestamp");
     TextOption &updateSlug = b.text(update, "--slug", "new slug");
-    bool &clearSlug = b.flag(update, "--clear-slug", "remove the slug");
+    CLI::Option *clearOption = nullptr;
+    bool &clearSlug = b.flag(update, "--clear-slug", "remove the slug", &clearOption);
+    clearOption->excludes(updateSlug.option);
     BodyOption &updateContent = b.body(update, "content", "new text");
     b.add(update, [&b, &updateId, &updateSlug, &clearSlug, &updateContent](Run &r) {
         const char *content = updateContent.resolve();
@@ -406,6 +532,62 @@ void addNoteCommands(CLI::App &top, Builder &b) {
     });
 }
 
+// init, help and completion: commands that work without a site.
+void addToolCommands(CLI::App &top, Builder &b) {
+    CLI::App *init = top.add_subcommand("init", "Make an empty site: content/ with its snippets, blog and notes directories");
+    std::string &initDir = *b.strings.emplace_back(std::make_unique<std::string>());
+    CLI::Option *initDirOption = init->add_option("DIR", initDir, "the site root to make (default: --root, else the current directory)")
+                                     ->type_name("DIR");
+    b.add(
+        init,
+        [&b, &initDir, initDirOption](Run &r) {
+            std::string dir = initDirOption->count() > 0 ? initDir : b.opts.givenRoot().value_or(std::string());
+            const std::string path = initSite(dir);
+            r.out = r.opts.wantJson() ? cat({"{\"path\":", jsonString(path), "}\n"}) : cat({path, "\n"});
+            return QUORLINA_OK;
+        },
+        false);
+
+    CLI::App *help = top.add_subcommand("help", "Show the help of the tool, a command or a verb");
+    // The words after help name a command; they are not commands to run.
+    help->fallthrough(false);
+    auto &helpWords = *b.helpWords.emplace_back(std::make_unique<std::vector<std::string>>());
+    help->add_option("COMMAND", helpWords, "a command and a verb, such as: post list")->type_name("COMMAND");
+    bool &man = b.flag(help, "--man", "print the manual page quorlina(1) in roff instead");
+    b.add(
+        help,
+        [&top, &helpWords, &man](Run &r) {
+            if (man) {
+                r.out = manPage(describeCommands(top), kExitStatuses, QUORLINA_VERSION);
+                return QUORLINA_OK;
+            }
+            const CommandMatch match = matchCommand(top, helpWords);
+            if (match.command == nullptr) throw ToolError{kExitUsage, match.error};
+            // The usage line names the command as --help does: "quorlina post list".
+            std::vector<std::string> words;
+            for (const CLI::App *a = match.command; a != &top; a = a->get_parent()) words.insert(words.begin(), a->get_name());
+            std::string name = "quorlina";
+            for (const std::string &w : words) name += cat({" ", w});
+            r.out = top.get_formatter()->make_help(match.command, name, CLI::AppFormatMode::Normal);
+            return QUORLINA_OK;
+        },
+        false);
+
+    CLI::App *completion = top.add_subcommand("completion", "Print a shell completion script");
+    std::string &shell = *b.strings.emplace_back(std::make_unique<std::string>());
+    completion->add_option("SHELL", shell, "bash, zsh or fish")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}))
+        ->type_name("SHELL");
+    b.add(
+        completion,
+        [&top, &shell](Run &r) {
+            r.out = completionScript(describeCommands(top), shell);
+            return QUORLINA_OK;
+        },
+        false);
+}
+
 void printError(const std::string &text) {
     const std::string line = cat({"quorlina: ", text, "\n"});
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -415,38 +597,68 @@ void printError(const std::string &text) {
 // Everything printed on success goes out in one piece at the end, so a
 // failure never leaves partial output behind.
 int writeOut(const std::string &text) {
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
-        printError(cat({"cannot write the output: ", std::strerror(errno)}));
-        return kExitOutput;
-    }
-    if (std::fflush(stdout) != 0) {
-        printError(cat({"cannot write the output: ", std::strerror(errno)}));
-        return kExitOutput;
+    errno = 0;
+    bool written = text.empty() || std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    if (written && std::fflush(stdout) != 0) written = false;
+    if (written) return 0;
+    // A reader that has had enough (`quorlina post list | head -1`) is not
+    // a failure: end quietly, as if it had read everything.
+    if (errno == EPIPE) return 0;
+    printError(cat({"cannot write the output: ", std::strerror(errno)}));
+    return kExitOutput;
+}
+
+// The columns of the terminal that standard output is, or 0 when it is not
+// a terminal (then tables are never cut).
+std::size_t terminalWidth() {
+    if (!isatty(STDOUT_FILENO)) return 0;
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (const char *columns = std::getenv("COLUMNS")) {
+        char *end = nullptr;
+        const long n = std::strtol(columns, &end, 10);
+        if (end != columns && *end == '\0' && n > 0 && n < 100000) return static_cast<std::size_t>(n);
     }
     return 0;
 }
 
+std::string exitStatusFooter() {
+    std::string out = "Exit status:\n";
+    for (const ExitStatus &e : kExitStatuses) {
+        std::string status = e.status;
+        status.resize(std::max<std::size_t>(status.size(), 11), ' ');
+        out += cat({"  ", status, e.meaning, "\n"});
+    }
+    out += "Run 'quorlina help COMMAND [VERB]' for the options of a command.";
+    return out;
+}
+
 int run(int argc, char **argv) {
+    // Writing to a closed pipe then fails with EPIPE, which writeOut
+    // handles, instead of killing the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
     Options opts;
+    opts.terminalWidth = terminalWidth();
     CLI::App app{"Manage the snippets, posts and notes of a static site.", "quorlina"};
     app.fallthrough();  // global options may also follow the subcommands
     app.require_subcommand(1);
     app.set_version_flag("--version", cat({"quorlina ", QUORLINA_VERSION}));
-    app.add_option("--root,-r", opts.root, "site root directory (default: the current directory)")
-        ->type_name("DIR");
-    CLI::Option *format = app.add_option("--format", opts.format, "output of list and read: table or json")
+    opts.rootOption = app.add_option("--root,-r", opts.root,
+                                     "site root directory (default: the nearest site at or above the current directory)")
+                          ->type_name("DIR");
+    CLI::Option *format = app.add_option("--format", opts.format, "output: table or json")
                               ->check(CLI::IsMember({"table", "json"}))
                               ->type_name("FORMAT");
     app.add_flag("--json", opts.json, "same as --format json")->excludes(format);
-    app.footer(
-        "Exit status: 0 on success, else the library's result code (1-14, 100),\n"
-        "or 64 bad arguments, 65 input holds a NUL byte, 66 input file unreadable,\n"
-        "74 output not written. Run 'quorlina <family> <verb> --help' for details.");
 
-    Builder builder{opts, {}, {}, {}, {}, {}};
+    Builder builder{opts, {}, {}, {}, {}, {}, {}, {}, {}};
     addSnippetCommands(app, builder);
     addPostCommands(app, builder);
     addNoteCommands(app, builder);
+    addToolCommands(app, builder);
+    // Set after the subcommands exist, which would otherwise inherit it.
+    app.footer(exitStatusFooter());
 
     try {
         app.parse(argc, argv);
@@ -455,8 +667,12 @@ int run(int argc, char **argv) {
             // --help and --version: CLI11 prints them on standard output.
             return app.exit(e);
         }
-        std::string what = e.what();
-        printError(cat({oneLine(what), " (run with --help for usage)"}));
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        if (std::optional<std::string> why = explainUsage(app, args)) {
+            printError(*why);
+        } else {
+            printError(cat({oneLine(e.what()), " (run with --help for usage)"}));
+        }
         return kExitUsage;
     }
 
@@ -465,6 +681,7 @@ int run(int argc, char **argv) {
         Run r{opts, {}, {}};
         int status = 0;
         try {
+            if (c.needsSite) builder.siteRoot = resolveSiteRoot(opts.givenRoot());
             status = c.action(r);
         } catch (const ToolError &e) {
             printError(e.text);

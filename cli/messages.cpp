@@ -5,6 +5,17 @@
 
 namespace qcli {
 
+const std::vector<ExitStatus> kExitStatuses = {
+    {"0", "success"},
+    {"1-14, 100", "the library's result code; an unparsable timestamp argument gives 1, an unparsable "
+                  "--since or --until date 11"},
+    {"64", "bad command line: unknown command or option, missing argument, conflicting options"},
+    {"65", "the input holds a NUL byte, which the C interface cannot carry"},
+    {"66", "an input file cannot be read, or the root is not a site"},
+    {"73", "init cannot create the site's directories"},
+    {"74", "standard output cannot be written"},
+};
+
 const char *resultText(int code) noexcept {
     switch (code) {
         case QUORLINA_OK: return "success";

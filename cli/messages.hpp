@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qcli {
 
@@ -10,8 +11,24 @@ namespace qcli {
 // result codes so that a script can tell them apart.
 inline constexpr int kExitUsage = 64;    // bad command line
 inline constexpr int kExitData = 65;     // input text the library cannot take (a NUL byte)
-inline constexpr int kExitNoInput = 66;  // an input file cannot be read
-inline constexpr int kExitOutput = 74;   // standard output cannot be written
+inline constexpr int kExitNoInput = 66;     // an input file cannot be read, or the root is not a site
+inline constexpr int kExitCantCreate = 73;  // init cannot make a directory
+inline constexpr int kExitOutput = 74;      // standard output cannot be written
+
+// A failure of the tool itself (not of a library call): its exit status and
+// the text of its error line.
+struct ToolError {
+    int status;
+    std::string text;
+};
+
+// The exit statuses as documented in --help and the manual page: the status
+// (or range) as text and what it means.
+struct ExitStatus {
+    const char *status;
+    const char *meaning;
+};
+extern const std::vector<ExitStatus> kExitStatuses;
 
 // Static text of a result code; "unknown error" for codes this tool does
 // not know. Never NULL, never allocated.
@@ -31,7 +48,9 @@ struct Target {
 };
 
 // The error line for a failed library call, without "quorlina: " and the
-// line feed, for example "no post with slug 'x'".
+// line feed, for example "no post with slug 'x'". Every failed library call
+// is reported through this one function, so that further detail about a
+// failure can be added to the line in one place.
 std::string failureText(const Target &target, int code);
 
 }  // namespace qcli

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text_width.hpp"
+
 namespace qcli {
 
 const std::vector<Column> kSnippetColumns = {
@@ -51,13 +53,6 @@ std::string oneLine(std::string_view text) {
     return out;
 }
 
-std::size_t displayWidth(std::string_view text) {
-    // Count every byte that does not continue a UTF-8 sequence.
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
 std::string valueText(const JsonValue *value, std::string_view separator) {
     if (value == nullptr || value->isNull()) return "-";
     switch (value->kind) {
@@ -77,7 +72,8 @@ std::string valueText(const JsonValue *value, std::string_view separator) {
     }
 }
 
-std::optional<std::string> renderTable(const JsonValue &list, const std::vector<Column> &columns) {
+std::optional<std::string> renderTable(const JsonValue &list, const std::vector<Column> &columns,
+                                       std::size_t maxWidth) {
     if (!list.isArray()) return std::nullopt;
     std::vector<std::vector<std::string>> rows;
     rows.reserve(list.items.size() + 1);
@@ -99,11 +95,22 @@ std::optional<std::string> renderTable(const JsonValue &list, const std::vector<
     for (const auto &row : rows) {
         for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));
     }
+    // Where the last column starts, and how much of it fits.
+    std::size_t lastStart = 0;
+    for (std::size_t i = 0; i + 1 < widths.size(); ++i) lastStart += widths[i] + 2;
+    const std::size_t lastRoom = maxWidth > lastStart ? maxWidth - lastStart : 0;
     std::string out;
     for (const auto &row : rows) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
+        const std::size_t lineStart = out.size();
+        for (std::size_t i = 0; i + 1 < row.size(); ++i) {
             out += row[i];
-            if (i + 1 < row.size()) out.append(widths[i] - displayWidth(row[i]) + 2, ' ');
+            out.append(widths[i] - displayWidth(row[i]) + 2, ' ');
+        }
+        const std::string_view last = maxWidth == 0 ? std::string_view(row.back()) : clipToWidth(row.back(), lastRoom);
+        out += last;
+        // A last column cut to nothing would leave only padding behind.
+        if (last.empty()) {
+            while (out.size() > lineStart && out.back() == ' ') out.pop_back();
         }
         out.push_back('\n');
     }

@@ -43,17 +43,18 @@ std::string cat(std::initializer_list<std::string_view> parts);
 // "\t" or "\x01"; other bytes (UTF-8 included) stay as they are.
 std::string oneLine(std::string_view text);
 
-// Printed width of a cell: the number of UTF-8 characters.
-std::size_t displayWidth(std::string_view text);
-
 // The printed text of a JSON value: strings as one line, string arrays
 // joined with `separator`, null, missing values and empty arrays as "-".
 std::string valueText(const JsonValue *value, std::string_view separator);
 
 // The table of a JSON array of objects: a header row, then one row per
-// element (arrays joined with ","), columns padded to equal width and separated by two spaces; the
-// last column is not padded. Nothing when `list` is not an array.
-std::optional<std::string> renderTable(const JsonValue &list, const std::vector<Column> &columns);
+// element (arrays joined with ","), columns padded to equal display width
+// (see text_width.hpp) and separated by two spaces; the last column is not
+// padded. When `maxWidth` is not 0, the last column of each line is cut so
+// that the line takes at most `maxWidth` columns. Nothing when `list` is
+// not an array.
+std::optional<std::string> renderTable(const JsonValue &list, const std::vector<Column> &columns,
+                                       std::size_t maxWidth = 0);
 
 // The read view of a JSON object: one "label: value" line per field with the
 // values aligned (arrays joined with ", "), an empty line, then the body bytes unchanged (followed by a

@@ -5,7 +5,8 @@
 # or
 #     find_package(quorlina REQUIRED)
 #     target_link_libraries(app PRIVATE quorlina::quorlina)
-# The command-line tool installs itself from cli/CMakeLists.txt.
+# The command-line tool installs itself, its manual page and its shell
+# completion scripts from cli/CMakeLists.txt.
 
 include(CMakePackageConfigHelpers)
 

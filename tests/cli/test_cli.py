@@ -62,6 +62,8 @@ class CliCase(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="quorlina-cli-")
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        # A site root has a content/ directory; the tool refuses any other.
+        os.mkdir(os.path.join(self.root, "content"))
 
     def cli(self, *args, stdin=b"", cwd=None):
         """Runs the tool on the temporary site; expects success."""
@@ -126,7 +128,7 @@ class Basics(CliCase):
     def test_usage_errors_exit_64(self):
         self.assertFails(64, re.compile("subcommand is required"))
         self.assertFails(64, re.compile("subcommand is required"), "post")
-        self.assertFails(64, re.compile("subcommand is required|paste"), "paste", "list")
+        self.assertFails(64, "unknown command 'paste list' (did you mean 'post list'?)", "paste", "list")
         self.assertFails(64, re.compile("xml"), "--format", "xml", "post", "list")
         self.assertFails(64, re.compile("excludes"), "--format", "table", "--json", "post", "list")
         self.assertFails(64, re.compile("--title"), "post", "create", "slug", "-d", "D")
@@ -136,7 +138,7 @@ class Basics(CliCase):
         self.assertFails(64, "snippet create needs --code or --code-file", "snippet", "create",
                          "-d", "D", "-f", "a.py")
         self.assertFails(64, re.compile("not expected"), "post", "read", "a", "b")
-        self.assertFalse(os.path.exists(self.path("content")))
+        self.assertEqual(os.listdir(self.path("content")), [])
 
 
 class ExampleSite(CliCase):
@@ -300,12 +302,13 @@ class SnippetCommands(CliCase):
         self.assertEqual(os.listdir(self.path("content", "snippets")), ["1.py"])
 
     def test_file_system_and_internal_failures(self):
-        afile = self.path("file")
-        with open(afile, "w"):
+        with open(self.path("content", "snippets"), "w"):
             pass
-        self.assertFails(8, re.compile("^snippets: file system error"), "snippet", "list", root=afile)
-        self.assertFails(100, re.compile("^snippets: internal error"), "snippet", "list",
-                         root=self.path("x" * 1100))
+        self.assertFails(8, re.compile("^snippets: file system error"), "snippet", "list")
+        # A site whose paths are too long for the library.
+        deep = os.path.join(self.root, *["x" * 200] * 6)
+        os.makedirs(os.path.join(deep, "content"))
+        self.assertFails(100, re.compile("^snippets: internal error"), "snippet", "list", root=deep)
 
     def test_control_bytes_never_break_the_table(self):
         # The library refuses such bytes, so the file is written by hand.
@@ -421,7 +424,7 @@ class NoteCommands(CliCase):
         self.cli("note", "create", "-t", "1", "--content", "x")
         self.assertFails(2, "a note with timestamp 1 already exists", "note", "create", "-t", "1")
         self.assertFails(14, "note '1': nothing to update", "note", "update", "1")
-        self.assertFails(10, re.compile("^note '1': invalid slug"), "note", "update", "1",
+        self.assertFails(64, re.compile("--slug excludes --clear-slug"), "note", "update", "1",
                          "--slug", "x", "--clear-slug")
         self.assertFails(3, "no note with id 'nope'", "note", "delete", "nope")
         with open(self.path("content", "notes", "todo.md"), "w") as f:
@@ -431,6 +434,240 @@ class NoteCommands(CliCase):
         # The library's own warning line, then the tool's error line.
         self.assertEqual(r.stderr.decode().splitlines()[-1],
                          "quorlina: notes: a file name in the notes directory is not a valid timestamp")
+
+
+class SiteDiscovery(CliCase):
+    def test_a_root_that_is_not_a_site_is_refused(self):
+        empty = tempfile.mkdtemp(prefix="quorlina-nosite-")
+        self.addCleanup(shutil.rmtree, empty, ignore_errors=True)
+        for root in ("/nonexistent", empty):
+            self.assertFails(66, "'%s' is not a site: it has no content/ directory and none of hugo.toml, "
+                             "config.toml, hugo.yaml, config.yaml (run 'quorlina init' to make one)" % root,
+                             "post", "create", "x", "--title", "T", "-d", "D", root=root)
+        # Without --root: nothing at or above the current directory.
+        r = run("post", "list", cwd=empty)
+        self.assertEqual((r.returncode, r.stdout), (66, b""))
+        self.assertRegex(r.stderr.decode(), r"^quorlina: no site found: neither '.*' nor a directory above it")
+        self.assertEqual(os.listdir(empty), [])
+
+    def test_the_nearest_site_above_the_current_directory(self):
+        self.cli("post", "create", "p", "--title", "T", "-d", "D", "--date", "2024-03-09")
+        inside = self.path("content", "blog", "2024")
+        r = run("--json", "note", "create", "-t", "5", cwd=inside)
+        self.assertEqual(r.stdout, b'{"path":"../../../content/notes/5.md","id":"5"}\n')
+        self.assertTrue(os.path.isfile(self.path("content", "notes", "5.md")))
+        # A configuration file marks a site as well as content/ does.
+        other = os.path.join(self.root, "other")
+        os.makedirs(os.path.join(other, "sub"))
+        open(os.path.join(other, "hugo.toml"), "w").close()
+        r = run("post", "list", "--json", cwd=os.path.join(other, "sub"))
+        self.assertEqual((r.returncode, r.stdout), (0, b"[]\n"))
+
+    def test_init_makes_the_skeleton(self):
+        target = os.path.join(self.root, "new", "site")
+        r = run("init", target)
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, (target + "\n").encode(), b""))
+        self.assertEqual(sorted(os.listdir(os.path.join(target, "content"))), ["blog", "notes", "snippets"])
+        # Again, through --root and as JSON: existing directories are kept.
+        r = run("--root", target, "--json", "init")
+        self.assertEqual(r.stdout, ('{"path":"%s"}\n' % target).encode())
+        with open(os.path.join(self.root, "file"), "w"):
+            pass
+        self.assertFails(73, re.compile(r"^cannot create '.*/file/content/snippets': Not a directory$"),
+                         "init", os.path.join(self.root, "file"))
+
+
+class ListFilters(CliCase):
+    def setUp(self):
+        super().setUp()
+        for slug, date, tags in (("a", "2024-03-01", "rust,web"), ("b", "2024-02-01", "rust"),
+                                 ("c", "2024-01-01", "web,rust"), ("d", "2023-12-31", "")):
+            self.cli("post", "create", slug, "--title", "T " + slug, "-d", "D", "--tags", tags, "--date", date)
+        for ts in (86400 * 19723, 86400 * 19753, 86400 * 19783):  # 2024-01-01, -01-31, -03-01
+            self.cli("note", "create", "-t", ts)
+            self.cli("snippet", "create", "-t", ts, "-d", "D", "-f", "a.py", "--code", "")
+
+    def slugs(self, *args):
+        import json
+        return [item.get("slug") or item["id"] for item in json.loads(self.cli(*args, "--json"))]
+
+    def test_filters_keep_matching_items_in_order(self):
+        cases = [
+            (("post", "list"), ["a", "b", "c", "d"]),
+            (("post", "list", "--tag", "rust"), ["a", "b", "c"]),
+            (("post", "list", "--tag", "rust", "--tag", "web"), ["a", "c"]),
+            (("post", "list", "--tag", "Rust"), []),
+            (("post", "list", "--since", "2024-01-01"), ["a", "b", "c"]),
+            (("post", "list", "--until", "2024-02-01"), ["b", "c", "d"]),
+            (("post", "list", "--since", "2024-01-01", "--until", "2024-02-01", "--tag", "web"), ["c"]),
+            (("post", "list", "--tag", "rust", "--limit", "2"), ["a", "b"]),
+            (("post", "list", "--limit", "0"), []),
+            (("note", "list", "--since", "2024-01-31"), ["1709251200", "1706659200"]),
+            (("note", "list", "--until", "2024-01-31", "--limit", "1"), ["1706659200"]),
+            (("snippet", "list", "--since", "2024-01-01", "--until", "2024-01-01"), ["1704067200"]),
+        ]
+        for args, expected in cases:
+            self.assertEqual(self.slugs(*args), expected, args)
+
+    def test_json_keeps_the_library_bytes(self):
+        self.assertEqual(self.cli("post", "list", "--tag", "web", "--until", "2024-01-01", "--json"),
+                         '[{"date":"2024-01-01","slug":"c","title":"T c","tags":["web","rust"]}]\n')
+        code, text = library_text(_native.lib.quorlina_post_list, self.root)
+        self.assertEqual(self.cli("post", "list", "--limit", "9", "--json"), text.decode() + "\n")
+
+    def test_tables_are_filtered_too(self):
+        self.assertEqual(self.cli("post", "list", "--tag", "web"),
+                         "DATE        SLUG  TAGS      TITLE\n"
+                         "2024-03-01  a     rust,web  T a\n"
+                         "2024-01-01  c     web,rust  T c\n")
+
+    def test_bad_filter_values(self):
+        self.assertFails(11, "invalid date '2024-02-30' for --since (expected YYYY-MM-DD)",
+                         "post", "list", "--since", "2024-02-30")
+        self.assertFails(11, "invalid date '24-1-1' for --until (expected YYYY-MM-DD)",
+                         "note", "list", "--until", "24-1-1")
+        self.assertFails(64, "invalid --limit '-1' (expected a whole number, 0 or more)",
+                         "snippet", "list", "--limit", "-1")
+        self.assertFails(64, re.compile("^unknown option '--tag' for 'quorlina note list'"),
+                         "note", "list", "--tag", "x")
+
+
+class JsonFromEveryVerb(CliCase):
+    def test_create_update_delete(self):
+        cases = [
+            (("post", "create", "p", "--title", "T", "-d", "D", "--date", "2024-03-09"),
+             '{"path":"%s/content/blog/2024/03/09/p.md","slug":"p"}'),
+            (("post", "update", "p", "--title", "U"), '{"ok":true}'),
+            (("post", "delete", "p"), '{"ok":true}'),
+            (("snippet", "create", "-t", "7", "-d", "D", "-f", "a.py", "--code", ""),
+             '{"path":"%s/content/snippets/7.py","id":"7"}'),
+            (("snippet", "update", "7", "-d", "E"), '{"ok":true}'),
+            (("note", "create", "-t", "9", "--slug", "todo"), '{"path":"%s/content/notes/9.md","id":"todo"}'),
+            (("note", "create", "-t", "10"), '{"path":"%s/content/notes/10.md","id":"10"}'),
+            (("note", "delete", "todo"), '{"ok":true}'),
+        ]
+        for args, expected in cases:
+            self.assertEqual(self.cli("--json", *args), (expected.replace("%s", self.root)) + "\n", args)
+        # Failures are still one line on standard error.
+        self.assertFails(3, "no note with id 'todo'", "--json", "note", "delete", "todo")
+
+
+class Mistakes(CliCase):
+    def test_unknown_words_get_the_nearest_valid_one(self):
+        cases = [
+            (("pots", "list"), "unknown command 'pots list' (did you mean 'post list'?)"),
+            (("post", "lsit"), "unknown command 'post lsit' (did you mean 'post list'?)"),
+            (("ntoe", "creat", "--slug", "x"), "unknown command 'ntoe creat' (did you mean 'note create'?)"),
+            (("post", "frob"), "unknown command 'post frob' (expected one of: list, read, create, update, delete)"),
+            (("post", "list", "--tagg", "x"), "unknown option '--tagg' for 'quorlina post list' (did you mean '--tag'?)"),
+            (("--rot", "x", "post", "list"), "unknown option '--rot' for 'quorlina' (did you mean '--root'?)"),
+            (("help", "snipet"), "unknown command 'snipet' (did you mean 'snippet'?)"),
+            (("post",), "a subcommand is required after 'quorlina post': list, read, create, update, delete"),
+        ]
+        for args, line in cases:
+            self.assertFails(64, line, *args)
+
+    def test_help_verb_matches_the_help_option(self):
+        for words in ((), ("post",), ("post", "list"), ("note", "update")):
+            by_verb = run("help", *words)
+            by_option = run(*words, "--help")
+            self.assertEqual((by_verb.returncode, by_verb.stderr), (0, b""), words)
+            self.assertEqual(by_verb.stdout, by_option.stdout, words)
+        self.assertIn(b"--tag TAG", run("help", "post", "list").stdout)
+
+
+class ShellFit(CliCase):
+    def complete(self, line):
+        """The words bash completion offers for `line` (completing its last word)."""
+        script = run("completion", "bash").stdout.decode()
+        words = line.split(" ")
+        program = script + "\nCOMP_WORDS=(%s)\nCOMP_CWORD=%d\n_quorlina\nprintf '%%s\\n' \"${COMPREPLY[@]}\"\n" % (
+            " ".join("'%s'" % w for w in words), len(words) - 1)
+        r = subprocess.run(["bash", "-c", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env())
+        self.assertEqual(r.stderr, b"")
+        return r.stdout.decode().split()
+
+    def test_bash_completion(self):
+        cases = [
+            ("quorlina po", ["post"]),
+            ("quorlina post l", ["list"]),
+            ("quorlina --root x post list --t", ["--tag"]),
+            ("quorlina note list --", ["--help", "--since", "--until", "--limit", "--root", "--format", "--json"]),
+            ("quorlina --format j", ["json"]),
+            ("quorlina completion ", ["bash", "zsh", "fish"]),
+            ("quorlina help n", ["note"]),
+            ("quorlina post read --tag ", []),
+        ]
+        for line, expected in cases:
+            self.assertEqual(self.complete(line), expected, line)
+
+    def test_zsh_and_fish_scripts(self):
+        for shell, first, check in (("zsh", "#compdef quorlina\n", ["zsh", "-n"]),
+                                    ("fish", "# fish completion", ["fish", "--no-execute"])):
+            r = run("completion", shell)
+            self.assertEqual(r.returncode, 0)
+            self.assertTrue(r.stdout.decode().startswith(first), shell)
+            self.assertIn(b"--content-file", r.stdout)
+            if shutil.which(check[0]):
+                with tempfile.NamedTemporaryFile(suffix="." + shell) as f:
+                    f.write(r.stdout)
+                    f.flush()
+                    self.assertEqual(subprocess.run(check + [f.name], env=child_env()).returncode, 0, shell)
+
+    def test_manual_page(self):
+        r = run("help", "--man")
+        self.assertEqual(r.returncode, 0)
+        page = r.stdout.decode()
+        self.assertTrue(page.startswith(".TH QUORLINA 1 "), page[:40])
+        for text in (r"quorlina post list", r"\fB\-\-tag\fR \fITAG\fR", ".B 66\n", r"\fB\-\-clear\-slug\fR"):
+            self.assertIn(text, page)
+        if shutil.which("groff"):
+            g = subprocess.run(["groff", "-man", "-ww", "-z"], input=r.stdout, stderr=subprocess.PIPE, env=child_env())
+            self.assertEqual((g.returncode, g.stderr), (0, b""))
+
+    def test_alignment_counts_display_width(self):
+        self.cli("post", "create", "cjk", "--title", "日本語のタイトル", "-d", "D", "--tags", "日本", "--date", "2024-01-02")
+        self.cli("post", "create", "emoji", "--title", "Party", "-d", "D", "--tags", "🎉,e\u0301", "--date", "2024-01-01")
+        self.assertEqual(self.cli("post", "list"),
+                         "DATE        SLUG   TAGS  TITLE\n"
+                         "2024-01-02  cjk    日本  日本語のタイトル\n"
+                         "2024-01-01  emoji  🎉,e\u0301  Party\n")
+
+    def test_a_terminal_clips_the_last_column(self):
+        import fcntl
+        import pty
+        import struct
+        import termios
+        self.cli("post", "create", "p", "--title", "A title that is far too long 日本語", "-d", "D",
+                 "--date", "2024-01-02")
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 40, 0, 0))
+        proc = subprocess.Popen([CLI, "--root", self.root, "post", "list"], stdout=slave,
+                                stderr=subprocess.PIPE, env=child_env())
+        os.close(slave)
+        out = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal closes when the tool ends
+                break
+            if not chunk:
+                break
+            out += chunk
+        os.close(master)
+        self.assertEqual(proc.wait(), 0)
+        self.assertEqual(out.decode().replace("\r\n", "\n"),
+                         "DATE        SLUG  TAGS  TITLE\n"
+                         "2024-01-02  p     -     A title that is \n")
+
+    def test_a_closed_pipe_ends_quietly(self):
+        self.cli("snippet", "create", "-t", "1", "-d", "D", "-f", "a.py", "--code-file", "-", stdin=b"x" * 300000)
+        proc = subprocess.Popen([CLI, "--root", self.root, "snippet", "list", "--json"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env())
+        proc.stdout.read(10)
+        proc.stdout.close()
+        self.assertEqual((proc.wait(), proc.stderr.read()), (0, b""))
+        proc.stderr.close()
 
 
 if __name__ == "__main__":

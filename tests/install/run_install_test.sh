@@ -30,9 +30,14 @@ cmake --install "$build_dir" --prefix "$prefix" ${config:+--config "$config"} >"
 
 step "installed files"
 lib=$prefix/$libdir
-tool=
-[ "$with_cli" = 1 ] && tool=bin/quorlina
-for f in include/quorlina/quorlina.h $tool "$libdir/pkgconfig/quorlina.pc" \
+tool= tool_files=
+if [ "$with_cli" = 1 ]; then
+    tool=bin/quorlina
+    tool_files="share/man/man1/quorlina.1 share/bash-completion/completions/quorlina
+                share/zsh/site-functions/_quorlina share/fish/vendor_completions.d/quorlina.fish"
+fi
+# shellcheck disable=SC2086
+for f in include/quorlina/quorlina.h $tool $tool_files "$libdir/pkgconfig/quorlina.pc" \
          "$libdir/cmake/quorlina/quorlinaConfig.cmake" "$libdir/cmake/quorlina/quorlinaConfigVersion.cmake" \
          "$libdir/cmake/quorlina/quorlinaTargets.cmake"; do
     [ -f "$prefix/$f" ] || fail "missing $f"
@@ -57,6 +62,10 @@ if [ -n "$tool" ]; then
     fi
     printed=$("$prefix/bin/quorlina" --version)
     [ "$printed" = "quorlina $version" ] || fail "quorlina --version printed '$printed'"
+    # The installed manual page and completion are the tool's own output.
+    "$prefix/bin/quorlina" help --man | cmp -s - "$prefix/share/man/man1/quorlina.1" || fail "quorlina.1 is stale"
+    "$prefix/bin/quorlina" completion bash | cmp -s - "$prefix/share/bash-completion/completions/quorlina" ||
+        fail "the bash completion is stale"
 fi
 
 step "consumer through pkg-config"

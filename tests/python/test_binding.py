@@ -77,19 +77,20 @@ class Snippets(SiteCase):
         self.site.snippets.create("Old", "a", "a.py", timestamp=86400)
         self.site.snippets.create("New", "b", "b.sh", timestamp=1700000000)
         listed = self.site.snippets.list()
-        self.assertEqual([s["id"] for s in listed], ["1700000000", "86400"])
-        self.assertEqual(set(listed[0]), {"id", "date", "description", "filename", "code"})
-        one = self.site.snippets.read(1700000000)
+        self.assertEqual([s.id for s in listed], [1700000000, 86400])
+        self.assertTrue(all(isinstance(s, quorlina.Snippet) for s in listed))
+        one = self.site.snippets.read(listed[0].id)
         self.assertEqual(one, listed[0])
-        self.assertEqual((one["date"], one["description"], one["filename"]), ("2023-11-14", "New", "b.sh"))
-        self.assertTrue(one["code"].endswith("b"))
+        self.assertEqual((one.date, one.description, one.filename),
+                         (datetime.date(2023, 11, 14), "New", "b.sh"))
+        self.assertTrue(one.code.endswith("b"))
 
     def test_update_and_delete(self):
         self.site.snippets.create("Sort", "x = 1", "sort.py", timestamp=1700000000)
         self.site.snippets.update(1700000000, filename="sort.rb")
         self.assertEqual(os.listdir(self.path("content", "snippets")), ["1700000000.rb"])
         self.site.snippets.update(1700000000, description="Sorted")
-        self.assertEqual(self.site.snippets.read(1700000000)["description"], "Sorted")
+        self.assertEqual(self.site.snippets.read(1700000000).description, "Sorted")
         self.site.snippets.delete(1700000000)
         self.assertRaisesCode(quorlina.NotFoundError, 3, self.site.snippets.delete, 1700000000)
 
@@ -109,10 +110,10 @@ class Snippets(SiteCase):
         desc = b"caf\xe9 \xff"
         self.site.snippets.create(desc, b"\x01\tz", "a.py", timestamp=5)
         got = self.site.snippets.read(5)
-        self.assertEqual(got["description"].encode("utf-8", "surrogateescape"), desc)
-        self.assertIn("\x01\tz", got["code"])
+        self.assertEqual(got.description.encode("utf-8", "surrogateescape"), desc)
+        self.assertIn("\x01\tz", got.code)
         # The decoded text goes back in as the same bytes.
-        self.site.snippets.update(5, description=got["description"] + "!")
+        self.site.snippets.update(5, description=got.description + "!")
         self.assertIn(b'description = "caf\xe9 \xff!"', read_bytes(self.path("content", "snippets", "5.py")))
 
     def test_arguments_are_checked_before_the_call(self):
@@ -172,19 +173,19 @@ class Posts(SiteCase):
                          b'tags = ["travel", "notes"]\n+++\n\n')
         self.site.posts.create("older", "Older", "D", tags="a, b", date="2023-01-02")
         self.assertEqual(self.site.posts.list(), [
-            {"date": "2024-03-09", "slug": "hello", "title": 'Say "hi"', "tags": ["travel", "notes"]},
-            {"date": "2023-01-02", "slug": "older", "title": "Older", "tags": ["a", "b"]},
+            quorlina.Post(datetime.date(2024, 3, 9), "hello", 'Say "hi"', ("travel", "notes")),
+            quorlina.Post(datetime.date(2023, 1, 2), "older", "Older", ("a", "b")),
         ])
-        self.assertEqual(self.site.posts.read("older"), {
-            "date": "2023-01-02", "slug": "older", "title": "Older", "description": "D",
-            "tags": ["a", "b"], "content": ""})
+        self.assertEqual(self.site.posts.read("older"), quorlina.Post(
+            date=datetime.date(2023, 1, 2), slug="older", title="Older", tags=("a", "b"),
+            description="D", content=""))
 
     def test_update_tags_and_delete(self):
         self.site.posts.create("p", "T", "D", tags="travel,notes", date="2024-03-09")
         self.site.posts.update("p", add_tags=["travel", "food"], remove_tags="notes")
-        self.assertEqual(self.site.posts.read("p")["tags"], ["travel", "food"])
+        self.assertEqual(self.site.posts.read("p").tags, ("travel", "food"))
         self.site.posts.update("p", tags=[])
-        self.assertEqual(self.site.posts.read("p")["tags"], [])
+        self.assertEqual(self.site.posts.read("p").tags, ())
         self.site.posts.delete("p")
         self.assertFalse(os.path.exists(self.path("content", "blog", "2024")))
         self.assertRaisesCode(quorlina.NotFoundError, 3, self.site.posts.read, "p")
@@ -210,11 +211,11 @@ class Notes(SiteCase):
                          b'+++\nslug = "hello-world"\n+++\n\nFirst line.\nSecond "quoted".')
         self.site.notes.create("Plain note", timestamp=1700000000)
         self.assertEqual(self.site.notes.list(), [
-            {"date": "2024-12-07", "id": "hello-world", "slug": "hello-world"},
-            {"date": "2023-11-14", "id": "1700000000", "slug": None},
+            quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world"),
+            quorlina.Note(datetime.date(2023, 11, 14), "1700000000", None),
         ])
-        expected = {"date": "2024-12-07", "id": "hello-world", "slug": "hello-world",
-                    "content": 'First line.\nSecond "quoted".'}
+        expected = quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world",
+                                 'First line.\nSecond "quoted".')
         self.assertEqual(self.site.notes.read("hello-world"), expected)
         self.assertEqual(self.site.notes.read("1733570000"), expected)
 
@@ -223,7 +224,7 @@ class Notes(SiteCase):
         self.site.notes.update("hello", clear_slug=True)
         self.assertEqual(read_bytes(self.path("content", "notes", "10.md")), b"Body")
         self.site.notes.update("10", slug="new", content="Text")
-        self.assertEqual(self.site.notes.read("new")["content"], "Text")
+        self.assertEqual(self.site.notes.read("new").content, "Text")
         self.site.notes.delete("new")
         self.assertEqual(self.site.notes.list(), [])
 

@@ -29,40 +29,40 @@ class ExampleSite(unittest.TestCase):
         snippets = self.site.snippets.list()
         posts = self.site.posts.list()
         notes = self.site.notes.list()
-        self.assertGreaterEqual(len({s["filename"].rsplit(".", 1)[1] for s in snippets}), 4)
-        self.assertGreaterEqual(len({p["date"] for p in posts}), 4)
-        self.assertTrue(any(len(p["tags"]) > 1 for p in posts))
-        self.assertTrue(any(n["slug"] is None for n in notes))
-        self.assertTrue(any(n["slug"] is not None for n in notes))
+        self.assertGreaterEqual(len({s.filename.rsplit(".", 1)[1] for s in snippets}), 4)
+        self.assertGreaterEqual(len({p.date for p in posts}), 4)
+        self.assertTrue(any(len(p.tags) > 1 for p in posts))
+        self.assertTrue(any(n.slug is None for n in notes))
+        self.assertTrue(any(n.slug is not None for n in notes))
 
     def test_snippets_are_written_as_the_library_writes_them(self):
         for s in self.site.snippets.list():
             original = os.path.join(EXAMPLE, "content", "snippets",
-                                    s["id"] + "." + s["filename"].rsplit(".", 1)[1])
+                                    "%d.%s" % (s.id, s.filename.rsplit(".", 1)[1]))
             data = read_bytes(original)
             code = data.split(b"+++\n\n", 1)[1]
-            path = self.copy.snippets.create(s["description"], code, s["filename"], timestamp=int(s["id"]))
+            path = self.copy.snippets.create(s.description, code, s.filename, timestamp=s.id)
             self.assertEqual(read_bytes(path), data, original)
 
     def test_posts_are_written_as_the_library_writes_them(self):
         for summary in self.site.posts.list():
-            p = self.site.posts.read(summary["slug"])
-            y, m, d = p["date"].split("-")
-            original = os.path.join(EXAMPLE, "content", "blog", y, m, d, p["slug"] + ".md")
+            p = self.site.posts.read(summary.slug)
+            original = os.path.join(EXAMPLE, "content", "blog", p.date.strftime("%Y"), p.date.strftime("%m"),
+                                    p.date.strftime("%d"), p.slug + ".md")
             data = read_bytes(original)
-            path = self.copy.posts.create(p["slug"], p["title"], p["description"], tags=p["tags"],
-                                          date=p["date"])
+            assert p.description is not None and p.content is not None
+            path = self.copy.posts.create(p.slug, p.title, p.description, tags=p.tags, date=p.date)
             # A new post has an empty body: the example adds its text after it.
             created = read_bytes(path)
             self.assertEqual(data[:len(created)], created, original)
-            self.assertEqual(data[len(created):].decode(), p["content"])
+            self.assertEqual(data[len(created):].decode(), p.content)
 
     def test_notes_are_written_as_the_library_writes_them(self):
         notes_dir = os.path.join(EXAMPLE, "content", "notes")
         for name in sorted(os.listdir(notes_dir)):
             stem = name[:-len(".md")]
             n = self.site.notes.read(stem)  # a note is found by its file stem too
-            path = self.copy.notes.create(n["content"], slug=n["slug"], timestamp=int(stem))
+            path = self.copy.notes.create(n.content, slug=n.slug, timestamp=int(stem))
             self.assertEqual(read_bytes(path), read_bytes(os.path.join(notes_dir, name)), name)
 
 

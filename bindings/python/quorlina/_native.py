@@ -1,35 +1,40 @@
-"""Loading libquorlina_ffi and declaring its sixteen functions for ctypes."""
+"""Loading libquorlina_ffi and declaring its functions for ctypes.
+
+The library is looked for in this order:
+
+1. ``QUORLINA_LIB``: the path of the library to use. An explicit choice is
+   used or fails; the search never falls back from it.
+2. An installed library: the one the system's dynamic loader finds
+   (``ctypes.util.find_library("quorlina_ffi")``), then the one in the
+   ``libdir`` of the ``quorlina`` pkg-config package (which honours
+   ``PKG_CONFIG_PATH``, so a prefix installed with ``cmake --install
+   --prefix`` is found).
+3. A build tree of the source checkout this package lives in
+   (``build/*/libquorlina_ffi.so``), the most recently built library first.
+   The newest one is the one the developer built last; a fixed order of
+   build directories would pick, say, an old ``build/release`` over a
+   fresh ``build/default``. Sanitizer builds are passed over unless a
+   sanitizer runtime is preloaded, because loading one into an
+   uninstrumented interpreter aborts it.
+
+When no library loads, ``ImportError`` lists every place looked at.
+"""
+
+from __future__ import annotations
 
 import ctypes
 import ctypes.util
 import glob
 import os
+import subprocess
+from typing import Any, Callable, List, Optional, Tuple
 
 _LIB_NAME = "libquorlina_ffi.so"
+_SONAME = "libquorlina_ffi.so.0"
 
 
-def _candidates():
-    """Library paths to try, best first."""
-    env = os.environ.get("QUORLINA_LIB")
-    if env:
-        # An explicit choice: use it or fail, never fall back silently.
-        yield env
-        return
-    # A build tree of the source checkout this package lives in, newest first.
-    source_root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
-    built = glob.glob(os.path.join(source_root, "build", "*", _LIB_NAME))
-    built.sort(key=os.path.getmtime, reverse=True)
-    yield from built
-    # An installed library, found the way the system linker would.
-    found = ctypes.util.find_library("quorlina_ffi")
-    if found:
-        yield found
-
-
-def _instrumented(path):
-    """Whether a library was built with a sanitizer. Loading one into an
-    uninstrumented interpreter can abort the process, so the search passes
-    over such builds unless a sanitizer runtime was preloaded."""
+def _instrumented(path: str) -> bool:
+    """Whether a library file was built with a sanitizer."""
     try:
         with open(path, "rb") as f:
             data = f.read()
@@ -38,21 +43,87 @@ def _instrumented(path):
     return any(marker in data for marker in (b"__asan_init", b"__tsan_init", b"__ubsan_handle"))
 
 
-def _load():
-    errors = []
-    explicit = bool(os.environ.get("QUORLINA_LIB"))
-    for path in _candidates():
-        if not explicit and not os.environ.get("LD_PRELOAD") and _instrumented(path):
-            errors.append("%s: built with a sanitizer" % path)
-            continue
+def _pkg_config_libdir() -> Tuple[Optional[str], str]:
+    """The libdir of the quorlina pkg-config package, or None and why not."""
+    try:
+        result = subprocess.run(["pkg-config", "--variable=libdir", "quorlina"], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, timeout=30, check=False)
+    except (OSError, subprocess.SubprocessError):
+        return None, "pkg-config is not installed"
+    libdir = result.stdout.decode("utf-8", "replace").strip()
+    if result.returncode != 0 or not libdir:
+        return None, "pkg-config has no quorlina package"
+    return libdir, ""
+
+
+def _source_root() -> Optional[str]:
+    """The source checkout this package is part of, if it is in one."""
+    root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+    header = os.path.join(root, "include", "quorlina", "quorlina.h")
+    return root if os.path.isfile(header) else None
+
+
+def _built_libraries(root: str) -> List[str]:
+    built = glob.glob(os.path.join(root, "build", "*", _LIB_NAME))
+    built.sort(key=lambda p: os.path.getmtime(os.path.realpath(p)), reverse=True)
+    return built
+
+
+def _load() -> ctypes.CDLL:
+    explicit = os.environ.get("QUORLINA_LIB")
+    if explicit:
+        try:
+            return ctypes.CDLL(explicit)
+        except OSError as exc:
+            raise ImportError("cannot load libquorlina_ffi from QUORLINA_LIB=%s: %s" % (explicit, exc)) from exc
+
+    looked = ["QUORLINA_LIB: not set"]
+    preloaded = bool(os.environ.get("LD_PRELOAD"))
+
+    def attempt(path: str, where: str) -> Optional[ctypes.CDLL]:
+        if not preloaded and os.path.isabs(path) and _instrumented(path):
+            looked.append("%s: %s is built with a sanitizer" % (where, path))
+            return None
         try:
             return ctypes.CDLL(path)
         except OSError as exc:
-            errors.append("%s: %s" % (path, exc))
-    if not errors:
-        raise OSError("libquorlina_ffi not found: build the project, install it, "
-                      "or set QUORLINA_LIB to the library's path")
-    raise OSError("cannot load libquorlina_ffi: " + "; ".join(errors))
+            looked.append("%s: %s" % (where, exc))
+            return None
+
+    found = ctypes.util.find_library("quorlina_ffi")
+    if found:
+        lib = attempt(found, "the system's library path")
+        if lib is not None:
+            return lib
+    else:
+        looked.append("the system's library path: not found")
+
+    libdir, why = _pkg_config_libdir()
+    if libdir is None:
+        looked.append("pkg-config: " + why)
+    else:
+        paths = [os.path.join(libdir, n) for n in (_SONAME, _LIB_NAME) if os.path.exists(os.path.join(libdir, n))]
+        for path in paths[:1]:
+            lib = attempt(path, "pkg-config libdir " + libdir)
+            if lib is not None:
+                return lib
+        if not paths:
+            looked.append("pkg-config libdir %s: no %s there" % (libdir, _LIB_NAME))
+
+    root = _source_root()
+    if root is None:
+        looked.append("build tree: this package is not in a source checkout")
+    else:
+        built = _built_libraries(root)
+        for path in built:
+            lib = attempt(path, "build tree")
+            if lib is not None:
+                return lib
+        if not built:
+            looked.append("build tree: no %s" % os.path.join(root, "build", "*", _LIB_NAME))
+
+    raise ImportError("libquorlina_ffi not found. Looked at:\n  " + "\n  ".join(looked) +
+                      "\nInstall the library, build it, or set QUORLINA_LIB to its path.")
 
 
 lib = _load()
@@ -62,7 +133,7 @@ _out = ctypes.POINTER(ctypes.c_void_p)  # char **: kept as an address so it can 
 _i64 = ctypes.c_int64
 _int = ctypes.c_int
 
-_PROTOTYPES = {
+_PROTOTYPES: "dict[str, Tuple[Any, List[Any]]]" = {
     "quorlina_free": (None, [ctypes.c_void_p]),
     "quorlina_snippet_create": (_int, [_str, _i64, _str, _str, _str, _out]),
     "quorlina_snippet_list": (_int, [_str, _out]),
@@ -86,8 +157,25 @@ for _name, (_restype, _argtypes) in _PROTOTYPES.items():
     _fn.restype = _restype
     _fn.argtypes = _argtypes
 
+# The text that explains the calling thread's last failure, in libraries
+# that export it; older ones report result codes only.
+_last_error: Optional[Any] = None
+if hasattr(lib, "quorlina_last_error"):
+    _last_error = lib.quorlina_last_error
+    _last_error.restype = ctypes.c_char_p
+    _last_error.argtypes = []
 
-def call_text(fn, *args):
+
+def last_error() -> str:
+    """The library's text about the calling thread's last failure, or ""
+    when the library does not offer one."""
+    if _last_error is None:
+        return ""
+    data = _last_error()
+    return data.decode("utf-8", "replace") if isinstance(data, bytes) else ""
+
+
+def call_text(fn: Callable[..., int], *args: Any) -> Tuple[int, Optional[bytes]]:
     """Calls an export whose last parameter is ``char **out``.
 
     Returns ``(code, bytes or None)``; the library's string is always freed.

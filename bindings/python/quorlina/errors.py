@@ -1,4 +1,16 @@
-"""Exceptions for the library's result codes: one class per code."""
+"""Exceptions for the library's result codes: one class per code.
+
+Each class also derives from the standard exception that fits, so callers
+can catch ``LookupError`` (not found), ``FileExistsError`` (duplicate),
+``ValueError`` (invalid arguments), ``OSError`` (file system) or
+``MemoryError`` (out of memory) without knowing this package. Every
+exception carries ``code`` (the result code) and ``detail`` (the library's
+text about the failure, or "" when the library does not offer one).
+"""
+
+from __future__ import annotations
+
+from typing import Dict, Optional, Type
 
 __all__ = [
     "QuorlinaError", "InvalidTimestampError", "DuplicateError", "NotFoundError",
@@ -9,70 +21,103 @@ __all__ = [
 
 
 class QuorlinaError(Exception):
-    """A call into libquorlina_ffi failed. ``code`` is its result code."""
+    """A call into libquorlina_ffi failed.
 
-    code = None
+    ``code`` is its result code and ``detail`` the library's explanation
+    ("" when there is none). A QuorlinaError made without a code has code
+    100, the library's code for any other failure.
+    """
 
-    def __init__(self, message, code=None):
+    code: int = 100
+
+    def __init__(self, message: str, code: Optional[int] = None, detail: str = "") -> None:
+        # One argument only: OSError would read two as (errno, strerror).
         super().__init__(message)
         if code is not None:
             self.code = code
+        self.detail = detail
 
 
-class InvalidTimestampError(QuorlinaError):
+class InvalidTimestampError(QuorlinaError, ValueError):
+    """A negative timestamp, or a file name that is not a timestamp (1)."""
+
     code = 1
 
 
-class DuplicateError(QuorlinaError):
+class DuplicateError(QuorlinaError, FileExistsError):
+    """An item with that key already exists (2)."""
+
     code = 2
 
 
 class NotFoundError(QuorlinaError, LookupError):
+    """No item with that key (3)."""
+
     code = 3
 
 
 class InvalidExtensionError(QuorlinaError, ValueError):
+    """A snippet file name without a usable extension (4)."""
+
     code = 4
 
 
 class InvalidDescriptionError(QuorlinaError, ValueError):
+    """A snippet description that is empty or has a forbidden byte (5)."""
+
     code = 5
 
 
 class InvalidFilenameError(QuorlinaError, ValueError):
+    """A snippet file name that is empty or has a forbidden byte (6)."""
+
     code = 6
 
 
 class InvalidContentError(QuorlinaError, ValueError):
+    """A missing title or description, or malformed front matter (7)."""
+
     code = 7
 
 
-class FileSystemError(QuorlinaError):
+class FileSystemError(QuorlinaError, OSError):
+    """A file or directory is missing, refused, or of the wrong kind (8)."""
+
     code = 8
 
 
 class OutOfMemoryError(QuorlinaError, MemoryError):
+    """The library ran out of memory (9)."""
+
     code = 9
 
 
 class InvalidSlugError(QuorlinaError, ValueError):
+    """A slug that is empty or has a byte outside [A-Za-z0-9_-] (10)."""
+
     code = 10
 
 
 class InvalidDateError(QuorlinaError, ValueError):
+    """A date that is not a valid YYYY-MM-DD (11)."""
+
     code = 11
 
 
 class NoUpdatesError(QuorlinaError):
+    """An update that changes nothing (14)."""
+
     code = 14
 
 
 class InternalError(QuorlinaError):
+    """Any other failure: path too long, file too big, I/O error (100)."""
+
     code = 100
 
 
 # Static text for each result code; codes not listed read "unknown error".
-_TEXT = {
+_TEXT: Dict[int, str] = {
     0: "success",
     1: "invalid timestamp",
     2: "already exists",
@@ -89,18 +134,22 @@ _TEXT = {
     100: "internal error",
 }
 
-_CLASSES = {cls.code: cls for cls in (
+_CLASSES: Dict[int, Type[QuorlinaError]] = {cls.code: cls for cls in (
     InvalidTimestampError, DuplicateError, NotFoundError, InvalidExtensionError,
     InvalidDescriptionError, InvalidFilenameError, InvalidContentError, FileSystemError,
     OutOfMemoryError, InvalidSlugError, InvalidDateError, NoUpdatesError, InternalError)}
 
 
-def error_text(code):
+def error_text(code: int) -> str:
     """The static text of a result code, "unknown error" for unknown codes."""
     return _TEXT.get(code, "unknown error")
 
 
-def error_for_code(code, what):
-    """The exception for a non-zero result code; ``what`` names the call."""
+def error_for_code(code: int, what: str, detail: str = "") -> QuorlinaError:
+    """The exception for a non-zero result code; ``what`` names the call
+    and ``detail`` is the library's explanation, when it gave one."""
     cls = _CLASSES.get(code, QuorlinaError)
-    return cls("%s: %s (code %d)" % (what, error_text(code), code), code)
+    message = "%s: %s (code %d)" % (what, error_text(code), code)
+    if detail:
+        message += ": " + detail
+    return cls(message, code, detail)

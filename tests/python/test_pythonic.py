@@ -1,0 +1,148 @@
+"""The binding speaks Python: typed records, standard exception bases with
+code and detail, documented methods, and a library search that says where
+it looked."""
+
+import dataclasses
+import datetime
+import os
+import pydoc
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import quorlina
+from quorlina import _native
+
+PACKAGE = os.path.dirname(os.path.abspath(quorlina.__file__))
+
+
+class SiteCase(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="quorlina-py-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.site = quorlina.Site(self.root)
+
+
+class TypedRecords(SiteCase):
+    def test_a_listed_id_reads_the_snippet(self):
+        self.site.snippets.create("Sort", "x = 1", "sort.py", timestamp=1700000000)
+        listed = self.site.snippets.list()[0]
+        self.assertEqual(self.site.snippets.read(listed.id), quorlina.Snippet(
+            id=1700000000, date=datetime.date(2023, 11, 14), description="Sort", filename="sort.py",
+            code=listed.code))
+        with self.assertRaises(dataclasses.FrozenInstanceError):
+            listed.id = 5  # type: ignore[misc]
+
+    def test_field_types(self):
+        self.site.posts.create("p", "T", "D", tags="a,b", date="2024-03-09")
+        self.site.notes.create("x", slug="n", timestamp=86400)
+        post, note = self.site.posts.read("p"), self.site.notes.list()[0]
+        self.assertEqual((post.date, post.tags, post.description, post.content),
+                         (datetime.date(2024, 3, 9), ("a", "b"), "D", ""))
+        self.assertEqual(note, quorlina.Note(datetime.date(1970, 1, 2), "n", "n", None))
+
+    def test_a_date_out_of_range_stays_text(self):
+        # 253402300800 is 10000-01-01: datetime.date cannot hold it.
+        self.site.notes.create("far", timestamp=253402300800)
+        self.site.notes.create("near", timestamp=86400)
+        self.site.snippets.create("far", "x", "a.py", timestamp=253402300800)
+        self.assertEqual({n.id: n.date for n in self.site.notes.list()},
+                         {"253402300800": "10000-01-01", "86400": datetime.date(1970, 1, 2)})
+        self.assertEqual(self.site.notes.read("253402300800").date, "10000-01-01")
+        self.assertEqual(self.site.snippets.list()[0].date, "10000-01-01")
+
+
+class Exceptions(SiteCase):
+    def test_standard_bases_code_and_detail(self):
+        cases = [
+            (lambda: self.site.posts.read("missing"), quorlina.NotFoundError, LookupError, 3),
+            (lambda: self.site.notes.create("y", timestamp=1), quorlina.DuplicateError, FileExistsError, 2),
+            (lambda: self.site.posts.create("a b", "T", "D"), quorlina.InvalidSlugError, ValueError, 10),
+            (lambda: self.site.snippets.create("d", "c", "a.py", timestamp=-1),
+             quorlina.InvalidTimestampError, ValueError, 1),
+            (lambda: quorlina.Site(os.path.join(self.root, "content", "notes", "1.md")).notes.list(),
+             quorlina.FileSystemError, OSError, 8),
+        ]
+        self.site.notes.create("x", timestamp=1)
+        for call, cls, base, code in cases:
+            with self.assertRaises(base) as ctx:
+                call()
+            err = ctx.exception
+            self.assertIs(type(err), cls)
+            self.assertEqual((err.code, err.detail), (code, ""))
+            self.assertTrue(str(err).endswith("(code %d)" % code), str(err))
+        self.assertTrue(issubclass(quorlina.OutOfMemoryError, MemoryError))
+        dup = quorlina.error_for_code(2, "note create")
+        self.assertEqual((str(dup), dup.args, dup.errno), ("note create: already exists (code 2)",
+                                                           ("note create: already exists (code 2)",), None))
+
+    def test_detail_comes_from_the_library_when_it_explains(self):
+        original = _native._last_error
+        _native._last_error = lambda: b"no file content/blog/*/*/*/missing.md"
+        self.addCleanup(setattr, _native, "_last_error", original)
+        with self.assertRaises(quorlina.NotFoundError) as ctx:
+            self.site.posts.read("missing")
+        self.assertEqual(ctx.exception.detail, "no file content/blog/*/*/*/missing.md")
+        self.assertEqual(str(ctx.exception),
+                         "post read 'missing': not found (code 3): no file content/blog/*/*/*/missing.md")
+
+
+class Documentation(unittest.TestCase):
+    def test_every_method_is_documented(self):
+        page = pydoc.render_doc(quorlina.Site)
+        for cls in (quorlina.Site, quorlina.Snippets, quorlina.Posts, quorlina.Notes):
+            for name, member in vars(cls).items():
+                if name.startswith("__") and name not in ("__init__", "__repr__"):
+                    continue
+                if callable(member) or isinstance(member, property):
+                    self.assertTrue((member.__doc__ or "").strip(), "%s.%s" % (cls.__name__, name))
+        for method in ("list()", "read(timestamp)", "create(slug, title, description", "update(id, slug=None",
+                       "delete(slug)", "snippets", "posts", "notes"):
+            self.assertIn(method, page)
+
+
+class LibrarySearch(unittest.TestCase):
+    """Imports a copy of the package in a child interpreter whose only
+    library candidates are the ones a test lays out."""
+
+    def setUp(self):
+        self.tree = tempfile.mkdtemp(prefix="quorlina-tree-")
+        self.addCleanup(shutil.rmtree, self.tree, ignore_errors=True)
+        shutil.copytree(PACKAGE, os.path.join(self.tree, "bindings", "python", "quorlina"))
+        self.empty = os.path.join(self.tree, "empty")
+        os.mkdir(self.empty)
+
+    def load(self):
+        env = dict(os.environ, PKG_CONFIG_LIBDIR=self.empty, PYTHONPATH=os.path.join(self.tree, "bindings", "python"))
+        for name in ("QUORLINA_LIB", "PKG_CONFIG_PATH", "LD_LIBRARY_PATH"):
+            env.pop(name, None)
+        return subprocess.run([sys.executable, "-c", "from quorlina import _native; print(_native.lib._name)"],
+                              env=env, cwd=self.empty, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def test_nothing_found_says_where_it_looked(self):
+        r = self.load()
+        self.assertNotEqual(r.returncode, 0)
+        err = r.stderr.decode()
+        self.assertIn("ImportError: libquorlina_ffi not found. Looked at:", err)
+        for place in ("QUORLINA_LIB: not set", "the system's library path: not found", "pkg-config",
+                      "build tree: this package is not in a source checkout"):
+            self.assertIn(place, err)
+
+    def test_the_newest_build_tree_library_wins(self):
+        os.makedirs(os.path.join(self.tree, "include", "quorlina"))
+        open(os.path.join(self.tree, "include", "quorlina", "quorlina.h"), "w").close()
+        libs = {}
+        for i, name in enumerate(("release", "default")):
+            os.makedirs(os.path.join(self.tree, "build", name))
+            libs[name] = os.path.join(self.tree, "build", name, "libquorlina_ffi.so")
+            shutil.copy(os.environ["QUORLINA_LIB"], libs[name])
+            os.utime(libs[name], (1000000000 + i, 1000000000 + i))
+        self.assertEqual(self.load().stdout.decode().strip(), libs["default"])
+        os.utime(libs["release"], (1000000005, 1000000005))
+        self.assertEqual(self.load().stdout.decode().strip(), libs["release"])
+
+
+if __name__ == "__main__":
+    unittest.main()
