@@ -204,13 +204,16 @@ struct Run {
         return QUORLINA_OK;
     }
 
-    // read: the library's JSON unchanged, or the fields and the body.
+    // read: the library's JSON, or the fields and the body. A snippet's code
+    // comes as it was written (see withoutCodeLead).
     int read(const Target &target, const std::vector<Field> &fields, const char *bodyKey,
              const std::function<int(char **)> &call) {
         LibText text;
         const int rc = call(text.out());
         if (rc != QUORLINA_OK) return fail(target, rc);
-        return show(text.view(), [&](const JsonValue &v) { return renderItem(v, fields, bodyKey); });
+        const auto render = [&](const JsonValue &v) { return renderItem(v, fields, bodyKey); };
+        if (target.family == Family::Snippet) return show(withoutCodeLead(text.view()), render);
+        return show(text.view(), render);
     }
 
     // create: the path of the new file; as JSON {"path":..,<key>:..} with

@@ -16,32 +16,7 @@ const std::vector<ExitStatus> kExitStatuses = {
     {"74", "standard output cannot be written"},
 };
 
-const char *resultText(int code) noexcept {
-    switch (code) {
-        case QUORLINA_OK: return "success";
-        case QUORLINA_EINVALID_TIMESTAMP: return "invalid timestamp";
-        case QUORLINA_EDUPLICATE: return "already exists";
-        case QUORLINA_ENOT_FOUND: return "not found";
-        case QUORLINA_EINVALID_EXTENSION:
-            return "invalid file name extension (the text after the last '.' must be letters, digits, '_' or '-')";
-        case QUORLINA_EINVALID_DESCRIPTION:
-            return "invalid description (it must be one non-empty line without '\"')";
-        case QUORLINA_EINVALID_FILENAME:
-            return "invalid file name (it must be non-empty, without line breaks, '\"', '/' or '\\')";
-        case QUORLINA_EINVALID_CONTENT:
-            return "invalid content (a missing title or description, a line break or \"+++\" in a field, "
-                   "or malformed front matter)";
-        case QUORLINA_EFILESYSTEM:
-            return "file system error (a file or directory is missing, refused, or of the wrong kind)";
-        case QUORLINA_ENOMEM: return "out of memory";
-        case QUORLINA_EINVALID_SLUG: return "invalid slug (use only letters, digits, '_' and '-')";
-        case QUORLINA_EINVALID_DATE: return "invalid date (use an existing date written as YYYY-MM-DD)";
-        case QUORLINA_ENO_UPDATES: return "nothing to update";
-        case QUORLINA_EINTERNAL:
-            return "internal error (path too long, file too big, I/O error, or a similar failure)";
-        default: return "unknown error";
-    }
-}
+const char *resultText(int code) noexcept { return quorlina_strerror(code); }
 
 namespace {
 
@@ -71,6 +46,10 @@ std::string subject(const Target &t) {
 }  // namespace
 
 std::string failureText(const Target &t, int code) {
+    // The library's text of the failure, read right after the failing call:
+    // when it says more than the code's text, it names the file at fault.
+    const std::string detail = quorlina_last_error();
+    if (!detail.empty() && detail != resultText(code)) return cat({subject(t), ": ", oneLine(detail)});
     if (code == QUORLINA_ENOT_FOUND && t.kind == Target::Kind::Key) {
         switch (t.family) {
             case Family::Snippet: return cat({"no snippet with timestamp ", oneLine(t.key)});

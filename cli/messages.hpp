@@ -30,8 +30,8 @@ struct ExitStatus {
 };
 extern const std::vector<ExitStatus> kExitStatuses;
 
-// Static text of a result code; "unknown error" for codes this tool does
-// not know. Never NULL, never allocated.
+// The library's static text of a result code; "unknown error" for codes it
+// does not know. Never NULL, never allocated.
 const char *resultText(int code) noexcept;
 
 enum class Family { Snippet, Post, Note };

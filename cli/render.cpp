@@ -139,4 +139,14 @@ std::optional<std::string> renderItem(const JsonValue &item, const std::vector<F
     return out;
 }
 
+std::string withoutCodeLead(std::string_view json) {
+    // "code" is the record's last member, and `","code":"` can stand
+    // nowhere else: inside a string value every '"' is escaped.
+    static constexpr std::string_view kMember = "\",\"code\":\"";
+    std::string out(json);
+    const std::size_t at = out.rfind(kMember);
+    if (at != std::string::npos && out.compare(at + kMember.size(), 2, "\\n") == 0) out.erase(at + kMember.size(), 2);
+    return out;
+}
+
 }  // namespace qcli

@@ -63,4 +63,10 @@ std::optional<std::string> renderTable(const JsonValue &list, const std::vector<
 std::optional<std::string> renderItem(const JsonValue &item, const std::vector<Field> &fields,
                                       const char *bodyKey);
 
+// A snippet record with its code as it was written: a snippet file puts one
+// empty line between its front matter and its code, and the library's
+// "code" keeps that line's break; this drops it (only that one), so that
+// the code read can be written back unchanged.
+std::string withoutCodeLead(std::string_view json);
+
 }  // namespace qcli

@@ -71,22 +71,13 @@ class Exceptions(SiteCase):
                 call()
             err = ctx.exception
             self.assertIs(type(err), cls)
-            self.assertEqual((err.code, err.detail), (code, ""))
+            # No file caused these: the detail is the code's own text.
+            self.assertEqual((err.code, err.detail), (code, quorlina.error_text(code)))
             self.assertTrue(str(err).endswith("(code %d)" % code), str(err))
         self.assertTrue(issubclass(quorlina.OutOfMemoryError, MemoryError))
         dup = quorlina.error_for_code(2, "note create")
         self.assertEqual((str(dup), dup.args, dup.errno), ("note create: already exists (code 2)",
                                                            ("note create: already exists (code 2)",), None))
-
-    def test_detail_comes_from_the_library_when_it_explains(self):
-        original = _native._last_error
-        _native._last_error = lambda: b"no file content/blog/*/*/*/missing.md"
-        self.addCleanup(setattr, _native, "_last_error", original)
-        with self.assertRaises(quorlina.NotFoundError) as ctx:
-            self.site.posts.read("missing")
-        self.assertEqual(ctx.exception.detail, "no file content/blog/*/*/*/missing.md")
-        self.assertEqual(str(ctx.exception),
-                         "post read 'missing': not found (code 3): no file content/blog/*/*/*/missing.md")
 
 
 class Documentation(unittest.TestCase):
@@ -146,3 +137,29 @@ class LibrarySearch(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Explained(SiteCase):
+    def test_the_broken_file_is_named(self):
+        raw = os.path.join(self.root, "content", "blog", "2024", "11", "01", "raw.md")
+        os.makedirs(os.path.dirname(raw))
+        with open(raw, "w") as f:
+            f.write("just text\n")
+        with self.assertRaises(quorlina.InvalidContentError) as ctx:
+            self.site.posts.read("hello-world")
+        self.assertEqual(ctx.exception.detail, raw + ": no front matter")
+        self.assertEqual(str(ctx.exception), "post read 'hello-world': %s: no front matter (code 7)" % raw)
+        self.assertIn(quorlina._native.version, repr(self.site))
+
+    def test_snippet_code_round_trips_byte_for_byte(self):
+        path = self.site.snippets.create("Sort", "x = 1\n", "sort.py", timestamp=1700000000)
+        hand = os.path.join(self.root, "content", "snippets", "1700000001.py")
+        with open(hand, "wb") as f:
+            f.write(b'+++\ndescription = "Hand"\n+++\n\n\nstarts with an empty line\n')
+        for ts, file, code in ((1700000000, path, "x = 1\n"), (1700000001, hand, "\nstarts with an empty line\n")):
+            with open(file, "rb") as f:
+                before = f.read()
+            self.assertEqual(self.site.snippets.read(ts).code, code)
+            self.site.snippets.update(ts, code=self.site.snippets.read(ts).code)
+            with open(file, "rb") as f:
+                self.assertEqual(f.read(), before)

@@ -157,22 +157,47 @@ for _name, (_restype, _argtypes) in _PROTOTYPES.items():
     _fn.restype = _restype
     _fn.argtypes = _argtypes
 
-# The text that explains the calling thread's last failure, in libraries
-# that export it; older ones report result codes only.
-_last_error: Optional[Any] = None
-if hasattr(lib, "quorlina_last_error"):
-    _last_error = lib.quorlina_last_error
-    _last_error.restype = ctypes.c_char_p
-    _last_error.argtypes = []
+# What the library says about itself and about failures. The binding needs
+# a library that explains its failures (0.2 or later, of major version 0).
+_REQUIRED = (0, 2)
+for _name in ("quorlina_strerror", "quorlina_last_error", "quorlina_version"):
+    if not hasattr(lib, _name):
+        raise ImportError("%s is too old for this binding: it has no %s (version %d.%d or later is needed)"
+                          % (lib._name, _name, _REQUIRED[0], _REQUIRED[1]))
+lib.quorlina_strerror.restype = ctypes.c_char_p
+lib.quorlina_strerror.argtypes = [_int]
+lib.quorlina_last_error.restype = ctypes.c_char_p
+lib.quorlina_last_error.argtypes = []
+lib.quorlina_version.restype = ctypes.c_char_p
+lib.quorlina_version.argtypes = []
+
+
+def _text(data: Any) -> str:
+    return data.decode("utf-8", "replace") if isinstance(data, bytes) else ""
+
+
+#: The version of the loaded library, "MAJOR.MINOR.PATCH".
+version = _text(lib.quorlina_version())
+#: The path of the loaded library, as it was loaded.
+path: str = lib._name
+try:
+    _numbers = tuple(int(n) for n in version.split(".")[:2])
+except ValueError:
+    _numbers = ()
+if len(_numbers) != 2 or _numbers[0] != _REQUIRED[0] or _numbers[1] < _REQUIRED[1]:
+    raise ImportError("%s is version %r; this binding needs %d.%d or a later 0.x"
+                      % (path, version, _REQUIRED[0], _REQUIRED[1]))
+
+
+def strerror(code: int) -> str:
+    """The library's static text for a result code."""
+    return _text(lib.quorlina_strerror(code))
 
 
 def last_error() -> str:
-    """The library's text about the calling thread's last failure, or ""
-    when the library does not offer one."""
-    if _last_error is None:
-        return ""
-    data = _last_error()
-    return data.decode("utf-8", "replace") if isinstance(data, bytes) else ""
+    """The library's text about the calling thread's last failure ("" after
+    a success)."""
+    return _text(lib.quorlina_last_error())
 
 
 def call_text(fn: Callable[..., int], *args: Any) -> Tuple[int, Optional[bytes]]:

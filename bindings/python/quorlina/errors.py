@@ -5,12 +5,14 @@ can catch ``LookupError`` (not found), ``FileExistsError`` (duplicate),
 ``ValueError`` (invalid arguments), ``OSError`` (file system) or
 ``MemoryError`` (out of memory) without knowing this package. Every
 exception carries ``code`` (the result code) and ``detail`` (the library's
-text about the failure, or "" when the library does not offer one).
+text about the failure: the file at fault and why, when a file caused it).
 """
 
 from __future__ import annotations
 
 from typing import Dict, Optional, Type
+
+from . import _native
 
 __all__ = [
     "QuorlinaError", "InvalidTimestampError", "DuplicateError", "NotFoundError",
@@ -116,24 +118,6 @@ class InternalError(QuorlinaError):
     code = 100
 
 
-# Static text for each result code; codes not listed read "unknown error".
-_TEXT: Dict[int, str] = {
-    0: "success",
-    1: "invalid timestamp",
-    2: "already exists",
-    3: "not found",
-    4: "invalid file name extension",
-    5: "invalid description",
-    6: "invalid file name",
-    7: "invalid content (missing title or description, or malformed front matter)",
-    8: "file system error (missing, refused, or of the wrong kind)",
-    9: "out of memory",
-    10: "invalid slug",
-    11: "invalid date",
-    14: "nothing to update",
-    100: "internal error",
-}
-
 _CLASSES: Dict[int, Type[QuorlinaError]] = {cls.code: cls for cls in (
     InvalidTimestampError, DuplicateError, NotFoundError, InvalidExtensionError,
     InvalidDescriptionError, InvalidFilenameError, InvalidContentError, FileSystemError,
@@ -141,15 +125,20 @@ _CLASSES: Dict[int, Type[QuorlinaError]] = {cls.code: cls for cls in (
 
 
 def error_text(code: int) -> str:
-    """The static text of a result code, "unknown error" for unknown codes."""
-    return _TEXT.get(code, "unknown error")
+    """The library's static text of a result code ("unknown error" for
+    codes it does not know)."""
+    return _native.strerror(code)
 
 
 def error_for_code(code: int, what: str, detail: str = "") -> QuorlinaError:
     """The exception for a non-zero result code; ``what`` names the call
     and ``detail`` is the library's explanation, when it gave one."""
     cls = _CLASSES.get(code, QuorlinaError)
-    message = "%s: %s (code %d)" % (what, error_text(code), code)
-    if detail:
-        message += ": " + detail
+    text = error_text(code)
+    # The detail names the file at fault when one caused the failure; else it
+    # is the code's own text, said once.
+    if detail and detail != text:
+        message = "%s: %s (code %d)" % (what, detail, code)
+    else:
+        message = "%s: %s (code %d)" % (what, text, code)
     return cls(message, code, detail)

@@ -34,7 +34,8 @@ _DATE = re.compile(r"(\d{4})-(\d{2})-(\d{2})\Z")
 class Snippet:
     """A code snippet. ``id`` is its Unix timestamp; ``date`` the UTC day of
     that timestamp, or its "YYYY-MM-DD" text when the year is outside 1 to
-    9999."""
+    9999. ``code`` is the code as it was written: reading a snippet and
+    updating it with the same code leaves its file byte for byte."""
 
     id: int
     date: Union[datetime.date, str]
@@ -129,8 +130,13 @@ def _post_date(text: str) -> datetime.date:
 
 
 def _snippet(d: Dict[str, Any]) -> Snippet:
+    # A snippet file puts one empty line between its front matter and its
+    # code, and the library's code keeps that line's break; the code as it
+    # was written is what follows it. Writing it back leaves the file as it
+    # was.
+    code: str = d["code"]
     return Snippet(id=int(d["id"]), date=_date(d["date"]), description=d["description"],
-                   filename=d["filename"], code=d["code"])
+                   filename=d["filename"], code=code[1:] if code.startswith("\n") else code)
 
 
 def _post(d: Dict[str, Any]) -> Post:
@@ -330,5 +336,6 @@ class Site:
         return self._notes
 
     def __repr__(self) -> str:
-        """``Site('<root>')``."""
-        return "Site(%r)" % (self.root,)
+        """``Site('<root>', library='<path> <version>')``: the site and the
+        library this binding loaded."""
+        return "Site(%r, library=%r)" % (self.root, "%s %s" % (_native.path, _native.version))
