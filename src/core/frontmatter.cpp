@@ -1,5 +1,7 @@
 #include "core/frontmatter.hpp"
 
+#include <optional>
+
 #include "core/text.hpp"
 
 namespace quorlina {
@@ -57,13 +59,14 @@ int bracketDepth(std::string_view s) noexcept {
 
 }  // namespace
 
-std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLines opensLines) {
-    std::vector<Unit> units;
+void walkBlock(std::string_view text, std::size_t close, OpensLines opensLines, const UnitSink &onUnit) {
     bool inTable = false;
     // A reader's array runs to a line starting with "]"; any other array
     // value to the line that closes its brackets.
     bool inArray = false;
     int depth = 0;
+    // A unit is handed on once its continuation lines are known.
+    std::optional<Unit> pending;
     std::size_t pos = kDelimiter.size();
     while (pos < close) {
         std::size_t nl = text.find('\n', pos);
@@ -73,7 +76,7 @@ std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLine
         pos = end;
         if (inArray || depth > 0) {
             // A continuation line belongs to the unit of its key.
-            units.back().end = end;
+            pending->end = end;
             if (inArray) {
                 if (!line.empty() && line.front() == ']') inArray = false;
             } else {
@@ -81,6 +84,7 @@ std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLine
             }
             continue;
         }
+        if (pending) onUnit(*pending);
         if (!inTable && !line.empty() && line.front() == '[') inTable = unit.inTable = true;
         if (!line.empty() && line.front() != '#' && !inTable) {
             std::size_t eq = line.find('=');
@@ -94,15 +98,15 @@ std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLine
                 }
             }
         }
-        units.push_back(unit);
+        pending = unit;
     }
-    return units;
+    if (pending) onUnit(*pending);
 }
 
-void forEachKey(std::string_view text, std::size_t close, OpensLines opensLines,
-                const std::function<void(const Unit &)> &onKey) {
-    for (const Unit &u : splitBlock(text, close, opensLines))
-        if (!u.key.empty()) onKey(u);
+std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLines opensLines) {
+    std::vector<Unit> units;
+    forEachUnit(text, close, opensLines, [&](const Unit &u) { units.push_back(u); });
+    return units;
 }
 
 namespace {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,16 +44,26 @@ struct Unit {
 // the following lines, until a line starting with "]".
 using OpensLines = bool (*)(std::string_view key, std::string_view value);
 
-// Splits the inside of the block of `text` (from after the opening "+++"
-// to `close`) into units, as the readers walk it: lines are trimmed of
-// blanks and CR; blank lines and lines starting with "#" carry no key; a
-// key line is "key = value". A line starting with "[" that is not inside a
-// value is a table header: it and everything after it belong to that table.
+// Hands each unit of the inside of the block of `text` (from after the
+// opening "+++" to `close`) to `onUnit`, in order, as the readers walk it:
+// lines are trimmed of blanks and CR; blank lines and lines starting with
+// "#" carry no key; a key line is "key = value". A line starting with "["
+// that is not inside a value is a table header: it and everything after it
+// belong to that table.
+template <class OnUnit>
+void forEachUnit(std::string_view text, std::size_t close, OpensLines opensLines, OnUnit &&onUnit);
+
+// The units of a block (see forEachUnit).
 std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLines opensLines = nullptr);
 
-// The reader's keys and values of a block, in order, outside any table.
-void forEachKey(std::string_view text, std::size_t close, OpensLines opensLines,
-                const std::function<void(const Unit &)> &onKey);
+// The readers' loop: calls onKey(unit) for every key line of the block, in
+// order, outside any table.
+template <class OnKey>
+void forEachKey(std::string_view text, std::size_t close, OpensLines opensLines, OnKey &&onKey) {
+    forEachUnit(text, close, opensLines, [&](const Unit &u) {
+        if (!u.key.empty()) onKey(u);
+    });
+}
 
 // A change to one managed key: its new line ("key = value", without a line
 // break), or nothing to remove the key.
@@ -77,6 +86,27 @@ using TakenUnit = std::size_t (*)(std::string_view key, const std::vector<const 
 std::string rewriteBlock(std::string_view text, std::size_t close, const std::vector<Unit> &units,
                          const std::vector<std::string_view> &managed, const std::vector<KeyChange> &changes,
                          TakenUnit taken);
+
+// A callback that takes a unit without owning it.
+class UnitSink {
+public:
+    template <class F>
+    UnitSink(F &f) noexcept  // NOLINT: implicit by design
+        : object_(&f), call_([](void *o, const Unit &u) { (*static_cast<F *>(o))(u); }) {}
+    void operator()(const Unit &u) const { call_(object_, u); }
+
+private:
+    void *object_;
+    void (*call_)(void *, const Unit &);
+};
+
+// The walk behind forEachUnit.
+void walkBlock(std::string_view text, std::size_t close, OpensLines opensLines, const UnitSink &onUnit);
+
+template <class OnUnit>
+void forEachUnit(std::string_view text, std::size_t close, OpensLines opensLines, OnUnit &&onUnit) {
+    walkBlock(text, close, opensLines, UnitSink(onUnit));
+}
 
 // Whether the block of `text` has no line but blanks.
 bool blockIsBlank(std::string_view text, std::size_t close) noexcept;

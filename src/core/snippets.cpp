@@ -199,14 +199,17 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::fun
     }));
     if (expect) expect(entries.size());
 
-    // One record and one path, reused from file to file.
+    // One record and one path, reused from file to file. The path prefix is
+    // what joinPath puts before a name ("x" stands for it).
     Snippet current;
+    std::string prefix = joinPath({dirPath, "x"});
+    prefix.pop_back();
     std::string full;
     return loadInOrder(
         entries,
         [&](std::uint32_t i) {
             std::string_view name = entries.name(i);
-            full = joinPath({dirPath, name});
+            full.assign(prefix).append(name);
             return loadSnippetInto(dir, name, full, current);
         },
         [&](std::uint32_t) { visit(current); },
