@@ -291,72 +291,69 @@ namespace {
 // has no effect on regular files.
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
 
-}  // namespace
-
-Status Dir::readFileInto(std::string_view name, std::string &data, std::size_t limit) const {
-    return withName(name, [&](const char *n) -> Status {
-        auto opened = sysOpenAt(this->fd(), n, kReadFlags);
-        if (!opened.ok()) return opened.error();
-        const int fd = opened.ret;
-        FdGuard guard(fd);
-        auto size = regularFileSize(fd, limit);
-        if (!size) return size.error();
-        // One byte more than the size, so that end of file is seen in one read
-        // when the size is right. A buffer that is already larger is used whole.
-        std::size_t want = *size + 1;
-        if (data.size() < want) data.resize(want);
-        std::size_t have = 0;
-        for (;;) {
-            if (have == data.size()) {
-                if (data.size() > limit) return Error::FileTooBig;
-                data.resize(std::min(limit + 1, data.size() + data.size() / 2 + 4096));
-            }
-            auto r = sysCall(Op::Read, [&] { return ::read(fd, data.data() + have, data.size() - have); });
-            if (!r.ok()) return r.error();
-            if (r.ret == 0) break;
-            std::size_t asked = data.size() - have;
-            have += static_cast<std::size_t>(r.ret);
-            if (have > limit) return Error::FileTooBig;
-            // A regular file returns fewer bytes than asked for only at its end,
-            // so the usual file (whose size fstat gave) takes one read, not two.
-            if (static_cast<std::size_t>(r.ret) < asked) break;
-        }
-        data.resize(have);
-        return {};
-    });
-}
-
-namespace {
-
-// Checks that the open `fd` is a regular file of at most `limit` bytes and
-// reads its start into `buffer`, until `settled` or the end of the file.
-Result<std::string_view> readHead(int fd, std::string &buffer, bool (*settled)(std::string_view head),
-                                  std::size_t limit) {
-    // The first read asks for one page (or the whole file and one byte when
-    // that is less), which holds the front matter of nearly every file.
-    constexpr std::size_t kFirstRead = 4096;
+// Reads the open `fd`, which must be a regular file of at most `limit`
+// bytes, into `buffer` from its start (replacing what it held, keeping its
+// storage): to its end or, given `settled`, until settled(bytes so far) is
+// true. Closes `fd`. Returns the count of bytes read.
+Result<std::size_t> readOpened(int fd, std::string &buffer, std::size_t limit,
+                               bool (*settled)(std::string_view head)) {
     FdGuard guard(fd);
     auto size = regularFileSize(fd, limit);
     if (!size) return size.error();
-    std::size_t want = std::min(*size + 1, kFirstRead);
-    if (buffer.size() < want) buffer.resize(want);
+    const bool whole = settled == nullptr;
+    // A whole file is read with one byte more than its size, so that its end
+    // is seen in one read when the size is right (a buffer that is already
+    // larger is used whole). A head read asks first for one page, or the
+    // whole file and one byte when that is less, which holds the front
+    // matter of nearly every file, and then at most doubles what it has.
+    constexpr std::size_t kFirstHeadRead = 4096;
+    const std::size_t first = whole ? *size + 1 : std::min(*size + 1, kFirstHeadRead);
+    if (buffer.size() < first) buffer.resize(first);
     std::size_t have = 0;
     for (;;) {
         if (have == buffer.size()) {
             if (buffer.size() > limit) return Error::FileTooBig;
-            buffer.resize(std::min(limit + 1, buffer.size() * 2));
+            std::size_t grown = whole ? buffer.size() + buffer.size() / 2 + 4096 : buffer.size() * 2;
+            buffer.resize(std::min(limit + 1, grown));
         }
-        std::size_t asked = std::min(buffer.size(), std::max(want, have * 2)) - have;
+        std::size_t room = whole ? buffer.size() : std::min(buffer.size(), std::max(first, have * 2));
+        std::size_t asked = room - have;
         auto r = sysCall(Op::Read, [&] { return ::read(fd, buffer.data() + have, asked); });
         if (!r.ok()) return r.error();
         if (r.ret == 0) break;
         have += static_cast<std::size_t>(r.ret);
         if (have > limit) return Error::FileTooBig;
-        // A short read of a regular file is its end.
-        if (static_cast<std::size_t>(r.ret) < asked || settled(std::string_view(buffer.data(), have))) break;
+        // A regular file returns fewer bytes than asked for only at its end,
+        // so the usual file (whose size fstat gave) takes one read, not two.
+        if (static_cast<std::size_t>(r.ret) < asked) break;
+        if (!whole && settled(std::string_view(buffer.data(), have))) break;
     }
-    return std::string_view(buffer.data(), have);
+    return have;
 }
+
+// readOpened for the head of the file `fd` opened, or the failure to open it.
+Result<std::string_view> readHead(Sys<int> fd, std::string &buffer, bool (*settled)(std::string_view head),
+                                  std::size_t limit) {
+    if (!fd.ok()) return fd.error();
+    auto have = readOpened(fd.ret, buffer, limit, settled);
+    if (!have) return have.error();
+    return std::string_view(buffer.data(), *have);
+}
+
+}  // namespace
+
+Status Dir::readFileInto(std::string_view name, std::string &data, std::size_t limit) const {
+    return withName(name, [&](const char *n) -> Status {
+        auto fd = sysOpenAt(this->fd(), n, kReadFlags);
+        if (!fd.ok()) return fd.error();
+        auto have = readOpened(fd.ret, data, limit, nullptr);
+        if (!have) return have.error();
+        data.resize(*have);
+        return {};
+    });
+}
+
+namespace {
 
 // Opens `path` below `dirfd` for reading, one component at a time, without
 // following a symbolic link anywhere on the way.
@@ -408,20 +405,14 @@ Sys<int> openBelow(int dirfd, const char *path) noexcept {
 
 Result<std::string_view> Dir::readFileHead(std::string_view name, std::string &buffer,
                                            bool (*settled)(std::string_view head), std::size_t limit) const {
-    return withName(name, [&](const char *n) -> Result<std::string_view> {
-        auto fd = sysOpenAt(this->fd(), n, kReadFlags);
-        if (!fd.ok()) return fd.error();
-        return readHead(fd.ret, buffer, settled, limit);
+    return withName(name, [&](const char *n) {
+        return readHead(sysOpenAt(this->fd(), n, kReadFlags), buffer, settled, limit);
     });
 }
 
 Result<std::string_view> Dir::readFileHeadBelow(std::string_view path, std::string &buffer,
                                                 bool (*settled)(std::string_view head), std::size_t limit) const {
-    return withName(path, [&](const char *p) -> Result<std::string_view> {
-        auto fd = openBelow(this->fd(), p);
-        if (!fd.ok()) return fd.error();
-        return readHead(fd.ret, buffer, settled, limit);
-    });
+    return withName(path, [&](const char *p) { return readHead(openBelow(this->fd(), p), buffer, settled, limit); });
 }
 
 namespace {
