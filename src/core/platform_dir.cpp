@@ -1,0 +1,204 @@
+// Directory handles: opening, making and listing directories and removing
+// entries, each through an open directory and a plain entry name.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "core/platform.hpp"
+#include "core/platform_sys.hpp"
+
+namespace quorlina::platform {
+
+using namespace sys;
+using fault::Op;
+
+Status checkPathLength(std::string_view path) noexcept {
+    if (path.size() >= kPathMax) return Error::NameTooLong;
+    return {};
+}
+
+namespace {
+
+inline DIR *asDir(void *p) noexcept { return static_cast<DIR *>(p); }
+
+// Makes the directory `name` in `dirfd` (mode 0755 less the umask) and,
+// when it made it, flushes `dirfd`. One that exists already is fine.
+Status makeChildDir(int dirfd, const char *name) noexcept {
+    auto made = sysCall(Op::Mkdir, [&] { return ::mkdirat(dirfd, name, 0755); }, OnInterrupt::Report);
+    if (made.ok()) return syncFd(dirfd, Op::SyncDir);
+    if (made.err == EEXIST) return {};
+    return made.error();
+}
+
+}  // namespace
+
+Dir::Dir(Dir &&other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
+
+Dir &Dir::operator=(Dir &&other) noexcept {
+    if (this != &other) {
+        if (dir_) ::closedir(asDir(dir_));
+        dir_ = other.dir_;
+        other.dir_ = nullptr;
+    }
+    return *this;
+}
+
+Dir::~Dir() {
+    if (dir_) ::closedir(asDir(dir_));
+}
+
+int Dir::fd() const noexcept { return dir_ ? ::dirfd(asDir(dir_)) : -1; }
+
+Result<Dir> Dir::adopt(int fd) {
+    DIR *d = ::fdopendir(fd);
+    if (!d) {
+        int e = errno;
+        ::close(fd);
+        return errorFromErrno(e);
+    }
+    return Dir(static_cast<void *>(d));
+}
+
+Result<Dir> Dir::open(std::string_view path) {
+    // An empty path is the current directory.
+    return withName(path.empty() ? std::string_view(".") : path, [](const char *p) -> Result<Dir> {
+        auto fd = sysOpenAt(AT_FDCWD, p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (!fd.ok()) return fd.error();
+        return adopt(fd.ret);
+    });
+}
+
+Result<Dir> Dir::openChild(std::string_view name) const {
+    return withName(name, [&](const char *n) -> Result<Dir> {
+        auto fd = sysOpenAt(this->fd(), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        if (!fd.ok()) return fd.error();
+        return adopt(fd.ret);
+    });
+}
+
+Result<std::optional<DirEntry>> Dir::next() {
+    for (;;) {
+        struct dirent *ent = nullptr;
+        // readdir tells its end from a failure only by errno.
+        QL_TRY(sysCall(Op::Read, [&] {
+                   errno = 0;
+                   ent = ::readdir(asDir(dir_));
+                   return ent == nullptr && errno != 0 ? -1 : 0;
+               }).status());
+        if (ent == nullptr) return std::optional<DirEntry>{};
+        if (ent->d_ino == 0) continue;
+        const char *name = ent->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        EntryKind kind = EntryKind::Other;
+        unsigned char type = ent->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            auto found = sysCall(Op::Stat, [&] { return ::fstatat(fd(), name, &st, AT_SYMLINK_NOFOLLOW); });
+            // Removed since it was listed: not an entry any more.
+            if (found.systemFailedWith(ENOENT)) continue;
+            if (!found.ok()) return found.error();
+            if (S_ISREG(st.st_mode)) type = DT_REG;
+            else if (S_ISDIR(st.st_mode)) type = DT_DIR;
+            else if (S_ISLNK(st.st_mode)) type = DT_LNK;
+        }
+        switch (type) {
+            case DT_REG: kind = EntryKind::File; break;
+            case DT_DIR: kind = EntryKind::Directory; break;
+            case DT_LNK: kind = EntryKind::SymLink; break;
+            default: kind = EntryKind::Other; break;
+        }
+        return std::optional<DirEntry>{DirEntry{std::string_view(name), kind}};
+    }
+}
+
+Status Dir::removeFile(std::string_view name) const {
+    return withName(name, [&](const char *n) -> Status {
+        QL_TRY(sysCall(Op::Unlink, [&] { return ::unlinkat(fd(), n, 0); }, OnInterrupt::Report).status());
+        return syncFd(fd(), Op::SyncDir);
+    });
+}
+
+Status Dir::removeChildDir(std::string_view name) const {
+    return withName(name, [&](const char *n) -> Status {
+        auto removed = sysCall(Op::Rmdir, [&] { return ::unlinkat(fd(), n, AT_REMOVEDIR); }, OnInterrupt::Report);
+        if (removed.systemFailedWith(EEXIST)) return Error::DirNotEmpty;
+        if (!removed.ok()) return removed.error();
+        return syncFd(fd(), Op::SyncDir);
+    });
+}
+
+Result<Dir> Dir::openOrMakeChild(std::string_view name) const {
+    auto child = openChild(name);
+    if (child || child.error() != Error::FileNotFound) return child;
+    QL_TRY(withName(name, [&](const char *n) { return makeChildDir(fd(), n); }));
+    // Opened without following a link, so a link swapped in at the name
+    // since it was made is refused.
+    return openChild(name);
+}
+
+bool Dir::isChildDirectory(std::string_view name) const noexcept {
+    if (!checkPathLength(name)) return false;
+    CName n(name);
+    struct stat st {};
+    return ::fstatat(fd(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+}
+
+Result<Dir> Dir::reopen() const {
+    auto fd = sysOpenAt(this->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!fd.ok()) return fd.error();
+    return adopt(fd.ret);
+}
+
+Status Dir::lockExclusive() const {
+    return sysCall(Op::Lock, [&] { return ::flock(fd(), LOCK_EX); }).status();
+}
+
+Result<FileId> Dir::fileId(std::string_view name) const {
+    return withName(name, [&](const char *n) -> Result<FileId> {
+        struct stat st {};
+        QL_TRY(sysCall(Op::Stat, [&] { return ::fstatat(fd(), n, &st, AT_SYMLINK_NOFOLLOW); }).status());
+        return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    });
+}
+
+// ------------------------------------------------------------ path based
+
+Result<Dir> Dir::openMaking(std::string_view path) {
+    auto whole = Dir::open(path);
+    if (whole || whole.error() != Error::FileNotFound) return whole;
+    // Walk from the top, making each missing component in its opened parent.
+    // These are the levels down to a family directory, named by the caller:
+    // links on the way are followed, as opening the path follows them.
+    auto cur = Dir::open(path.substr(0, path.starts_with('/') ? 1 : 0));
+    std::string_view rest = path;
+    while (cur) {
+        rest = rest.substr(std::min(rest.find_first_not_of('/'), rest.size()));
+        if (rest.empty()) break;
+        std::size_t slash = std::min(rest.find('/'), rest.size());
+        CName n(rest.substr(0, slash));
+        rest.remove_prefix(slash);
+        QL_TRY(makeChildDir(cur->fd(), n.c_str()));
+        auto fd = sysOpenAt(cur->fd(), n.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (!fd.ok()) return fd.error();
+        cur = adopt(fd.ret);
+    }
+    return cur;
+}
+
+Status makeDirPath(std::string_view path) {
+    auto dir = Dir::openMaking(path);
+    return dir ? Status{} : Status{dir.error()};
+}
+
+bool isDirectory(std::string_view path) noexcept {
+    if (!checkPathLength(path)) return false;
+    CName p(path);
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace quorlina::platform

@@ -1,0 +1,82 @@
+// The platform layer's system-call wrapper: how the fault seam's answer and
+// EINTR are handled, and the short write.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/platform_sys.hpp"
+
+using namespace quorlina;
+using namespace quorlina::platform;
+
+namespace {
+
+int g_asked = 0;
+int g_answer = 0;
+int answerForRead(fault::Op op) {
+    if (op != fault::Op::Read) return 0;
+    ++g_asked;
+    return g_answer;
+}
+
+struct HookScope {
+    explicit HookScope(int answer) {
+        g_asked = 0;
+        g_answer = answer;
+        fault::setHook(answerForRead);
+    }
+    ~HookScope() { fault::setHook(nullptr); }
+};
+
+}  // namespace
+
+TEST(PlatformSys, InjectedFailureSkipsTheCallAndIsNeverRepeated) {
+    HookScope hook(EINTR);
+    int calls = 0;
+    auto r = sys::sysCall(fault::Op::Read, [&] { return ++calls; });
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(g_asked, 1);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.injected);
+    EXPECT_EQ(r.err, EINTR);
+    // An injected error is never taken for the system's own answer.
+    EXPECT_FALSE(r.systemFailedWith(EINTR));
+}
+
+TEST(PlatformSys, AnInterruptedCallIsRepeatedUnlessItChangesAName) {
+    HookScope hook(0);
+    int calls = 0;
+    auto interruptedTwice = [&] {
+        if (++calls <= 2) {
+            errno = EINTR;
+            return -1;
+        }
+        return 7;
+    };
+    auto r = sys::sysCall(fault::Op::Read, interruptedTwice);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.ret, 7);
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(g_asked, 1);
+
+    calls = 0;
+    auto once = sys::sysCall(fault::Op::Read, interruptedTwice, sys::OnInterrupt::Report);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(once.systemFailedWith(EINTR));
+}
+
+TEST(PlatformSys, ShortWriteWritesAtMostHalf) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    {
+        HookScope hook(0);
+        fault::setHook([](fault::Op op) { return op == fault::Op::Write ? fault::kShortWrite : 0; });
+        EXPECT_EQ(sys::sysWrite(fds[1], "abcdefgh", 8).ret, 4);
+        EXPECT_EQ(sys::sysWrite(fds[1], "x", 1).ret, 1);
+    }
+    char buf[8];
+    EXPECT_EQ(::read(fds[0], buf, sizeof buf), 5);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
