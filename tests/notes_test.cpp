@@ -551,6 +551,7 @@ TEST(NoteDelete, RefusalOnADirectoryIsIsDir) {
             HookGuard hook(swapForDirectory);
             EXPECT_EQ(quorlina_note_delete(site.c_root(), "1700000000"), 8) << refusal;
         }
-        EXPECT_TRUE(platform::isDirectory(g_swapPath));
+        struct stat st {};
+        EXPECT_TRUE(::lstat(g_swapPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     }
 }

@@ -101,14 +101,6 @@ public:
                                           bool (*settled)(std::string_view head),
                                           std::size_t limit = kReadLimit) const;
 
-    // readFileHead for the file at `path` ("a/b/name") below this
-    // directory, opened without following a symbolic link in any component
-    // (one that is met fails with SymLinkLoop or NotDir) and without a
-    // directory handle for the components on the way.
-    Result<std::string_view> readFileHeadBelow(std::string_view path, std::string &buffer,
-                                               bool (*settled)(std::string_view head),
-                                               std::size_t limit = kReadLimit) const;
-
     // Atomically replaces (or creates) `name` with `content`: the text is
     // written to a hidden temporary file in this directory, created with
     // mode 0600 and given the permission bits of the file it replaces (only
@@ -165,9 +157,6 @@ inline bool changedSinceListed(Error e) noexcept {
 // Creates `path` and every missing parent as Dir::openMaking does.
 // Existing directories are fine.
 Status makeDirPath(std::string_view path);
-
-// Whether `path` names a directory (a link is not followed).
-bool isDirectory(std::string_view path) noexcept;
 
 // Longest name of one directory entry.
 inline constexpr std::size_t kNameMax = 255;

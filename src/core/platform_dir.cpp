@@ -194,11 +194,4 @@ Status makeDirPath(std::string_view path) {
     return dir ? Status{} : Status{dir.error()};
 }
 
-bool isDirectory(std::string_view path) noexcept {
-    if (!checkPathLength(path)) return false;
-    CName p(path);
-    struct stat st {};
-    return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 }  // namespace quorlina::platform

@@ -1,15 +1,9 @@
 // Reading content files: whole, or only as far as their front matter.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#if __has_include(<linux/openat2.h>)
-#include <linux/openat2.h>
-#endif
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -101,56 +95,6 @@ Status Dir::readFileInto(std::string_view name, std::string &data, std::size_t l
     });
 }
 
-namespace {
-
-// Opens `path` below `dirfd` for reading, one component at a time, without
-// following a symbolic link anywhere on the way.
-Sys<int> openBelowByComponents(int dirfd, const char *path) noexcept {
-    int cur = dirfd;
-    const char *p = path;
-    for (;;) {
-        const char *slash = std::strchr(p, '/');
-        if (slash == nullptr) {
-            auto fd = sysOpenAt(cur, p, kReadFlags);
-            if (cur != dirfd) ::close(cur);
-            return fd;
-        }
-        CName part(std::string_view(p, static_cast<std::size_t>(slash - p)));
-        auto next = sysOpenAt(cur, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (cur != dirfd) ::close(cur);
-        if (!next.ok()) return next;
-        cur = next.ret;
-        p = slash + 1;
-    }
-}
-
-// The same in one system call where the kernel has openat2 (Linux 5.6):
-// any link on the path fails with ELOOP, as with O_NOFOLLOW.
-Sys<int> openBelow(int dirfd, const char *path) noexcept {
-#if defined(SYS_openat2) && defined(RESOLVE_NO_SYMLINKS)
-    static std::atomic<bool> unavailable{false};
-    if (!unavailable.load(std::memory_order_relaxed)) {
-        struct open_how how {};
-        how.flags = static_cast<std::uint64_t>(kReadFlags);
-        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
-        auto fd = sysCall(Op::Open, [&] {
-            // EAGAIN: a rename elsewhere raced with the lookup; look again.
-            long r;
-            do {
-                r = ::syscall(SYS_openat2, dirfd, path, &how, sizeof how);
-            } while (r < 0 && errno == EAGAIN);
-            return static_cast<int>(r);
-        });
-        if (!fd.systemFailedWith(ENOSYS) && !fd.systemFailedWith(EPERM)) return fd;
-        // Not there, or refused by a sandbox: the portable way from now on.
-        unavailable.store(true, std::memory_order_relaxed);
-    }
-#endif
-    return openBelowByComponents(dirfd, path);
-}
-
-}  // namespace
-
 Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) const {
     std::string data;
     QL_TRY(readFileInto(name, data, limit));
@@ -162,11 +106,6 @@ Result<std::string_view> Dir::readFileHead(std::string_view name, std::string &b
     return withName(name, [&](const char *n) {
         return readHead(sysOpenAt(this->fd(), n, kReadFlags), buffer, settled, limit);
     });
-}
-
-Result<std::string_view> Dir::readFileHeadBelow(std::string_view path, std::string &buffer,
-                                                bool (*settled)(std::string_view head), std::size_t limit) const {
-    return withName(path, [&](const char *p) { return readHead(openBelow(this->fd(), p), buffer, settled, limit); });
 }
 
 }  // namespace quorlina::platform
