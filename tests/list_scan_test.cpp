@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -181,7 +182,11 @@ TEST(ListScan, PostListAndReadMatchTheFullLoad) {
     ASSERT_EQ(all->size(), 600u);
     auto list = listOf("post", site);
     ASSERT_EQ(list.code, 0);
-    EXPECT_EQ(list.text, ffi::buildPostListJson(*all));
+    ffi::JsonListWriter expected;
+    for (const Post &post : *all) ffi::appendPostSummaryJson(expected.nextRecord(), post);
+    char *text = std::move(expected).finish().release();
+    EXPECT_EQ(list.text, text);
+    std::free(text);
 
     for (std::size_t i = 0; i < slugs.size(); i += 43) {
         auto read = callText([&](char **out) { return quorlina_post_read(site.c_root(), slugs[i].c_str(), out); });

@@ -37,26 +37,7 @@ void appendSummaryTo(Out &out, const Post &post) {
 
 }  // namespace
 
-void appendPostSummaryJson(std::string &out, const Post &post) { appendSummaryTo(out, post); }
-
 void appendPostSummaryJson(CHeapText &out, const Post &post) { appendSummaryTo(out, post); }
-
-std::string buildPostListJson(const std::vector<Post> &posts) {
-    std::size_t size = 2;
-    for (const Post &p : posts) {
-        size += 48 + p.date.size() + p.slug.size() + p.frontmatter.title.size();
-        for (const auto &t : p.frontmatter.tags) size += t.size() + 3;
-    }
-    std::string out;
-    out.reserve(size + size / 16);
-    out.push_back('[');
-    for (std::size_t i = 0; i < posts.size(); ++i) {
-        if (i) out.push_back(',');
-        appendPostSummaryJson(out, posts[i]);
-    }
-    out.push_back(']');
-    return out;
-}
 
 std::string buildPostJson(const Post &post) {
     const std::string_view body = post.body();

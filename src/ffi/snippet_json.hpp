@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "core/snippets.hpp"
 #include "ffi/c_heap_text.hpp"
@@ -14,10 +13,6 @@ namespace quorlina::ffi {
 std::string buildSnippetJson(const Snippet &s);
 
 // Appends the record of `s` to `out`.
-void appendSnippetJson(std::string &out, const Snippet &s);
 void appendSnippetJson(CHeapText &out, const Snippet &s);
-
-// "[" + records separated by "," + "]".
-std::string buildSnippetListJson(const std::vector<Snippet> &snippets);
 
 }  // namespace quorlina::ffi
