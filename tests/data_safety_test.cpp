@@ -29,47 +29,6 @@ constexpr int64_t kTs = 1700000000;
 
 // ------------------------------------------------------------------ helpers
 
-// Every entry below `dir` by relative path: "d" for a directory, "l:" and
-// the target for a link, "f:" and the bytes for a file.
-using Tree = std::map<std::string, std::string>;
-
-void treeInto(const std::string &dir, const std::string &rel, Tree &out) {
-    for (const auto &name : qtest::listDir(dir)) {
-        std::string full = dir + "/" + name, key = rel.empty() ? name : rel + "/" + name;
-        struct stat st {};
-        if (::lstat(full.c_str(), &st) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            out[key] = "d";
-            treeInto(full, key, out);
-        } else if (S_ISLNK(st.st_mode)) {
-            char buf[4096];
-            ssize_t n = ::readlink(full.c_str(), buf, sizeof buf);
-            out[key] = "l:" + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-        } else {
-            out[key] = "f:" + qtest::readFile(full).value_or("<unreadable>");
-        }
-    }
-}
-
-Tree tree(const std::string &dir) {
-    Tree t;
-    treeInto(dir, "", t);
-    return t;
-}
-
-// The paths that differ between two trees (contents are too big to print).
-std::string treeDiff(const Tree &a, const Tree &b) {
-    std::string out;
-    for (const auto &[k, v] : a) {
-        auto it = b.find(k);
-        if (it == b.end()) out += " missing " + k;
-        else if (it->second != v) out += " changed " + k;
-    }
-    for (const auto &[k, v] : b)
-        if (!a.count(k)) out += " extra " + k;
-    return out;
-}
-
 unsigned modeOf(const std::string &path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return 0xFFFFFFFFu;
@@ -371,11 +330,11 @@ TEST_F(DataSafety, OversizedWritesChangeNothingAndTheSiteStaysUsable) {
         const std::string name = kindName(k);
         TempSite site;
         createItem(site, k);
-        const Tree before = tree(site.root());
+        const qtest::Snapshot before = qtest::snapshot(site.root());
         m.code(updateItem(site, k, big), 100, name + " update");
         m.code(createOversized(site, k).code, 100, name + " create");
-        const Tree after = tree(site.root());
-        m.check(after == before, name + " files changed:" + treeDiff(before, after));
+        const qtest::Snapshot after = qtest::snapshot(site.root());
+        m.check(after == before, name + " files changed:\n" + qtest::describeDiff(before, after));
         m.code(listItems(site, k), 0, name + " list afterwards");
         m.code(readItem(site, k), 0, name + " read afterwards");
         m.code(deleteItem(site, k), 0, name + " delete afterwards");
@@ -404,7 +363,7 @@ TEST_F(DataSafety, ControlBytesAreRefusedInFrontMatterStrings) {
     const char *r = site.c_root();
     createItem(site, Kind::Snippet);
     createItem(site, Kind::Post);
-    const Tree before = tree(site.root());
+    const qtest::Snapshot before = qtest::snapshot(site.root());
     auto snippetCreate = [&](const std::string &desc, const std::string &name) {
         return callText([&](char **out) { return quorlina_snippet_create(r, kTs + 1, desc.c_str(), "x", name.c_str(), out); }).code;
     };
@@ -432,8 +391,8 @@ TEST_F(DataSafety, ControlBytesAreRefusedInFrontMatterStrings) {
                "post update, added tag" + b);
     }
     EXPECT_TRUE(m.lines.empty()) << m.lines;
-    const Tree after = tree(site.root());
-    EXPECT_TRUE(after == before) << treeDiff(before, after);
+    const qtest::Snapshot after = qtest::snapshot(site.root());
+    EXPECT_TRUE(after == before) << qtest::describeDiff(before, after);
 }
 
 // A tab is allowed in a basic string and is written and read back as it is.

@@ -17,55 +17,10 @@
 
 namespace qrel {
 
-// One entry of a tree: its kind ('f' file, 'd' directory, 'l' link, 'o'
-// other), permission bits, and the bytes of a file or the target of a link.
-struct Entry {
-    char kind = 'o';
-    unsigned mode = 0;
-    std::string bytes;
-    bool operator==(const Entry &) const = default;
-};
-
-// Every entry below a root (not the root itself), by path relative to it.
-// Links are recorded, never followed.
-using Snapshot = std::map<std::string, Entry>;
-
-inline void snapshotInto(const std::string &dir, const std::string &rel, Snapshot &out) {
-    DIR *d = ::opendir(dir.c_str());
-    if (!d) return;
-    std::vector<std::string> names;
-    while (dirent *e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-    for (const auto &n : names) {
-        std::string full = dir + "/" + n, relName = rel.empty() ? n : rel + "/" + n;
-        struct stat st {};
-        if (::lstat(full.c_str(), &st) != 0) continue;
-        Entry e;
-        e.mode = st.st_mode & 07777;
-        if (S_ISREG(st.st_mode)) {
-            e.kind = 'f';
-            e.bytes = qtest::readFile(full).value_or("<unreadable>");
-        } else if (S_ISDIR(st.st_mode)) {
-            e.kind = 'd';
-        } else if (S_ISLNK(st.st_mode)) {
-            e.kind = 'l';
-            char buf[4096];
-            ssize_t len = ::readlink(full.c_str(), buf, sizeof buf);
-            e.bytes.assign(buf, len > 0 ? static_cast<std::size_t>(len) : 0);
-        }
-        out[relName] = e;
-        if (e.kind == 'd') snapshotInto(full, relName, out);
-    }
-}
-
-inline Snapshot snapshot(const std::string &root) {
-    Snapshot s;
-    snapshotInto(root, "", s);
-    return s;
-}
+using qtest::Entry;
+using qtest::Snapshot;
+using qtest::snapshot;
+using qtest::describeDiff;
 
 inline Snapshot filesOnly(const Snapshot &s) {
     Snapshot out;
@@ -79,20 +34,6 @@ inline std::set<std::string> dirsOf(const Snapshot &s) {
     for (const auto &[k, v] : s)
         if (v.kind == 'd') out.insert(k);
     return out;
-}
-
-// A readable account of how two snapshots differ.
-inline std::string describeDiff(const Snapshot &expected, const Snapshot &actual) {
-    std::ostringstream os;
-    for (const auto &[k, v] : expected) {
-        auto it = actual.find(k);
-        if (it == actual.end()) os << "  missing: " << k << "\n";
-        else if (!(it->second == v))
-            os << "  changed: " << k << " (" << v.bytes.size() << " -> " << it->second.bytes.size() << " bytes)\n";
-    }
-    for (const auto &[k, v] : actual)
-        if (!expected.count(k)) os << "  extra: " << k << "\n";
-    return os.str();
 }
 
 // Whether `s` is the state before a call or the state after it, allowing

@@ -1,5 +1,6 @@
 // Helpers shared by the tests: a temporary site directory, whole-file
-// reads and writes, owned C strings and stderr capture.
+// reads and writes, whole-tree snapshots, owned C strings and stderr
+// capture.
 #pragma once
 
 #include <dirent.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -104,6 +106,70 @@ inline std::vector<std::string> listDir(const std::string &path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// One entry of a tree: its kind ('f' file, 'd' directory, 'l' link, 'o'
+// other), permission bits, and the bytes of a file or the target of a link.
+struct Entry {
+    char kind = 'o';
+    unsigned mode = 0;
+    std::string bytes;
+    bool operator==(const Entry &) const = default;
+};
+
+// Every entry below a root (not the root itself), by path relative to it.
+// Links are recorded, never followed.
+using Snapshot = std::map<std::string, Entry>;
+
+inline void snapshotInto(const std::string &dir, const std::string &rel, Snapshot &out) {
+    DIR *d = ::opendir(dir.c_str());
+    if (!d) return;
+    std::vector<std::string> names;
+    while (dirent *e = ::readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    ::closedir(d);
+    for (const auto &n : names) {
+        std::string full = dir + "/" + n, relName = rel.empty() ? n : rel + "/" + n;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0) continue;
+        Entry e;
+        e.mode = st.st_mode & 07777;
+        if (S_ISREG(st.st_mode)) {
+            e.kind = 'f';
+            e.bytes = qtest::readFile(full).value_or("<unreadable>");
+        } else if (S_ISDIR(st.st_mode)) {
+            e.kind = 'd';
+        } else if (S_ISLNK(st.st_mode)) {
+            e.kind = 'l';
+            char buf[4096];
+            ssize_t len = ::readlink(full.c_str(), buf, sizeof buf);
+            e.bytes.assign(buf, len > 0 ? static_cast<std::size_t>(len) : 0);
+        }
+        out[relName] = e;
+        if (e.kind == 'd') snapshotInto(full, relName, out);
+    }
+}
+
+inline Snapshot snapshot(const std::string &root) {
+    Snapshot s;
+    snapshotInto(root, "", s);
+    return s;
+}
+
+// A readable account of how two snapshots differ.
+inline std::string describeDiff(const Snapshot &expected, const Snapshot &actual) {
+    std::ostringstream os;
+    for (const auto &[k, v] : expected) {
+        auto it = actual.find(k);
+        if (it == actual.end()) os << "  missing: " << k << "\n";
+        else if (!(it->second == v))
+            os << "  changed: " << k << " (" << v.bytes.size() << " -> " << it->second.bytes.size() << " bytes)\n";
+    }
+    for (const auto &[k, v] : actual)
+        if (!expected.count(k)) os << "  extra: " << k << "\n";
+    return os.str();
 }
 
 // A string returned by the library, released with quorlina_free.
