@@ -32,7 +32,7 @@ public:
             skipSpace();
             const std::size_t start = pos_;
             JsonValue value;
-            const bool parsed = onlyKeys != nullptr && !atEnd() && peek() == '{' ? parseSomeMembers(value, *onlyKeys)
+            const bool parsed = onlyKeys != nullptr && !atEnd() && peek() == '{' ? parseObject(value, 2, onlyKeys)
                                                                                  : parseValue(value, 1);
             if (!parsed) return false;
             if (!visit(std::move(value), s_.substr(start, pos_ - start))) return true;
@@ -102,34 +102,6 @@ private:
         }
     }
 
-    // An object with only the members named in `keys`; the values of the
-    // others are skipped.
-    bool parseSomeMembers(JsonValue &out, const std::vector<std::string_view> &keys) {
-        out.kind = JsonValue::Kind::Object;
-        ++pos_;  // '{'
-        skipSpace();
-        if (consume('}')) return true;
-        for (;;) {
-            skipSpace();
-            std::string key;
-            if (atEnd() || peek() != '"' || !parseString(key)) return false;
-            skipSpace();
-            if (!consume(':')) return false;
-            skipSpace();
-            if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
-                JsonValue value;
-                if (!parseValue(value, 2)) return false;
-                out.keys.push_back(std::move(key));
-                out.items.push_back(std::move(value));
-            } else if (!skipValue(2)) {
-                return false;
-            }
-            skipSpace();
-            if (consume('}')) return true;
-            if (!consume(',')) return false;
-        }
-    }
-
     // Steps over one value without keeping it.
     bool skipValue(int depth) {
         if (depth > kMaxDepth || atEnd()) return false;
@@ -176,7 +148,9 @@ private:
         }
     }
 
-    bool parseObject(JsonValue &out, int depth) {
+    // An object; with `keys`, only the members named there are kept and the
+    // values of the others are skipped.
+    bool parseObject(JsonValue &out, int depth, const std::vector<std::string_view> *keys = nullptr) {
         out.kind = JsonValue::Kind::Object;
         ++pos_;  // '{'
         skipSpace();
@@ -188,10 +162,14 @@ private:
             skipSpace();
             if (!consume(':')) return false;
             skipSpace();
-            JsonValue value;
-            if (!parseValue(value, depth)) return false;
-            out.keys.push_back(std::move(key));
-            out.items.push_back(std::move(value));
+            if (keys == nullptr || std::find(keys->begin(), keys->end(), key) != keys->end()) {
+                JsonValue value;
+                if (!parseValue(value, depth)) return false;
+                out.keys.push_back(std::move(key));
+                out.items.push_back(std::move(value));
+            } else if (!skipValue(depth)) {
+                return false;
+            }
             skipSpace();
             if (consume('}')) return true;
             if (!consume(',')) return false;
