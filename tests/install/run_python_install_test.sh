@@ -22,39 +22,45 @@ prefix=$work/prefix
 echo "== cmake --install into $prefix"
 cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
 
-# Building offline with --no-build-isolation takes setuptools from the
-# interpreter, and setuptools before 70.1 also needs the wheel package. Use
-# the first interpreter that has what it takes: CMake's, else Debian's.
-builder=
+# The package's own build backend needs nothing but the standard library,
+# so it installs offline into a fresh virtual environment (no system site
+# packages, no setuptools or wheel to lean on) with every interpreter a user
+# may have: CMake's and Debian's.
+version=$(sed -n 's/^#define QUORLINA_VERSION "\(.*\)"$/\1/p' "$source_dir/include/quorlina/quorlina.h")
+[ -n "$version" ] || fail "no QUORLINA_VERSION in the header"
+interpreters=()
 for candidate in "$python" /usr/bin/python3; do
-    if "$candidate" -c 'import ensurepip, venv, setuptools
-v = tuple(int(x) for x in setuptools.__version__.split(".")[:2])
-if v < (70, 1):
-    import wheel' 2>/dev/null; then
-        builder=$candidate
-        break
+    [ -x "$(command -v "$candidate")" ] || continue
+    real=$(readlink -f "$(command -v "$candidate")")
+    case " ${interpreters[*]-} " in *" $real "*) continue ;; esac
+    if "$candidate" -c 'import ensurepip, venv' 2>/dev/null; then
+        interpreters+=("$real")
+    else
+        echo "$candidate has no venv/ensurepip (apt-get install python3-venv): not tried"
     fi
 done
-if [ -z "$builder" ]; then
-    echo "no python3 with venv, setuptools and wheel (apt-get install python3-venv python3-setuptools python3-wheel): skipping"
-    exit 77
-fi
+[ ${#interpreters[@]} -gt 0 ] || { echo "no python3 with venv: skipping"; exit 77; }
 
-echo "== $builder -m venv --system-site-packages"
-"$builder" -m venv --system-site-packages "$work/venv" || fail "cannot make a virtual environment"
+n=0
+for interpreter in "${interpreters[@]}"; do
+n=$((n + 1))
+venv=$work/venv$n
+echo "== $interpreter -m venv (fresh, without system site packages)"
+"$interpreter" -m venv "$venv" || fail "cannot make a virtual environment with $interpreter"
+"$venv/bin/python" -c 'import wheel' 2>/dev/null && fail "the fresh environment of $interpreter has wheel"
 
 echo "== pip install --no-build-isolation bindings/python"
-# From a copy: setuptools writes build/ and *.egg-info next to the project.
-cp -r "$source_dir/bindings/python" "$work/package"
-"$work/venv/bin/python" -m pip install --no-build-isolation --no-index --disable-pip-version-check --quiet \
-    "$work/package" >"$work/pip.log" 2>&1 || { cat "$work/pip.log"; fail "pip install"; }
-rm -rf "$work/package"
-
+"$venv/bin/python" -m pip install --no-build-isolation --no-index --disable-pip-version-check --quiet \
+    "$source_dir/bindings/python" >"$work/pip$n.log" 2>&1 || { cat "$work/pip$n.log"; fail "pip install with $interpreter"; }
+# The build leaves nothing behind in the source tree.
+leftover=$(cd "$source_dir/bindings/python" && ls -d build dist ./*.egg-info 2>/dev/null || true)
+[ -z "$leftover" ] || fail "pip install left $leftover in bindings/python"
 echo "== a program against the installed library"
+rm -rf "$work/run"
 mkdir "$work/run"
 cd "$work/run"
 env -u QUORLINA_LIB -u PYTHONPATH PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" \
-    "$work/venv/bin/python" - "$prefix" "$work/venv" <<'PROGRAM' || fail "the program failed"
+    "$venv/bin/python" - "$prefix" "$venv" "$version" <<'PROGRAM' || fail "the program failed with $interpreter"
 import datetime
 import os
 import sys
@@ -63,6 +69,7 @@ import quorlina
 from quorlina import _native
 
 prefix, venv = (os.path.realpath(p) for p in sys.argv[1:3])
+assert quorlina.__version__ == sys.argv[3], "__version__ is %r, the header says %r" % (quorlina.__version__, sys.argv[3])
 package = os.path.dirname(os.path.realpath(quorlina.__file__))
 library = os.path.realpath(_native.lib._name)
 assert package.startswith(venv + os.sep), "quorlina imported from " + package
@@ -78,8 +85,10 @@ try:
     raise AssertionError("reading a missing post did not fail")
 except LookupError as e:
     assert isinstance(e, quorlina.NotFoundError) and e.code == 3 and isinstance(e.detail, str), repr(e)
-print("loaded", library, "from", package)
+print("loaded", library, "from", package, "version", quorlina.__version__)
 PROGRAM
+cd "$work"
+done
 
 cd /
 rm -rf "$work"

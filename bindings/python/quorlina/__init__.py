@@ -22,6 +22,33 @@ from .errors import (DuplicateError, FileSystemError, InternalError, InvalidCont
 from .errors import __all__ as _error_names
 from .site import Note, Notes, Post, Posts, Site, Snippet, Snippets
 
-__version__ = "0.2.0"
+
+def _source_version() -> str:
+    """The version in the library's header of the source tree this package
+    is part of, or "unknown" outside one."""
+    import os
+    import re
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, os.pardir,
+                          "include", "quorlina", "quorlina.h")
+    try:
+        with open(header, encoding="utf-8") as f:
+            m = re.search(r'^#define QUORLINA_VERSION "([^"]*)"', f.read(), re.M)
+    except OSError:
+        return "unknown"
+    return m.group(1) if m else "unknown"
+
+
+def _package_version() -> str:
+    """The version written into the package when its wheel was built, else
+    (in a source checkout, or an editable install of one) the header's."""
+    import importlib
+    try:
+        module = importlib.import_module("._version", __name__)
+    except ImportError:
+        return _source_version()
+    return str(getattr(module, "version"))
+
+
+__version__ = _package_version()
 
 __all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note"] + list(_error_names)
