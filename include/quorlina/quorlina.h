@@ -75,7 +75,7 @@ enum quorlina_result {
     QUORLINA_EINVALID_SLUG = 10,      /* slug empty, with a byte outside [A-Za-z0-9_-], or a post slug "index"/"_index" */
     QUORLINA_EINVALID_DATE = 11,      /* date not a valid YYYY-MM-DD */
     /* 12 and 13 are reserved: no function returns them. */
-    QUORLINA_ENO_UPDATES = 14,        /* an update that changes nothing */
+    QUORLINA_ENO_UPDATES = 14,        /* an update given no value to change */
     QUORLINA_EINTERNAL = 100          /* any other failure (path too long, file too big, I/O error, NULL argument, ...) */
 };
 
