@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "utf8.hpp"
+
 namespace qcli {
 
 const JsonValue *JsonValue::find(std::string_view key) const {
@@ -16,6 +18,8 @@ const JsonValue *JsonValue::find(std::string_view key) const {
 
 namespace {
 
+// How deeply arrays and objects may nest. `depth` below counts the arrays
+// and objects around the value being read.
 constexpr int kMaxDepth = 64;
 
 class Parser {
@@ -26,42 +30,38 @@ public:
                         const std::vector<std::string_view> *onlyKeys) {
         skipSpace();
         if (!consume('[')) return false;
-        skipSpace();
-        if (consume(']')) return trailingSpaceOnly();
-        for (;;) {
-            skipSpace();
+        const bool ok = sequence(']', [&] {
             const std::size_t start = pos_;
             JsonValue value;
             const bool parsed = onlyKeys != nullptr && !atEnd() && peek() == '{' ? parseObject(value, 2, onlyKeys)
                                                                                  : parseValue(value, 1);
             if (!parsed) return false;
-            if (!visit(std::move(value), s_.substr(start, pos_ - start))) return true;
-            skipSpace();
-            if (consume(']')) return trailingSpaceOnly();
-            if (!consume(',')) return false;
-        }
+            stopped_ = !visit(std::move(value), s_.substr(start, pos_ - start));
+            return true;
+        });
+        return ok && (stopped_ || trailingSpaceOnly());
     }
 
     std::optional<JsonValue> parseDocument() {
         JsonValue v;
         skipSpace();
         if (!parseValue(v, 0)) return std::nullopt;
-        skipSpace();
-        if (pos_ != s_.size()) return std::nullopt;
+        if (!trailingSpaceOnly()) return std::nullopt;
         return v;
     }
 
 private:
     std::string_view s_;
     std::size_t pos_ = 0;
+    bool stopped_ = false;  // a visitor asked for no more elements
 
     bool atEnd() const { return pos_ >= s_.size(); }
+    char peek() const { return s_[pos_]; }
 
     bool trailingSpaceOnly() {
         skipSpace();
         return atEnd();
     }
-    char peek() const { return s_[pos_]; }
 
     void skipSpace() {
         while (!atEnd() && (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')) ++pos_;
@@ -79,8 +79,34 @@ private:
         return true;
     }
 
+    // The elements of an array or the members of an object, after the
+    // opening bracket, up to and including `close`: `element` reads one,
+    // and they are separated by commas. Ends early, without reading
+    // `close`, once a visitor has stopped.
+    template <class Element>
+    bool sequence(char close, Element &&element) {
+        skipSpace();
+        if (consume(close)) return true;
+        for (;;) {
+            skipSpace();
+            if (!element()) return false;
+            if (stopped_) return true;
+            skipSpace();
+            if (consume(close)) return true;
+            if (!consume(',')) return false;
+        }
+    }
+
+    // The ':' between a member's name and its value.
+    bool nameSeparator() {
+        skipSpace();
+        if (!consume(':')) return false;
+        skipSpace();
+        return true;
+    }
+
     bool parseValue(JsonValue &out, int depth) {
-        if (depth > kMaxDepth || atEnd()) return false;
+        if (atEnd() || (depth >= kMaxDepth && (peek() == '{' || peek() == '['))) return false;
         switch (peek()) {
             case '{': return parseObject(out, depth + 1);
             case '[': return parseArray(out, depth + 1);
@@ -104,7 +130,7 @@ private:
 
     // Steps over one value without keeping it.
     bool skipValue(int depth) {
-        if (depth > kMaxDepth || atEnd()) return false;
+        if (atEnd() || (depth >= kMaxDepth && (peek() == '{' || peek() == '['))) return false;
         switch (peek()) {
             case '"': {
                 // The closing quote is the first one after an even number
@@ -122,24 +148,12 @@ private:
             }
             case '{':
             case '[': {
-                const char close = peek() == '{' ? '}' : ']';
-                const bool object = close == '}';
+                const bool object = peek() == '{';
                 ++pos_;
-                skipSpace();
-                if (consume(close)) return true;
-                for (;;) {
-                    skipSpace();
-                    if (object) {
-                        if (atEnd() || peek() != '"' || !skipValue(depth + 1)) return false;
-                        skipSpace();
-                        if (!consume(':')) return false;
-                        skipSpace();
-                    }
-                    if (!skipValue(depth + 1)) return false;
-                    skipSpace();
-                    if (consume(close)) return true;
-                    if (!consume(',')) return false;
-                }
+                return sequence(object ? '}' : ']', [&] {
+                    if (object && (atEnd() || peek() != '"' || !skipValue(depth + 1) || !nameSeparator())) return false;
+                    return skipValue(depth + 1);
+                });
             }
             default: {
                 JsonValue scalar;
@@ -153,54 +167,45 @@ private:
     bool parseObject(JsonValue &out, int depth, const std::vector<std::string_view> *keys = nullptr) {
         out.kind = JsonValue::Kind::Object;
         ++pos_;  // '{'
-        skipSpace();
-        if (consume('}')) return true;
-        for (;;) {
-            skipSpace();
+        return sequence('}', [&] {
             std::string key;
-            if (atEnd() || peek() != '"' || !parseString(key)) return false;
-            skipSpace();
-            if (!consume(':')) return false;
-            skipSpace();
-            if (keys == nullptr || std::find(keys->begin(), keys->end(), key) != keys->end()) {
-                JsonValue value;
-                if (!parseValue(value, depth)) return false;
-                out.keys.push_back(std::move(key));
-                out.items.push_back(std::move(value));
-            } else if (!skipValue(depth)) {
-                return false;
-            }
-            skipSpace();
-            if (consume('}')) return true;
-            if (!consume(',')) return false;
-        }
+            if (atEnd() || peek() != '"' || !parseString(key) || !nameSeparator()) return false;
+            if (keys != nullptr && std::find(keys->begin(), keys->end(), key) == keys->end()) return skipValue(depth);
+            JsonValue value;
+            if (!parseValue(value, depth)) return false;
+            out.keys.push_back(std::move(key));
+            out.items.push_back(std::move(value));
+            return true;
+        });
     }
 
     bool parseArray(JsonValue &out, int depth) {
         out.kind = JsonValue::Kind::Array;
         ++pos_;  // '['
-        skipSpace();
-        if (consume(']')) return true;
-        for (;;) {
-            skipSpace();
+        return sequence(']', [&] {
             JsonValue value;
             if (!parseValue(value, depth)) return false;
             out.items.push_back(std::move(value));
-            skipSpace();
-            if (consume(']')) return true;
-            if (!consume(',')) return false;
-        }
+            return true;
+        });
     }
 
+    bool digits() {
+        const std::size_t from = pos_;
+        while (!atEnd() && peek() >= '0' && peek() <= '9') ++pos_;
+        return pos_ > from;
+    }
+
+    // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?: no leading zeros, no
+    // bare "." or exponent, no "+" in front.
     bool parseNumber(JsonValue &out) {
         const std::size_t start = pos_;
         consume('-');
-        auto digits = [this] {
-            const std::size_t from = pos_;
-            while (!atEnd() && peek() >= '0' && peek() <= '9') ++pos_;
-            return pos_ > from;
-        };
-        if (!digits()) return false;
+        if (consume('0')) {
+            if (!atEnd() && peek() >= '0' && peek() <= '9') return false;
+        } else if (!digits()) {
+            return false;
+        }
         if (consume('.') && !digits()) return false;
         if (!atEnd() && (peek() == 'e' || peek() == 'E')) {
             ++pos_;
@@ -217,41 +222,41 @@ private:
         unit = 0;
         for (int i = 0; i < 4; ++i) {
             const char c = s_[pos_++];
-            unit <<= 4;
-            if (c >= '0' && c <= '9') unit |= static_cast<std::uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f') unit |= static_cast<std::uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') unit |= static_cast<std::uint32_t>(c - 'A' + 10);
-            else return false;
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0) return false;
+            unit = unit << 4 | static_cast<std::uint32_t>(digit);
         }
         return true;
     }
 
-    static void appendUtf8(std::string &out, std::uint32_t cp) {
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+    // The code point of a \u escape (the "\u" already read): a surrogate
+    // counts only as the first half of a pair that follows at once.
+    bool codePoint(std::uint32_t &cp) {
+        if (!hex4(cp)) return false;
+        if (cp >= 0xDC00 && cp < 0xE000) return false;  // a second half alone
+        if (cp < 0xD800 || cp >= 0xDC00) return true;
+        std::uint32_t low = 0;
+        if (s_.substr(pos_, 2) != "\\u") return false;
+        pos_ += 2;
+        if (!hex4(low) || low < 0xDC00 || low >= 0xE000) return false;
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        return true;
     }
 
-    // Strings keep every byte that is not an escape, control bytes and
-    // invalid UTF-8 included: the library copies such bytes unchanged.
+    // Bytes other than escapes, quotes and control bytes are kept as they
+    // are, invalid UTF-8 included: the library copies such bytes unchanged.
     bool parseString(std::string &out) {
         ++pos_;  // opening quote
         for (;;) {
             // Copy the run up to the next quote or backslash in one piece.
             std::size_t run = pos_;
-            while (run < s_.size() && s_[run] != '"' && s_[run] != '\\') ++run;
+            while (run < s_.size() && s_[run] != '"' && s_[run] != '\\') {
+                if (static_cast<unsigned char>(s_[run]) < 0x20) return false;
+                ++run;
+            }
             out.append(s_.data() + pos_, run - pos_);
             pos_ = run;
             if (atEnd()) return false;
@@ -269,21 +274,9 @@ private:
                 case 'r': out.push_back('\r'); break;
                 case 't': out.push_back('\t'); break;
                 case 'u': {
-                    std::uint32_t unit = 0;
-                    if (!hex4(unit)) return false;
-                    // A surrogate pair becomes one code point; a lone
-                    // surrogate is kept as its three-byte form.
-                    if (unit >= 0xD800 && unit < 0xDC00 && s_.substr(pos_, 2) == "\\u") {
-                        const std::size_t save = pos_;
-                        pos_ += 2;
-                        std::uint32_t low = 0;
-                        if (hex4(low) && low >= 0xDC00 && low < 0xE000) {
-                            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                        } else {
-                            pos_ = save;
-                        }
-                    }
-                    appendUtf8(out, unit);
+                    std::uint32_t cp = 0;
+                    if (!codePoint(cp)) return false;
+                    appendUtf8(out, cp);
                     break;
                 }
                 default: return false;
@@ -300,33 +293,6 @@ bool forEachArrayElement(std::string_view text,
                          const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit,
                          const std::vector<std::string_view> *onlyKeys) {
     return Parser(text).forEachElement(visit, onlyKeys);
-}
-
-std::string jsonString(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size() + 2);
-    out.push_back('"');
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[c >> 4]);
-                    out.push_back(kHex[c & 0xF]);
-                } else {
-                    out.push_back(ch);
-                }
-        }
-    }
-    out.push_back('"');
-    return out;
 }
 
 }  // namespace qcli

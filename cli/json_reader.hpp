@@ -1,7 +1,10 @@
 // A small JSON reader for the texts the library hands back: arrays of flat
-// objects whose values are strings, arrays of strings or null. It accepts
-// any well-formed JSON (numbers and booleans included) and keeps string
-// bytes as they are, so text that is not valid UTF-8 survives unchanged.
+// objects whose values are strings, arrays of strings or null. It reads
+// JSON strictly: numbers without leading zeros, strings without raw control
+// bytes, \u escapes of surrogates only as pairs. The one latitude is that
+// string bytes need not be UTF-8: the library copies the bytes of a file
+// unchanged, so they are kept as they are and text that is not valid UTF-8
+// survives.
 #pragma once
 
 #include <functional>
@@ -31,7 +34,8 @@ struct JsonValue {
 };
 
 // Parses one complete JSON text. Returns nothing when the text is not
-// well-formed, has trailing bytes, or nests deeper than 64 levels.
+// well-formed as said above, has trailing bytes, or nests deeper than 64
+// levels.
 std::optional<JsonValue> parseJson(std::string_view text);
 
 // Reads a JSON array one element at a time: calls `visit` with each
@@ -42,15 +46,10 @@ std::optional<JsonValue> parseJson(std::string_view text);
 //
 // With `onlyKeys`, an element that is an object gets only those members in
 // its value; the others are stepped over without being decoded (their
-// structure is checked, the escapes in their strings are not). That keeps
-// filtering a list of large records cheap.
+// structure and numbers are checked, the bytes and escapes inside their
+// strings are not). That keeps filtering a list of large records cheap.
 bool forEachArrayElement(std::string_view text,
                          const std::function<bool(JsonValue &&value, std::string_view bytes)> &visit,
                          const std::vector<std::string_view> *onlyKeys = nullptr);
-
-// `text` as a JSON string with its quotes, escaped as the library escapes:
-// '"', '\\', line feed, carriage return and tab get their two-byte escapes,
-// other bytes below 0x20 become \u00XX, every other byte is kept.
-std::string jsonString(std::string_view text);
 
 }  // namespace qcli

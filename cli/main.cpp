@@ -29,6 +29,7 @@
 
 #include "filter.hpp"
 #include "json_reader.hpp"
+#include "json_writer.hpp"
 #include "messages.hpp"
 #include "quorlina/quorlina.h"
 #include "render.hpp"

@@ -1,5 +1,6 @@
 // Unit tests of the quorlina tool's pieces that need no library call:
-// display width, tables, list filters, suggestions and site discovery.
+// display width, tables, list filters, the JSON reader, suggestions and
+// site discovery.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "filter.hpp"
 #include "json_reader.hpp"
+#include "json_writer.hpp"
 #include "render.hpp"
 #include "site_root.hpp"
 #include "suggest.hpp"
@@ -137,6 +139,86 @@ TEST(Suggest, NearestCandidate) {
     }
     EXPECT_EQ(editDistance("pots", "post"), 1u);
     EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
+}
+
+// The reader is strict about everything but UTF-8: the library never
+// writes the refused forms, so meeting one means the text is not its own.
+TEST(JsonReader, ReadsStrictlyButKeepsBytesThatAreNotUtf8) {
+    const struct {
+        std::string text;
+        const char *value;  // the string or number read; nullptr: refused
+    } cases[] = {
+        {"0", "0"},
+        {"-0", "-0"},
+        {"10", "10"},
+        {"-12.50e+3", "-12.50e+3"},
+        {"1E-2", "1E-2"},
+        {" \t\r\n7 ", "7"},
+        {"01", nullptr},
+        {"-01", nullptr},
+        {"00", nullptr},
+        {"1.", nullptr},
+        {".5", nullptr},
+        {"+1", nullptr},
+        {"1e", nullptr},
+        {"-", nullptr},
+        {"0x1", nullptr},
+        {R"("a\/b\"\\\b\f\n\r\t")", "a/b\"\\\b\f\n\r\t"},
+        {R"("\u00e9\u65E5")", "\xC3\xA9\xE6\x97\xA5"},
+        {R"("\ud83c\udf89")", "\xF0\x9F\x8E\x89"},
+        {"\"\xFF\xC3\x28\x7F\"", "\xFF\xC3\x28\x7F"},  // not UTF-8, and DEL: kept as they are
+        {R"("\ud800")", nullptr},                      // a first half alone
+        {R"("\udc00")", nullptr},                      // a second half alone
+        {R"("\ud800\u0041")", nullptr},
+        {R"("\ud800x")", nullptr},
+        {R"("\udc00\ud800")", nullptr},
+        {R"("\u12")", nullptr},
+        {R"("\x41")", nullptr},
+        {"\"a\x01" "b\"", nullptr},  // raw control bytes
+        {"\"a\nb\"", nullptr},
+        {"\"a\tb\"", nullptr},
+        {std::string("\"a\0b\"", 5), nullptr},
+        {"\"open", nullptr},
+    };
+    for (const auto &c : cases) {
+        const std::optional<JsonValue> v = parseJson(c.text);
+        if (c.value == nullptr) {
+            EXPECT_FALSE(v) << c.text;
+        } else {
+            ASSERT_TRUE(v) << c.text;
+            EXPECT_EQ(v->text, c.value) << c.text;
+        }
+    }
+    // A NUL escape is a character like any other.
+    EXPECT_EQ(parseJson(R"("a\u0000b")").value().text, std::string("a\0b", 3));
+}
+
+TEST(JsonReader, RefusesBrokenStructure) {
+    for (const char *bad : {"", "[", "[1,]", "[,1]", "[1 2]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}", "{\"a\":}", "[] x",
+                            "tru", "nul", "[true false]", "{\"a\":1}}"}) {
+        EXPECT_FALSE(parseJson(bad)) << bad;
+    }
+    const std::string deepest = std::string(64, '[') + std::string(64, ']');
+    EXPECT_TRUE(parseJson(deepest));
+    EXPECT_FALSE(parseJson("[" + deepest + "]"));
+    const std::optional<JsonValue> object = parseJson(R"({"a":[null,true,false],"b":{}})");
+    ASSERT_TRUE(object);
+    EXPECT_EQ(object->keys, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(object->find("a")->items.size(), 3u);
+    EXPECT_TRUE(object->find("b")->isObject());
+}
+
+// Members a filter does not read are stepped over: their structure and
+// numbers are checked, the bytes of their strings are not.
+TEST(JsonReader, SkimmedMembersHaveTheirStructureChecked) {
+    ListFilter recent;
+    recent.since = parseDateArgument("2024-01-01");
+    const std::string raw = "[{\"code\":\"a\x01" "b\",\"date\":\"2024-02-01\"}]";
+    EXPECT_EQ(filterList(raw, recent, false).value().json, raw);
+    EXPECT_FALSE(filterList(raw, recent, true));  // decoded in full for a table
+    EXPECT_FALSE(filterList(R"([{"n":01,"date":"2024-02-01"}])", recent, false));
+    EXPECT_FALSE(filterList(R"([{"x":[1,],"date":"2024-02-01"}])", recent, false));
+    EXPECT_FALSE(filterList(R"([{"date":"2024-02-01"}] x)", recent, false));
 }
 
 TEST(JsonString, EscapesAsTheLibraryDoes) {
