@@ -1,7 +1,7 @@
 #include "messages.hpp"
 
 #include "quorlina/quorlina.h"
-#include "render.hpp"
+#include "strings.hpp"
 
 namespace qcli {
 
@@ -20,21 +20,14 @@ const char *resultText(int code) noexcept { return quorlina_strerror(code); }
 
 namespace {
 
-const char *familyWord(Family f) {
-    switch (f) {
-        case Family::Snippet: return "snippet";
-        case Family::Post: return "post";
-        case Family::Note: return "note";
-    }
-    return "item";
-}
+const char *familyWord(Family f) { return familyInfo(f).name; }
 
 std::string quoted(const std::string &key) { return cat({"'", oneLine(key), "'"}); }
 
 // "snippet 1700000000", "post 'hello'", "note 'todo'", "note 1700000000"
 // (one to be created), "new note" (created now), "snippets".
 std::string subject(const Target &t) {
-    if (t.kind == Target::Kind::All) return cat({familyWord(t.family), "s"});
+    if (t.kind == Target::Kind::All) return familyInfo(t.family).plural;
     if (t.key.empty()) return cat({"new ", familyWord(t.family)});
     // Timestamps go bare; slugs and ids in quotes.
     if (t.family == Family::Snippet || (t.family == Family::Note && t.kind == Target::Kind::New)) {
@@ -70,7 +63,7 @@ std::string failureText(const Target &t, int code) {
         // Creation refuses a negative timestamp; every other call loads
         // files and fails on a file whose name is not a timestamp.
         if (t.kind == Target::Kind::New) return cat({subject(t), ": invalid timestamp (it must not be negative)"});
-        return cat({subject(t), ": a file name in the ", familyWord(t.family), "s directory is not a valid timestamp"});
+        return cat({subject(t), ": a file name in the ", familyInfo(t.family).plural, " directory is not a valid timestamp"});
     }
     return cat({subject(t), ": ", resultText(code)});
 }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "family_table.hpp"
+
 namespace qcli {
 
 // Exit statuses of the tool's own failures. They lie outside the library's
@@ -33,8 +35,6 @@ extern const std::vector<ExitStatus> kExitStatuses;
 // The library's static text of a result code; "unknown error" for codes it
 // does not know. Never NULL, never allocated.
 const char *resultText(int code) noexcept;
-
-enum class Family { Snippet, Post, Note };
 
 // What a command works on, for the error line.
 struct Target {

@@ -2,56 +2,10 @@
 
 #include <algorithm>
 
+#include "strings.hpp"
 #include "text_width.hpp"
 
 namespace qcli {
-
-const std::vector<Column> kSnippetColumns = {
-    {"ID", "id"}, {"DATE", "date"}, {"FILENAME", "filename"}, {"DESCRIPTION", "description"}};
-const std::vector<Column> kPostColumns = {
-    {"DATE", "date"}, {"SLUG", "slug"}, {"TAGS", "tags"}, {"TITLE", "title"}};
-const std::vector<Column> kNoteColumns = {{"DATE", "date"}, {"ID", "id"}, {"SLUG", "slug"}};
-
-const std::vector<Field> kSnippetFields = {
-    {"id", "id"}, {"date", "date"}, {"filename", "filename"}, {"description", "description"}};
-const std::vector<Field> kPostFields = {{"date", "date"},   {"slug", "slug"}, {"title", "title"},
-                                        {"description", "description"}, {"tags", "tags"}};
-const std::vector<Field> kNoteFields = {{"date", "date"}, {"id", "id"}, {"slug", "slug"}};
-const char *const kSnippetBody = "code";
-const char *const kPostBody = "content";
-const char *const kNoteBody = "content";
-
-std::string cat(std::initializer_list<std::string_view> parts) {
-    std::size_t size = 0;
-    for (std::string_view p : parts) size += p.size();
-    std::string out;
-    out.reserve(size);
-    for (std::string_view p : parts) out.append(p);
-    return out;
-}
-
-std::string oneLine(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c != 0x7F) {
-            out.push_back(ch);
-            continue;
-        }
-        switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                out += "\\x";
-                out.push_back(kHex[c >> 4]);
-                out.push_back(kHex[c & 0xF]);
-        }
-    }
-    return out;
-}
 
 std::string valueText(const JsonValue *value, std::string_view separator) {
     if (value == nullptr || value->isNull()) return "-";
@@ -136,16 +90,6 @@ std::optional<std::string> renderItem(const JsonValue &item, const std::vector<F
         out += body->text;
         if (body->text.back() != '\n') out.push_back('\n');
     }
-    return out;
-}
-
-std::string withoutCodeLead(std::string_view json) {
-    // "code" is the record's last member, and `","code":"` can stand
-    // nowhere else: inside a string value every '"' is escaped.
-    static constexpr std::string_view kMember = "\",\"code\":\"";
-    std::string out(json);
-    const std::size_t at = out.rfind(kMember);
-    if (at != std::string::npos && out.compare(at + kMember.size(), 2, "\\n") == 0) out.erase(at + kMember.size(), 2);
     return out;
 }
 

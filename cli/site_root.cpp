@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "messages.hpp"
-#include "render.hpp"
+#include "strings.hpp"
 
 namespace qcli {
 
@@ -71,29 +71,6 @@ std::string resolveSiteRoot(const std::optional<std::string> &given) {
                     cat({"no site found: neither '", oneLine(cwd.string()),
                          "' nor a directory above it has a content/ directory or one of ", configList(),
                          " (use --root, or run 'quorlina init')"})};
-}
-
-std::string initSite(const std::string &dir) {
-    const fs::path base = dirPath(dir);
-    std::error_code ec;
-    const fs::path content = base / "content";
-    for (const char *family : kFamilyDirs) {
-        const fs::path target = content / family;
-        fs::create_directories(target, ec);
-        // create_directories reports success for an existing directory and
-        // an error for an existing file; check the outcome either way.
-        if (ec || !fs::is_directory(target)) {
-            const std::string why = ec ? ec.message() : std::string("it exists and is not a directory");
-            throw ToolError{kExitCantCreate, cat({"cannot create '", oneLine(target.string()), "': ", why})};
-        }
-    }
-    fs::path absolute = fs::absolute(base, ec);
-    if (ec) return base.string();
-    absolute = absolute.lexically_normal();
-    std::string text = absolute.string();
-    // "/srv/site/" from a root given with a trailing slash: drop the slash.
-    if (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
 }
 
 }  // namespace qcli

@@ -1,4 +1,4 @@
-// Finding the site a command works on, and making a new one.
+// Finding the site a command works on.
 //
 // A site root is a directory with a content/ directory or a site
 // configuration file. Commands look for it from the current directory
@@ -15,9 +15,6 @@ namespace qcli {
 // The configuration file names that mark a site root (besides content/).
 inline constexpr const char *kSiteConfigFiles[] = {"hugo.toml", "config.toml", "hugo.yaml", "config.yaml"};
 
-// The three family directories below content/ that init creates.
-inline constexpr const char *kFamilyDirs[] = {"snippets", "blog", "notes"};
-
 // Whether `dir` has a content/ directory or a site configuration file
 // (symbolic links are followed). "" is the current directory.
 bool isSiteRoot(const std::string &dir);
@@ -31,10 +28,5 @@ std::optional<std::string> findSiteRoot(const std::string &start);
 // else the nearest site at or above the current directory. Throws a
 // ToolError with status 66 when there is no site.
 std::string resolveSiteRoot(const std::optional<std::string> &given);
-
-// Creates `dir` (and missing parents), content/ and the family directories
-// below it, keeping whatever exists. Returns the absolute path of `dir`.
-// Throws a ToolError with status 73 when a directory cannot be created.
-std::string initSite(const std::string &dir);
 
 }  // namespace qcli

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "family_table.hpp"
 #include "filter.hpp"
 #include "json_reader.hpp"
 #include "json_writer.hpp"
@@ -55,16 +56,16 @@ TEST(RenderTable, AlignsByDisplayWidthAndClipsTheLastColumn) {
         R"([{"date":"2024-01-02","slug":"\u65e5\u672c","tags":[],"title":"Long title here"},)"
         R"({"date":"2024-01-01","slug":"ab","tags":["x","y"],"title":"\ud83c\udf89!"}])");
     ASSERT_TRUE(list);
-    EXPECT_EQ(renderTable(*list, kPostColumns),
+    EXPECT_EQ(renderTable(*list, familyInfo(Family::Post).columns),
               "DATE        SLUG  TAGS  TITLE\n"
               "2024-01-02  \xE6\x97\xA5\xE6\x9C\xAC  -     Long title here\n"
               "2024-01-01  ab    x,y   \xF0\x9F\x8E\x89!\n");
-    EXPECT_EQ(renderTable(*list, kPostColumns, 29),
+    EXPECT_EQ(renderTable(*list, familyInfo(Family::Post).columns, 29),
               "DATE        SLUG  TAGS  TITLE\n"
               "2024-01-02  \xE6\x97\xA5\xE6\x9C\xAC  -     Long \n"
               "2024-01-01  ab    x,y   \xF0\x9F\x8E\x89!\n");
     // No room at all for the last column: no trailing padding either.
-    EXPECT_EQ(renderTable(*list, kPostColumns, 10),
+    EXPECT_EQ(renderTable(*list, familyInfo(Family::Post).columns, 10),
               "DATE        SLUG  TAGS\n"
               "2024-01-02  \xE6\x97\xA5\xE6\x9C\xAC  -\n"
               "2024-01-01  ab    x,y\n");

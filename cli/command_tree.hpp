@@ -1,20 +1,17 @@
-// Shell completion scripts and the manual page, written from the tool's own
-// command tree so that they always match the options the tool accepts.
+// The tool's command tree as data: every command with its options and
+// arguments, read from the same CLI11 tree that parses the command line.
+// The completion scripts and the manual page are written from it, so they
+// always match the options the tool accepts.
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "messages.hpp"
-
-namespace CLI {
-class App;
-}
+#include "cli11_fwd.hpp"
 
 namespace qcli {
 
-// One option or positional argument as the generators see it.
+// One option or positional argument.
 struct OptionInfo {
     std::vector<std::string> names;    // "--root", "-r"; for a positional its name
     bool positional = false;
@@ -35,12 +32,5 @@ struct CommandInfo {
 
 // Every visible command of `top`, parents before their subcommands.
 std::vector<CommandInfo> describeCommands(const CLI::App &top);
-
-// The completion script for "bash", "zsh" or "fish".
-std::string completionScript(const std::vector<CommandInfo> &commands, std::string_view shell);
-
-// The manual page quorlina(1) in roff (man macros).
-std::string manPage(const std::vector<CommandInfo> &commands, const std::vector<ExitStatus> &statuses,
-                    std::string_view version);
 
 }  // namespace qcli
