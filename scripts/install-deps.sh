@@ -7,7 +7,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config libcli11-dev)
 test_pkgs=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 python3-venv
-           mypy hugo binutils)
+           mypy hugo binutils zsh fish)
 
 pkgs=("${build_pkgs[@]}")
 if [[ "${1:-}" != "--build" ]]; then pkgs+=("${test_pkgs[@]}"); fi

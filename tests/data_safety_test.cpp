@@ -202,7 +202,8 @@ struct ModeCase {
 // has been updated.
 void checkModesAfterUpdate(std::initializer_list<ModeCase> cases) {
     Mismatches m;
-    int checked = 0;
+    int checked = 0, unchecked = 0;
+    std::string refused;  // the modes this system would not give
     for (Kind k : kAllKinds) {
         for (const ModeCase &c : cases) {
             TempSite site;
@@ -210,8 +211,10 @@ void checkModesAfterUpdate(std::initializer_list<ModeCase> cases) {
             const std::string what = std::string(kindName(k)) + " " + octal(c.before);
             ASSERT_EQ(::chmod(path.c_str(), c.before), 0) << what;
             if (modeOf(path) != c.before) {
-                // Without privilege the system may drop a set-group-id bit.
-                std::fprintf(stderr, "note: cannot give a file mode %s here; case skipped\n", octal(c.before).c_str());
+                // Without privilege the system may drop a set-group-id bit:
+                // the case cannot run here, which the test reports below.
+                ++unchecked;
+                if ((refused + " ").find(" " + octal(c.before) + " ") == std::string::npos) refused += " " + octal(c.before);
                 continue;
             }
             m.code(updateItem(site, k, "changed"), 0, what);
@@ -222,6 +225,10 @@ void checkModesAfterUpdate(std::initializer_list<ModeCase> cases) {
     }
     EXPECT_GT(checked, 0);
     EXPECT_TRUE(m.lines.empty()) << m.lines;
+    if (unchecked > 0) {
+        GTEST_SKIP() << "this system does not give a file the mode" << refused << " here: " << unchecked << " of "
+                     << checked + unchecked << " cases were not checked";
+    }
 }
 
 TEST_F(DataSafety, ReplacementKeepsThePermissionBits) {

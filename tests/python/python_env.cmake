@@ -38,3 +38,11 @@ function(quorlina_python_test_env var)
   endif()
   set(${var} "${env}" PARENT_SCOPE)
 endfunction()
+
+# quorlina_test_skipped(<name> <labels> <reason>): a test <name> that cannot
+# run here (no python3, no sanitizer runtime to preload into it, no mypy)
+# and is reported as skipped, with <reason>, instead of being left out.
+function(quorlina_test_skipped name labels reason)
+  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${reason}")
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" SKIP_REGULAR_EXPRESSION "^skipped: ")
+endfunction()

@@ -19,6 +19,7 @@
 #include <clocale>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/platform.hpp"
 #include "reliability_support.hpp"
@@ -127,13 +128,25 @@ TEST_F(Hostile, FifosSocketsAndDevicesAreNotContent) {
         ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0) << p;
         ::close(fd);
     }
+    // Device nodes need privilege. Where mknod is refused none is left
+    // behind, only the FIFOs and sockets are checked, and the test ends by
+    // saying so.
+    const std::string devicePaths[] = {s + "1700000003.py", b + "dev.md", n + "1700000003.md"};
     bool devices = true;
-    for (const std::string &p : {s + "1700000003.py", b + "dev.md", n + "1700000003.md"})
+    for (const std::string &p : devicePaths)
         devices = devices && ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // like /dev/null
+    std::vector<std::int64_t> stamps = {1700000001, 1700000002};
+    std::vector<const char *> slugs = {"fifo", "sock"};
+    if (devices) {
+        stamps.push_back(1700000003);
+        slugs.push_back("dev");
+    } else {
+        for (const std::string &p : devicePaths) ::unlink(p.c_str());
+    }
 
     expectLists(0, 0, 0);
     EXPECT_EQ(qrel::listFamily(root(), Family::Notes).value.items.size(), 2u);
-    for (std::int64_t ts : {1700000001, 1700000002, 1700000003}) {
+    for (std::int64_t ts : stamps) {
         EXPECT_EQ(callText([&](char **o) { return quorlina_snippet_read(r(), ts, o); }).code, 3);
         EXPECT_EQ(quorlina_snippet_update(r(), ts, "x", nullptr, nullptr), 3);
         EXPECT_EQ(callText([&](char **o) { return quorlina_snippet_create(r(), ts, "d", "c", "a.py", o); }).code, 2);
@@ -142,7 +155,7 @@ TEST_F(Hostile, FifosSocketsAndDevicesAreNotContent) {
         EXPECT_EQ(callText([&](char **o) { return quorlina_note_create(r(), ts, nullptr, "c", o); }).code, 2);
         EXPECT_EQ(quorlina_note_delete(r(), id.c_str()), 3);
     }
-    for (const char *slug : {"fifo", "sock", "dev"}) {
+    for (const char *slug : slugs) {
         EXPECT_EQ(callText([&](char **o) { return quorlina_post_read(r(), slug, o); }).code, 3);
         EXPECT_EQ(callText([&](char **o) { return quorlina_post_create(r(), slug, "T", "D", nullptr, "2024-03-09", o); }).code,
                   2);
