@@ -80,3 +80,29 @@ TEST(PlatformSys, ShortWriteWritesAtMostHalf) {
     ::close(fds[0]);
     ::close(fds[1]);
 }
+
+TEST(PlatformSys, SkippedSyncIsReportedDoneWithoutTheCall) {
+    // A descriptor that no flush accepts tells whether the call was made.
+    const int closed = -1;
+    EXPECT_FALSE(sys::syncFd(closed, fault::Op::Sync).ok());
+    fault::setHook([](fault::Op op) {
+        return op == fault::Op::Sync || op == fault::Op::SyncDir ? fault::kSkipSync : 0;
+    });
+    EXPECT_TRUE(sys::syncFd(closed, fault::Op::Sync).ok());
+    EXPECT_TRUE(sys::syncFd(closed, fault::Op::SyncDir).ok());
+    fault::setHook(nullptr);
+    EXPECT_FALSE(sys::syncFd(closed, fault::Op::SyncDir).ok());
+}
+
+TEST(PlatformSys, SpecialAnswersFailOtherOperationsWithoutTheCall) {
+    for (int answer : {fault::kSkipSync, fault::kShortWrite}) {
+        g_answer = answer;
+        fault::setHook([](fault::Op op) { return op == fault::Op::Rename ? g_answer : 0; });
+        int calls = 0;
+        auto r = sys::sysCall(fault::Op::Rename, [&] { return ++calls; });
+        fault::setHook(nullptr);
+        EXPECT_EQ(calls, 0) << answer;
+        EXPECT_TRUE(r.injected) << answer;
+        EXPECT_EQ(r.err, EINVAL) << answer;
+    }
+}

@@ -213,10 +213,14 @@ enum class Op {
 };
 
 // Return 0 to let the operation run, an errno value to make it fail with
-// that error, or kShortWrite (for Op::Write only) to make it write at most
-// half of the bytes asked for.
+// that error, kShortWrite (for Op::Write only) to make it write at most
+// half of the bytes asked for, or kSkipSync (for Op::Sync and Op::SyncDir
+// only) to report the flush as done without making it, which is how the
+// power-loss tests show that they notice a missing flush. Either special
+// answer given for another operation fails it with EINVAL.
 using Hook = int (*)(Op op);
 inline constexpr int kShortWrite = -1;
+inline constexpr int kSkipSync = -2;
 
 // Installs a hook for the whole process (nullptr removes it). For tests.
 void setHook(Hook hook) noexcept;

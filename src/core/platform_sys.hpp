@@ -27,7 +27,7 @@ namespace quorlina::platform::sys {
 extern std::atomic<fault::Hook> faultHook;
 
 // The fault seam's answer for one call of `op`: 0 to make the call, else the
-// errno to fail with (or fault::kShortWrite for Op::Write).
+// errno to fail with (or one of the special answers of fault::Hook).
 inline int injected(fault::Op op) noexcept {
     fault::Hook h = faultHook.load(std::memory_order_relaxed);
     return h ? h(op) : 0;
@@ -72,6 +72,9 @@ template <class F>
 auto callAnswered(int answer, F &&f, OnInterrupt onInterrupt = OnInterrupt::Retry) noexcept
     -> Sys<std::invoke_result_t<F>> {
     using T = std::invoke_result_t<F>;
+    // A special answer that reaches here was given for an operation it is
+    // not meant for.
+    if (answer < 0) return {T(-1), EINVAL, true};
     if (answer != 0) return {T(-1), answer, true};
     T r = onInterrupt == OnInterrupt::Retry ? retryInterrupted(f) : f();
     if (r < 0) return {r, errno, false};
@@ -157,6 +160,17 @@ public:
 private:
     int fd_;
 };
+
+// Flushes what was written to `fd` to stable storage. On macOS (and where
+// else F_FULLFSYNC exists) fsync only hands the data to the drive, whose
+// cache a power loss empties, so the drive is told to flush with
+// F_FULLFSYNC; a file system or device that cannot do that gets fsync.
+inline int flushToStorage(int fd) noexcept {
+#ifdef F_FULLFSYNC
+    if (retryInterrupted([&] { return ::fcntl(fd, F_FULLFSYNC); }) == 0) return 0;
+#endif
+    return ::fsync(fd);
+}
 
 // Flushes `fd` to disk behind the fault seam for `op` (Op::Sync for a file,
 // Op::SyncDir for a directory whose entries changed, so that a name
