@@ -134,6 +134,31 @@ class LibrarySearch(unittest.TestCase):
         os.utime(libs["release"], (1000000005, 1000000005))
         self.assertEqual(self.load().stdout.decode().strip(), libs["release"])
 
+    def test_library_names_follow_the_system(self):
+        self.assertEqual(_native._library_names("Darwin"), ("libquorlina_ffi.dylib", "libquorlina_ffi.0.dylib"))
+        for system in ("Linux", "FreeBSD"):
+            self.assertEqual(_native._library_names(system), ("libquorlina_ffi.so", "libquorlina_ffi.so.0"))
+
+    def test_a_dylib_in_the_build_tree_is_found_on_macos(self):
+        os.makedirs(os.path.join(self.tree, "include", "quorlina"))
+        open(os.path.join(self.tree, "include", "quorlina", "quorlina.h"), "w").close()
+        os.makedirs(os.path.join(self.tree, "build", "default"))
+        dylib = os.path.join(self.tree, "build", "default", "libquorlina_ffi.dylib")
+        # The loader takes the file by its path, whatever its suffix.
+        shutil.copy(os.environ["QUORLINA_LIB"], dylib)
+        shutil.copy(os.environ["QUORLINA_LIB"], os.path.join(self.tree, "build", "default", "libquorlina_ffi.so"))
+        env = dict(os.environ, PKG_CONFIG_LIBDIR=self.empty, PYTHONPATH=os.path.join(self.tree, "bindings", "python"))
+        for name in ("QUORLINA_LIB", "PKG_CONFIG_PATH", "LD_LIBRARY_PATH"):
+            env.pop(name, None)
+        # The system's own library search is asked for "quorlina_ffi" and
+        # finds nothing here on either system.
+        code = ("import platform, sys; platform.system = lambda: 'Darwin'; "
+                "from quorlina import _native; print(_native.lib._name)")
+        r = subprocess.run([sys.executable, "-c", code], env=env, cwd=self.empty,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(r.stdout.decode().strip(), dylib)
+
 
 if __name__ == "__main__":
     unittest.main()

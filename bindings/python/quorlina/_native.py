@@ -10,7 +10,8 @@ The library is looked for in this order:
    ``PKG_CONFIG_PATH``, so a prefix installed with ``cmake --install
    --prefix`` is found).
 3. A build tree of the source checkout this package lives in
-   (``build/*/libquorlina_ffi.so``), the most recently built library first.
+   (``build/*/libquorlina_ffi.so``, ``.dylib`` on macOS), the most recently
+   built library first.
    The newest one is the one the developer built last; a fixed order of
    build directories would pick, say, an old ``build/release`` over a
    fresh ``build/default``. Sanitizer builds are passed over unless a
@@ -26,11 +27,20 @@ import ctypes
 import ctypes.util
 import glob
 import os
+import platform
 import subprocess
 from typing import Any, Callable, List, Optional, Tuple
 
-_LIB_NAME = "libquorlina_ffi.so"
-_SONAME = "libquorlina_ffi.so.0"
+
+def _library_names(system: str) -> Tuple[str, str]:
+    """The library's file name and the versioned name programs load, on the
+    system ``platform.system()`` calls ``system``."""
+    if system == "Darwin":
+        return "libquorlina_ffi.dylib", "libquorlina_ffi.0.dylib"
+    return "libquorlina_ffi.so", "libquorlina_ffi.so.0"
+
+
+_LIB_NAME, _SONAME = _library_names(platform.system())
 
 
 def _instrumented(path: str) -> bool:
