@@ -3,7 +3,8 @@
 # with add_subdirectory(<tree> quorlina) and links quorlina::quorlina.
 # Included that way the project builds only the library: the configure runs
 # with GoogleTest and CLI11 disabled, and nothing of them, of the tests or of
-# the tool may show in the application's cache.
+# the tool may show in the application's cache, nor may the library add
+# install rules to the application's.
 #
 # usage: run_embed_test.sh SOURCE_DIR WORK_DIR CC CXX GENERATOR
 set -euo pipefail
@@ -31,8 +32,8 @@ step "only the library was configured"
 if grep -v '^//' "$cache" | grep -iE 'gtest|cli11|benchmark' | grep -v '^CMAKE_DISABLE_FIND_PACKAGE_'; then
     fail "the cache above shows a search for GoogleTest, CLI11 or Google Benchmark"
 fi
-for opt in TESTS CLI EXAMPLES BENCH FUZZ; do
-    grep -qx "QUORLINA_BUILD_$opt:BOOL=OFF" "$cache" || fail "QUORLINA_BUILD_$opt is not OFF"
+for opt in BUILD_TESTS BUILD_CLI BUILD_EXAMPLES BUILD_BENCH BUILD_FUZZ INSTALL; do
+    grep -qx "QUORLINA_$opt:BOOL=OFF" "$cache" || fail "QUORLINA_$opt is not OFF"
 done
 # The build type stays the application's.
 if grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.' "$cache"; then fail "the library set the build type"; fi
@@ -40,6 +41,13 @@ if grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.' "$cache"; then fail "the library set the
 step "build"
 cmake --build "$build" -j 2 >"$work/build.log" || { cat "$work/build.log"; fail "building the application"; }
 [ ! -e "$build/quorlina/cli" ] && [ ! -e "$build/quorlina/tests" ] || fail "tests or tool were built"
+
+step "the library adds no install rules to the application's"
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" ||
+    { cat "$work/install.log"; fail "installing the application"; }
+if [ -e "$work/prefix" ] && [ -n "$(find "$work/prefix" -type f)" ]; then
+    find "$work/prefix" -type f; fail "installing the application installed the files above"
+fi
 
 step "run"
 mkdir "$work/site"
