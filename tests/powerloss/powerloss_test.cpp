@@ -76,8 +76,14 @@ const char *opName(Op op) {
         case Op::SyncDir: return "directory fsync";
         case Op::Chown: return "fchown";
         case Op::Lock: return "flock";
+        default: break;  // a kind added later: named by its number
     }
-    return "?";
+    return nullptr;
+}
+
+std::string opText(Op op) {
+    const char *name = opName(op);
+    return name ? name : "operation " + std::to_string(static_cast<int>(op));
 }
 
 std::vector<std::string> splitList(const std::string &s) {
@@ -326,7 +332,7 @@ int stopHook(Op op) {
         r.failed = true;
         answer = EIO;
     }
-    if (r.everyStop) r.capture("before system call " + std::to_string(r.calls) + " (" + opName(op) + ")", false);
+    if (r.everyStop) r.capture("before system call " + std::to_string(r.calls) + " (" + opText(op) + ")", false);
     return answer;
 }
 
@@ -445,7 +451,7 @@ void runCase(const qpl::FileSystem &fs, const Case &c, const Options &opt, const
         violation("the call", kWrongCall,
                   "returned " + std::to_string(rc) + " (" + lastError + "), not " + std::to_string(c.code));
     }
-    if (c.failAt && !rec.failed) throw SetupError{std::string(c.name) + " never reached " + opName(*c.failAt)};
+    if (c.failAt && !rec.failed) throw SetupError{std::string(c.name) + " never reached " + opText(*c.failAt)};
     std::set<std::string> changed;
     for (const Tree *t : {&before, &after})
         for (const auto &[k, f] : t->items)
