@@ -87,14 +87,24 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
 // before it that were not loaded yet are loaded first, and the first of
 // them that fails decides. onFail(i, error) is called once, for the entry
 // that decides.
-template <class Load, class Visit, class OnFail>
-Status loadInOrder(const DatedEntries &entries, Load &&load, Visit &&visit, OnFail &&onFail) {
+//
+// When `reader` has found the page cache cold, ahead(i) is called for the
+// entries that come next, up to the reader's window, so that their files
+// are opened ahead of their turn (FileReader::openAhead, with i as the tag).
+template <class Ahead, class Load, class Visit, class OnFail>
+Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Ahead &&ahead, Load &&load,
+                   Visit &&visit, OnFail &&onFail) {
     std::vector<bool> done(entries.size(), false);
     auto fail = [&](std::uint32_t i, Error e) -> Status {
         onFail(i, e);
         return e;
     };
-    for (std::uint32_t i : entries.order()) {
+    const std::vector<std::uint32_t> &order = entries.order();
+    std::size_t next = 0;  // the position in `order` of the next entry to open ahead
+    for (std::size_t at = 0; at < order.size(); ++at) {
+        const std::uint32_t i = order[at];
+        next = std::max(next, at + 1);
+        while (next < order.size() && reader.wantsAhead()) ahead(order[next++]);
         Status st = load(i);
         done[i] = true;
         if (!st && platform::changedSinceListed(st.error())) continue;

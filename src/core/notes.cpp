@@ -74,30 +74,22 @@ Status scanNotes(Dir &dir, std::string_view notesDir, bool whole, const std::fun
     }));
     if (expect) expect(entries.size());
 
-    std::string buffer;
+    platform::FileReader reader;
+    const platform::FileReader::Settled settled = whole ? nullptr : text::frontMatterSettled;
     std::optional<Note> current;
     return loadInOrder(
-        entries,
+        entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, settled); },
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
-            std::string_view text = buffer;
-            if (whole) {
-                Status read = dir.readFileInto(name, buffer);
-                if (read) text = buffer;
-                else last_error::setForFile(joinPath({notesDir, name}), read.error());
-                QL_TRY(read);
-            } else {
-                auto head = dir.readFileHead(name, buffer, text::frontMatterSettled);
-                if (!head) {
-                    last_error::setForFile(joinPath({notesDir, name}), head.error());
-                    return head.error();
-                }
-                text = *head;
+            auto text = reader.read(dir, name, settled, i);
+            if (!text) {
+                last_error::setForFile(joinPath({notesDir, name}), text.error());
+                return text.error();
             }
-            auto note = makeNote(notesDir, name, text);
+            auto note = makeNote(notesDir, name, *text);
             if (!note) return note.error();
             if (whole) {
-                note->raw.assign(text);
+                note->raw.assign(*text);
             } else {
                 note->bodyOffset = 0;  // no text, so no body
             }

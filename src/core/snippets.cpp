@@ -92,14 +92,12 @@ Status ensureExtensionValid(std::string_view filename) noexcept {
 
 namespace {
 
-// Loads the snippet file `name` of `dir` into `s`, reusing the storage its
-// strings hold (a scan loads many files one after another); `fullPath` is
-// its path for the record and for the last-error text. `s` is unspecified
-// after a failure. A name that is not a timestamp fails with
-// InvalidTimestamp, without a warning (the scan writes it).
-Status loadSnippetFields(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
-    QL_TRY(dir.readFileInto(name, s.raw));
-
+// Fills `s` from the snippet file `name`, whose text `s.raw` holds,
+// reusing the storage its strings hold (a scan loads many files one after
+// another); `fullPath` is its path for the record. `s` is unspecified after
+// a failure. A name that is not a timestamp fails with InvalidTimestamp,
+// without a warning (the scan writes it).
+Status parseSnippetFields(std::string_view name, std::string_view fullPath, Snippet &s) {
     // The front matter is examined before the file name.
     auto parsed = snippet_frontmatter::parse(s.raw);
     if (!parsed) return parsed.error();
@@ -139,11 +137,22 @@ Status loadSnippetFields(const platform::Dir &dir, std::string_view name, std::s
     return {};
 }
 
-// loadSnippetFields, recording a failure as this file's.
-Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
-    Status st = loadSnippetFields(dir, name, fullPath, s);
+// Runs `load`, recording a failure as the failure of the file at `fullPath`.
+template <class Load>
+Status recordingFailure(std::string_view fullPath, Load &&load) {
+    Status st = load();
     if (!st) last_error::setForFile(fullPath, st.error());
     return st;
+}
+
+// Loads the snippet file `name` of `dir` into `s`; see parseSnippetFields.
+Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
+    return recordingFailure(fullPath, [&]() -> Status {
+        auto raw = dir.readFile(name);
+        if (!raw) return raw.error();
+        s.raw = std::move(*raw);
+        return parseSnippetFields(name, fullPath, s);
+    });
 }
 
 // The warning for a snippet file name that is not a timestamp.
@@ -205,12 +214,18 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::fun
     std::string prefix = joinPath({dirPath, "x"});
     prefix.pop_back();
     std::string full;
+    platform::FileReader reader;
     return loadInOrder(
-        entries,
+        entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, nullptr); },
         [&](std::uint32_t i) {
             std::string_view name = entries.name(i);
             full.assign(prefix).append(name);
-            return loadSnippetInto(dir, name, full, current);
+            return recordingFailure(full, [&]() -> Status {
+                auto text = reader.read(dir, name, nullptr, i);
+                if (!text) return text.error();
+                current.raw.assign(*text);
+                return parseSnippetFields(name, full, current);
+            });
         },
         [&](std::uint32_t) { visit(current); },
         [&](std::uint32_t i, Error e) {
