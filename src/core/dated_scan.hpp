@@ -39,8 +39,18 @@ public:
         entries_.shrink_to_fit();
         order_.resize(entries_.size());
         for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
-        std::stable_sort(order_.begin(), order_.end(),
-                         [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
+        // Dates of the usual form sort as numbers; any other key as text.
+        std::vector<std::uint64_t> numbers(entries_.size());
+        bool allDates = true;
+        for (std::size_t i = 0; i < numbers.size() && allDates; ++i)
+            allDates = numberOfDate(key(static_cast<std::uint32_t>(i)), numbers[i]);
+        if (allDates) {
+            std::stable_sort(order_.begin(), order_.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return numbers[a] > numbers[b]; });
+        } else {
+            std::stable_sort(order_.begin(), order_.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
+        }
     }
 
     std::size_t size() const noexcept { return entries_.size(); }
@@ -54,6 +64,20 @@ public:
     const std::vector<std::uint32_t> &order() const noexcept { return order_; }
 
 private:
+    // A "YYYY-MM-DD" key as the number YYYYMMDD, which orders as the text
+    // does among such keys (their dashes stand at the same places); false
+    // for a key of any other form.
+    static bool numberOfDate(std::string_view key, std::uint64_t &number) noexcept {
+        if (key.size() != 10 || key[4] != '-' || key[7] != '-') return false;
+        number = 0;
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (i == 4 || i == 7) continue;
+            if (key[i] < '0' || key[i] > '9') return false;
+            number = number * 10 + static_cast<std::uint64_t>(key[i] - '0');
+        }
+        return true;
+    }
+
     struct Entry {
         std::uint32_t offset;
         std::uint16_t keyLength;

@@ -32,8 +32,10 @@ std::string_view stemOf(std::string_view name) noexcept {
 // Builds the record for the note file `name` from its text: the whole file
 // (the caller then keeps it in `raw`, to which `bodyOffset` refers), or the
 // start of it up to the end of its front matter for a record without text.
-// The front matter is examined before the file name.
-Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::string_view text) {
+// The front matter is examined before the file name. `date`, when not
+// empty, is the date of the stem, already read as a timestamp.
+Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::string_view text,
+                      std::string_view date = {}) {
     Note note;
     note.path = joinPath({notesDir, name});
     auto parsed = note_frontmatter::parse(text);
@@ -43,12 +45,16 @@ Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::str
     }
     std::string_view stem = stemOf(name);
     note.id = parsed->frontmatter.slug ? *parsed->frontmatter.slug : std::string(stem);
-    auto timestamp = parseSigned(stem);
-    if (!timestamp) {
-        last_error::setForFile(note.path, Error::InvalidTimestamp);
-        return Error::InvalidTimestamp;
+    if (date.empty()) {
+        auto timestamp = parseSigned(stem);
+        if (!timestamp) {
+            last_error::setForFile(note.path, Error::InvalidTimestamp);
+            return Error::InvalidTimestamp;
+        }
+        note.date = dateFromTimestamp(*timestamp);
+    } else {
+        note.date.assign(date);
     }
-    note.date = dateFromTimestamp(*timestamp);
     // The body is a suffix of the text; keep its offset, which stays valid
     // when the text moves.
     note.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
@@ -86,7 +92,7 @@ Status scanNotes(Dir &dir, std::string_view notesDir, bool whole, const std::fun
                 last_error::setForFile(joinPath({notesDir, name}), text.error());
                 return text.error();
             }
-            auto note = makeNote(notesDir, name, *text);
+            auto note = makeNote(notesDir, name, *text, entries.key(i));
             if (!note) return note.error();
             if (whole) {
                 note->raw.assign(*text);

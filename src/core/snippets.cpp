@@ -96,8 +96,9 @@ namespace {
 // reusing the storage its strings hold (a scan loads many files one after
 // another); `fullPath` is its path for the record. `s` is unspecified after
 // a failure. A name that is not a timestamp fails with InvalidTimestamp,
-// without a warning (the scan writes it).
-Status parseSnippetFields(std::string_view name, std::string_view fullPath, Snippet &s) {
+// without a warning (the scan writes it). `date`, when not empty, is the
+// date of a name already found to be a snippet's (dateOfValidName).
+Status parseSnippetFields(std::string_view name, std::string_view fullPath, Snippet &s, std::string_view date = {}) {
     // The front matter is examined before the file name.
     auto parsed = snippet_frontmatter::parse(s.raw);
     if (!parsed) return parsed.error();
@@ -105,9 +106,14 @@ Status parseSnippetFields(std::string_view name, std::string_view fullPath, Snip
     std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return Error::InvalidExtension;
     std::string_view stem = name.substr(0, dot);
-    if (!isAllDigits(stem)) return Error::InvalidTimestamp;
-    auto ts = parseSigned(stem);
-    if (!ts) return Error::InvalidTimestamp;
+    if (date.empty()) {
+        if (!isAllDigits(stem)) return Error::InvalidTimestamp;
+        auto ts = parseSigned(stem);
+        if (!ts) return Error::InvalidTimestamp;
+        s.date = dateFromTimestamp(*ts);
+    } else {
+        s.date.assign(date);
+    }
 
     std::string_view ext = name.substr(dot + 1);
     if (ext.empty()) return Error::InvalidExtension;
@@ -121,7 +127,6 @@ Status parseSnippetFields(std::string_view name, std::string_view fullPath, Snip
     s.codeOffset = parsed->codeOffset;
     s.path.assign(fullPath);
     s.id.assign(stem);
-    s.date = dateFromTimestamp(*ts);
     if (s.frontmatter.filename) {
         s.filename.assign(*s.frontmatter.filename);
     } else {
@@ -224,7 +229,7 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::fun
                 auto text = reader.read(dir, name, nullptr, i);
                 if (!text) return text.error();
                 current.raw.assign(*text);
-                return parseSnippetFields(name, full, current);
+                return parseSnippetFields(name, full, current, entries.key(i));
             });
         },
         [&](std::uint32_t) { visit(current); },
