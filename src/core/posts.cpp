@@ -67,29 +67,29 @@ std::string postPath(std::string_view blogDir, std::string_view key, std::string
     return joinPath({blogDir, yearOf(key), monthOf(key), dayOf(key), name});
 }
 
-// Builds the record for the post file `name` in the day directory of `key`
+// Fills `post` (reusing the storage of its strings: a scan fills one record
+// file after file) for the post file `name` in the day directory of `key`
 // from its text: the whole file (the caller then keeps it in `raw`, to
 // which the offsets refer), or the start of it up to the end of its front
-// matter for a record without text.
-Result<Post> makePost(std::string_view blogDir, std::string_view key, std::string_view name, std::string_view text) {
+// matter for a record without text. `post` is unspecified after a failure.
+Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std::string_view name,
+                std::string_view text) {
     auto parsed = post_frontmatter::parse(text);
     if (!parsed) {
         last_error::setForFile(postPath(blogDir, key, name), parsed.error());
         return parsed.error();
     }
-    Post post;
     post.restOffset = static_cast<std::size_t>(parsed->rest.data() - text.data());
     post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
-    post.path = postPath(blogDir, key, name);
-    post.date.reserve(10);
-    post.date.append(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
+    joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
+    post.date.assign(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
     post.frontmatter = std::move(parsed->frontmatter);
     if (post.frontmatter.slug) {
-        post.slug = *post.frontmatter.slug;
+        post.slug.assign(*post.frontmatter.slug);
     } else {
         post.slug.assign(name.substr(0, name.size() - 3));
     }
-    return post;
+    return {};
 }
 
 // The depth-first walk of the dated tree. `onFile` gets every regular file
@@ -197,27 +197,25 @@ private:
 // disk fetches them while the walk goes on.
 Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit) {
     const platform::FileReader::Settled settled = whole ? nullptr : text::frontMatterSettled;
-    std::optional<Post> current;
+    Post current;
     // Makes the record of a post from its text, or from the failure to read it.
     auto make = [&](std::string_view key, std::string_view name, const Result<std::string_view> &text) -> Status {
         if (!text) {
             last_error::setForFile(postPath(blogDir, key, name), text.error());
             return text.error();
         }
-        auto post = makePost(blogDir, key, name, *text);
-        if (!post) return post.error();
+        QL_TRY(fillPost(current, blogDir, key, name, *text));
         if (whole) {
-            post->raw.assign(*text);
+            current.raw.assign(*text);
         } else {
-            post->restOffset = post->bodyOffset = 0;  // no text, so no body
+            current.restOffset = current.bodyOffset = 0;  // no text, so no body
         }
-        current = std::move(*post);
         return {};
     };
     // A post's record visited, or the reason it is not: a file changed since
     // its directory was listed is none.
     auto visitMade = [&](Status made) -> Status {
-        if (made) visit(*current);
+        if (made) visit(current);
         return !made && platform::changedSinceListed(made.error()) ? Status{} : made;
     };
 
@@ -325,9 +323,9 @@ Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &f
     std::string key;
     for (char c : std::string_view(found.date))
         if (c != '-') key.push_back(c);
-    auto post = makePost(blogDir, key, name, *raw);
-    if (!post) return post.error();
-    post->raw = std::move(*raw);
+    Post post;
+    QL_TRY(fillPost(post, blogDir, key, name, *raw));
+    post.raw = std::move(*raw);
     return post;
 }
 
