@@ -92,15 +92,17 @@ Status ensureExtensionValid(std::string_view filename) noexcept {
 
 namespace {
 
-// Fills `s` from the snippet file `name`, whose text `s.raw` holds,
+// Fills `s` from the text of the snippet file `name` (s.raw, or the text
+// of a scan's record without text, to which s.codeOffset then refers),
 // reusing the storage its strings hold (a scan loads many files one after
 // another); `fullPath` is its path for the record. `s` is unspecified after
 // a failure. A name that is not a timestamp fails with InvalidTimestamp,
 // without a warning (the scan writes it). `date`, when not empty, is the
 // date of a name already found to be a snippet's (dateOfValidName).
-Status parseSnippetFields(std::string_view name, std::string_view fullPath, Snippet &s, std::string_view date = {}) {
+Status parseSnippetFields(std::string_view name, std::string_view fullPath, std::string_view text, Snippet &s,
+                         std::string_view date = {}) {
     // The front matter is examined before the file name.
-    auto parsed = snippet_frontmatter::parse(s.raw);
+    auto parsed = snippet_frontmatter::parse(text);
     if (!parsed) return parsed.error();
 
     std::size_t dot = name.rfind('.');
@@ -156,7 +158,7 @@ Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::str
         auto raw = dir.readFile(name);
         if (!raw) return raw.error();
         s.raw = std::move(*raw);
-        return parseSnippetFields(name, fullPath, s);
+        return parseSnippetFields(name, fullPath, s.raw, s);
     });
 }
 
@@ -167,7 +169,8 @@ void warnAboutName(std::string_view name) {
     content::warnInvalidTimestamp(name, parseSigned(stem).error());
 }
 
-Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
+                    const std::function<void(const Snippet &, std::string_view code)> &visit,
                     const std::function<void(std::size_t count)> &expect);
 
 // The entry name of the snippet `timestampText` in `dir`, found through a
@@ -197,14 +200,16 @@ Result<Snippet> loadSnippetFromFile(std::string_view dirPath, std::string_view n
 // fails when it is loaded (after its front matter, which is examined
 // first), so a failure is reported for the first failing file in
 // file-system order, with the warning line when its name decides.
-Status visitSnippets(std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+Status visitSnippets(std::string_view dirPath,
+                     const std::function<void(const Snippet &, std::string_view code)> &visit,
                      const std::function<void(std::size_t count)> &expect) {
     return content::scanIfPresent(dirPath, [&](platform::Dir &dir) { return scanSnippets(dir, dirPath, visit, expect); });
 }
 
 namespace {
 
-Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
+                    const std::function<void(const Snippet &, std::string_view code)> &visit,
                     const std::function<void(std::size_t count)> &expect) {
     DatedEntries entries;
     QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
@@ -213,9 +218,11 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::fun
     }));
     if (expect) expect(entries.size());
 
-    // One record and one path, reused from file to file. The path prefix is
-    // what joinPath puts before a name ("x" stands for it).
+    // One record and one path, reused from file to file, and the code of the
+    // record, in the reader's buffer. The path prefix is what joinPath puts
+    // before a name ("x" stands for it).
     Snippet current;
+    std::string_view code;
     std::string prefix = joinPath({dirPath, "x"});
     prefix.pop_back();
     std::string full;
@@ -228,11 +235,13 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::fun
             return recordingFailure(full, [&]() -> Status {
                 auto text = reader.read(dir, name, nullptr, i);
                 if (!text) return text.error();
-                current.raw.assign(*text);
-                return parseSnippetFields(name, full, current, entries.key(i));
+                QL_TRY(parseSnippetFields(name, full, *text, current, entries.key(i)));
+                code = text->substr(current.codeOffset);
+                current.codeOffset = 0;  // no text, so no code
+                return Status{};
             });
         },
-        [&](std::uint32_t) { visit(current); },
+        [&](std::uint32_t) { visit(current, code); },
         [&](std::uint32_t i, Error e) {
             if (e == Error::InvalidTimestamp) warnAboutName(entries.name(i));
         });
