@@ -17,8 +17,11 @@
 
 namespace quorlina {
 
-// Entry names with their sort keys, in the order the scan met them, held in
-// one arena so that a large directory costs little memory.
+// Entry names with their sort keys, held in one arena so that a large
+// directory costs little memory. Entries are added in the order the scan
+// meets them; once sorted, they are indexed by their place in list order
+// and lie in the arena in that order, so that reading them in turn walks
+// memory forward.
 class DatedEntries {
 public:
     // Adds an entry; false when the arena cannot hold it.
@@ -35,33 +38,49 @@ public:
     // Sorts newest first: keys compared byte by byte, descending; equal keys
     // keep the order in which they were added.
     void sortNewestFirst() {
-        arena_.shrink_to_fit();
-        entries_.shrink_to_fit();
-        order_.resize(entries_.size());
-        for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
+        std::vector<std::uint32_t> order(entries_.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
         // Dates of the usual form sort as numbers; any other key as text.
         std::vector<std::uint64_t> numbers(entries_.size());
         bool allDates = true;
         for (std::size_t i = 0; i < numbers.size() && allDates; ++i)
             allDates = numberOfDate(key(static_cast<std::uint32_t>(i)), numbers[i]);
         if (allDates) {
-            std::stable_sort(order_.begin(), order_.end(),
+            std::stable_sort(order.begin(), order.end(),
                              [&](std::uint32_t a, std::uint32_t b) { return numbers[a] > numbers[b]; });
         } else {
-            std::stable_sort(order_.begin(), order_.end(),
+            std::stable_sort(order.begin(), order.end(),
                              [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
         }
+        // Lay the entries out in list order.
+        std::string arena;
+        arena.reserve(arena_.size());
+        std::vector<Entry> entries;
+        entries.reserve(entries_.size());
+        placeOfAdded_.resize(entries_.size());
+        for (std::uint32_t at = 0; at < order.size(); ++at) {
+            const Entry &e = entries_[order[at]];
+            entries.push_back(Entry{static_cast<std::uint32_t>(arena.size()), e.keyLength, e.nameLength});
+            arena.append(std::string_view(arena_).substr(e.offset, e.keyLength + e.nameLength));
+            placeOfAdded_[order[at]] = at;
+        }
+        arena_ = std::move(arena);
+        entries_ = std::move(entries);
+        added_ = std::move(order);
     }
 
     std::size_t size() const noexcept { return entries_.size(); }
+    // The key and name of an entry: by its place in list order once sorted.
     std::string_view key(std::uint32_t i) const noexcept {
         return std::string_view(arena_).substr(entries_[i].offset, entries_[i].keyLength);
     }
     std::string_view name(std::uint32_t i) const noexcept {
         return std::string_view(arena_).substr(entries_[i].offset + entries_[i].keyLength, entries_[i].nameLength);
     }
-    // Indexes (in the order of adding) sorted by sortNewestFirst.
-    const std::vector<std::uint32_t> &order() const noexcept { return order_; }
+    // When the entry at place `i` of the sorted list was added (0 first).
+    std::uint32_t addedAt(std::uint32_t i) const noexcept { return added_[i]; }
+    // The place in the sorted list of the entry added as the `n`-th.
+    std::uint32_t placeOfAdded(std::uint32_t n) const noexcept { return placeOfAdded_[n]; }
 
 private:
     // A "YYYY-MM-DD" key as the number YYYYMMDD, which orders as the text
@@ -85,7 +104,7 @@ private:
     };
     std::string arena_;
     std::vector<Entry> entries_;
-    std::vector<std::uint32_t> order_;
+    std::vector<std::uint32_t> added_, placeOfAdded_;
 };
 
 // Lists the open directory `dir` into `entries` and sorts them newest
@@ -104,13 +123,13 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
     return {};
 }
 
-// Calls load(i) for every entry in sorted order and visit(i) after each
-// success. An entry removed or replaced since it was listed is passed over,
-// as a full scan passes it over. A failure is reported as a full scan in
-// listing order would report it: when entry i fails, the entries added
-// before it that were not loaded yet are loaded first, and the first of
-// them that fails decides. onFail(i, error) is called once, for the entry
-// that decides.
+// Calls load(i) for every entry in sorted order (i is its place) and
+// visit(i) after each success. An entry removed or replaced since it was
+// listed is passed over, as a full scan passes it over. A failure is
+// reported as a full scan in listing order would report it: when entry i
+// fails, the entries added before it that were not loaded yet are loaded
+// first, and the first of them that fails decides. onFail(i, error) is
+// called once, for the entry that decides.
 //
 // When `reader` has found the page cache cold, ahead(i) is called for the
 // entries that come next, up to the reader's window, so that their files
@@ -118,22 +137,22 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
 template <class Ahead, class Load, class Visit, class OnFail>
 Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Ahead &&ahead, Load &&load,
                    Visit &&visit, OnFail &&onFail) {
-    std::vector<bool> done(entries.size(), false);
+    const auto count = static_cast<std::uint32_t>(entries.size());
+    std::vector<bool> done(count, false);
     auto fail = [&](std::uint32_t i, Error e) -> Status {
         onFail(i, e);
         return e;
     };
-    const std::vector<std::uint32_t> &order = entries.order();
-    std::size_t next = 0;  // the position in `order` of the next entry to open ahead
-    for (std::size_t at = 0; at < order.size(); ++at) {
-        const std::uint32_t i = order[at];
-        next = std::max(next, at + 1);
-        while (next < order.size() && reader.wantsAhead()) ahead(order[next++]);
+    std::uint32_t next = 0;  // the next entry to open ahead
+    for (std::uint32_t i = 0; i < count; ++i) {
+        next = std::max(next, i + 1);
+        while (next < count && reader.wantsAhead()) ahead(next++);
         Status st = load(i);
         done[i] = true;
         if (!st && platform::changedSinceListed(st.error())) continue;
         if (!st) {
-            for (std::uint32_t j = 0; j < i; ++j) {
+            for (std::uint32_t n = 0; n < entries.addedAt(i); ++n) {
+                std::uint32_t j = entries.placeOfAdded(n);
                 if (done[j]) continue;
                 Status earlier = load(j);
                 if (!earlier && !platform::changedSinceListed(earlier.error())) return fail(j, earlier.error());
