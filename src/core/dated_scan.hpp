@@ -40,14 +40,20 @@ public:
     void sortNewestFirst() {
         std::vector<std::uint32_t> order(entries_.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-        // Dates of the usual form sort as numbers; any other key as text.
-        std::vector<std::uint64_t> numbers(entries_.size());
+        // Dates of the usual form sort as numbers: each entry becomes one
+        // number, the date's distance below the largest (newest first) and
+        // then the order of adding, so a plain sort is stable. Any other key
+        // sorts as text.
+        std::vector<std::uint64_t> ranks(entries_.size());
         bool allDates = true;
-        for (std::size_t i = 0; i < numbers.size() && allDates; ++i)
-            allDates = numberOfDate(key(static_cast<std::uint32_t>(i)), numbers[i]);
+        for (std::size_t i = 0; i < ranks.size() && allDates; ++i) {
+            std::uint64_t date = 0;
+            allDates = numberOfDate(key(static_cast<std::uint32_t>(i)), date);
+            ranks[i] = (kLargestDate - date) << 32 | i;
+        }
         if (allDates) {
-            std::stable_sort(order.begin(), order.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return numbers[a] > numbers[b]; });
+            std::sort(ranks.begin(), ranks.end());
+            for (std::size_t at = 0; at < ranks.size(); ++at) order[at] = static_cast<std::uint32_t>(ranks[at]);
         } else {
             std::stable_sort(order.begin(), order.end(),
                              [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
@@ -83,6 +89,8 @@ public:
     std::uint32_t placeOfAdded(std::uint32_t n) const noexcept { return placeOfAdded_[n]; }
 
 private:
+    static constexpr std::uint64_t kLargestDate = 99999999;  // the largest YYYYMMDD of eight digits
+
     // A "YYYY-MM-DD" key as the number YYYYMMDD, which orders as the text
     // does among such keys (their dashes stand at the same places); false
     // for a key of any other form.
