@@ -2,7 +2,19 @@
 // generated sites of N snippets, N posts and N notes, each call paired with
 // its floor (bench/floors.hpp) in the same iteration.
 //
-//   quorlina_bench [--sizes=1000,10000] [--site-dir=DIR] [--seed=42] [benchmark flags]
+//   quorlina_bench [--sizes=1000,10000] [--site-dir=DIR] [--seed=42] [--cold]
+//                  [--cold-rounds=5] [--peers=auto|off] [--peer-rounds=3] [benchmark flags]
+//
+// --cold drops the page cache (sync, then 3 into /proc/sys/vm/drop_caches,
+// which needs root) before every timed call and every floor, for the lists
+// and the reads, in --cold-rounds paired rounds each. Without the right to
+// drop it, the run says so and measures nothing.
+//
+// site/list-all/N lists all three families with the library, with the
+// floors and with two peers when they are installed: `hugo list all` (with
+// bench/peers/hugo.toml) and a Python script that reads the site with
+// tomllib (bench/peers/list_site.py). Each contender runs as a whole
+// process except the library and the floors; the order rotates every round.
 //
 // Counters of every benchmark:
 //   floor_ms    mean time of the floor, measured alternately with the call
@@ -15,14 +27,21 @@
 //   heap_budget heap_peak / (json + 2 x largest file + 1 MiB), lists only
 //   realloc_moved bytes copied by reallocs that moved their block (shown
 //               when there were any)
-// The time column is the call's own time per call; bytes_per_second is JSON
+//   hugo_ms, python_ms, x_hugo, x_python (site/list-all only): the peers'
+//               mean times, and their times divided by the floor's
+// The time column is the call's own time per call (handing back and freeing
+// the text included, measuring its length not); bytes_per_second is JSON
 // bytes per second of the call.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +49,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,6 +73,45 @@ struct Site {
 // catches a broken benchmark or library.
 bool g_failed = false;
 
+// The cold mode: the page cache is dropped before every timed run.
+bool g_cold = false;
+int g_coldRounds = 5;
+
+// The peers of site/list-all, empty when not installed (or --peers=off).
+std::string g_hugo, g_python;
+std::string g_peersDir = QUORLINA_BENCH_PEERS_DIR;
+int g_peerRounds = 3;
+
+// Writes back dirty pages and drops the page cache, dentries and inodes.
+// False when this process may not (it must be root).
+bool dropPageCache() {
+    ::sync();
+    int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::write(fd, "3", 1) == 1;
+    ::close(fd);
+    return ok;
+}
+
+// Runs a program with its output thrown away; its exit status (-1 when it
+// could not be started).
+int runQuietly(const std::vector<std::string> &args) {
+    std::vector<char *> argv;
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // CPU time of this thread (user and system), which other processes on a
@@ -69,16 +128,18 @@ long minorFaults() {
     return ru.ru_minflt;
 }
 
-// One library call: returns its result code and the bytes of JSON it handed
-// back (0 for calls that hand back a path or nothing).
-using Call = std::function<int(std::size_t &jsonBytes)>;
+// One library call: returns its result code and, given a place for it,
+// the bytes of JSON it handed back (0 for calls that hand back a path or
+// nothing). The timed calls give none: measuring the text is no part of
+// the call.
+using Call = std::function<int(std::size_t *jsonBytes)>;
 
-// Runs `fn(&out)`, measures the JSON it handed back and frees it.
+// Runs `fn(&out)`, measures the JSON it handed back when asked and frees it.
 template <class Fn>
-int takeText(Fn fn, std::size_t &jsonBytes, bool isJson) {
+int takeText(Fn fn, std::size_t *jsonBytes, bool isJson) {
     char *out = nullptr;
     int rc = fn(&out);
-    if (rc == 0 && out != nullptr && isJson) jsonBytes = std::strlen(out);
+    if (jsonBytes && rc == 0 && out != nullptr && isJson) *jsonBytes = std::strlen(out);
     quorlina_free(out);
     return rc;
 }
@@ -89,8 +150,9 @@ int takeText(Fn fn, std::size_t &jsonBytes, bool isJson) {
 void pairedBody(benchmark::State &state, const Call &call, const std::function<void()> &floorFn,
                 const std::function<void()> &cleanup, std::size_t largestFile, bool isList) {
     std::size_t json = 0;
-    // Warm-up, untimed: the page cache and the allocator's free lists.
-    int rc = call(json);
+    // Warm-up, untimed: the page cache and the allocator's free lists. Cold
+    // rounds start from a dropped cache instead.
+    int rc = call(&json);
     cleanup();
     if (rc != 0) {
         state.SkipWithError(("library call returned " + std::to_string(rc)).c_str());
@@ -99,24 +161,27 @@ void pairedBody(benchmark::State &state, const Call &call, const std::function<v
     }
     floorFn();
     cleanup();
+    auto maybeDrop = [] {
+        if (g_cold && !dropPageCache()) throw std::runtime_error("cannot drop the page cache");
+    };
 
     double callSum = 0, floorSum = 0, callCpu = 0, floorCpu = 0;
     long callFaults = 0;
-    std::size_t jsonSum = 0;
     bool callFirst = true;
     for (auto _ : state) {
-        std::size_t bytes = 0;
         double tc = 0, tf = 0;
         auto timeCall = [&] {
+            maybeDrop();
             long f0 = minorFaults();
             double c0 = threadCpuSeconds();
             auto t0 = Clock::now();
-            rc = call(bytes);
+            rc = call(nullptr);
             tc = seconds(t0, Clock::now());
             callCpu += threadCpuSeconds() - c0;
             callFaults += minorFaults() - f0;
         };
         auto timeFloor = [&] {
+            maybeDrop();
             double c0 = threadCpuSeconds();
             auto t0 = Clock::now();
             floorFn();
@@ -140,15 +205,14 @@ void pairedBody(benchmark::State &state, const Call &call, const std::function<v
         state.SetIterationTime(tc);
         callSum += tc;
         floorSum += tf;
-        jsonSum += bytes;
     }
     if (rc != 0 || state.iterations() == 0) return;
 
     // One more call with the heap counted.
     std::int64_t peak = -1;
-    if (qbench::heap::available()) {
+    if (qbench::heap::available() && !g_cold) {
         qbench::heap::start();
-        rc = call(json);
+        rc = call(&json);
         peak = qbench::heap::stop();
         if (qbench::heap::movedReallocs() > 0)
             state.counters["realloc_moved"] = benchmark::Counter(static_cast<double>(qbench::heap::movedBytes()),
@@ -167,7 +231,7 @@ void pairedBody(benchmark::State &state, const Call &call, const std::function<v
     if (json > 0) {
         state.counters["json"] = benchmark::Counter(static_cast<double>(json), benchmark::Counter::kDefaults,
                                                     benchmark::Counter::OneK::kIs1024);
-        state.SetBytesProcessed(static_cast<std::int64_t>(jsonSum));
+        state.SetBytesProcessed(static_cast<std::int64_t>(json) * state.iterations());
     }
     if (isList && peak >= 0) {
         double budget = static_cast<double>(json) + 2.0 * static_cast<double>(largestFile) + 1048576.0;
@@ -202,32 +266,106 @@ std::string dashesToSlashes(std::string s) {
     return s;
 }
 
+// site/list-all: the three lists of the library, the three floors, and the
+// peers, each timed (from a dropped page cache in the cold mode) in an
+// order that rotates every round.
+void listAll(benchmark::State &state, const Site &s) {
+    const char *root = s.root.c_str();
+    struct Contender {
+        const char *name;
+        std::function<bool()> run;  // false: it failed
+        double sum = 0;
+    };
+    auto list = [](int (*fn)(const char *, char **), const char *r) {
+        char *out = nullptr;
+        int rc = fn(r, &out);
+        quorlina_free(out);
+        return rc == 0;
+    };
+    std::vector<Contender> contenders = {
+        {"library",
+         [=] {
+             return list(quorlina_snippet_list, root) && list(quorlina_post_list, root) && list(quorlina_note_list, root);
+         }},
+        {"floor",
+         [=] {
+             qbench::floor::readSnippets(s.snippetsDir);
+             qbench::floor::readPosts(s.blogDir);
+             qbench::floor::readNotes(s.notesDir);
+             return true;
+         }},
+    };
+    if (!g_hugo.empty())
+        contenders.push_back({"hugo", [=] {
+                                  return runQuietly({g_hugo, "list", "all", "--source", s.root, "--config",
+                                                     g_peersDir + "/hugo.toml"}) == 0;
+                              }});
+    if (!g_python.empty())
+        contenders.push_back(
+            {"python", [=] { return runQuietly({g_python, g_peersDir + "/list_site.py", s.root}) == 0; }});
+    try {
+        std::size_t first = 0;
+        for (auto _ : state) {
+            for (std::size_t k = 0; k < contenders.size(); ++k) {
+                Contender &c = contenders[(first + k) % contenders.size()];
+                if (g_cold && !dropPageCache()) throw std::runtime_error("cannot drop the page cache");
+                auto t0 = Clock::now();
+                bool ok = c.run();
+                double t = seconds(t0, Clock::now());
+                if (!ok) throw std::runtime_error(std::string(c.name) + " failed");
+                c.sum += t;
+                if (&c == &contenders[0]) state.SetIterationTime(t);
+            }
+            first = (first + 1) % contenders.size();
+        }
+    } catch (const std::exception &e) {
+        state.SkipWithError(e.what());
+        g_failed = true;
+        return;
+    }
+    double n = static_cast<double>(state.iterations());
+    double floor = contenders[1].sum;
+    state.counters["floor_ms"] = floor / n * 1e3;
+    state.counters["x_floor"] = floor > 0 ? contenders[0].sum / floor : 0;
+    for (std::size_t k = 2; k < contenders.size(); ++k) {
+        std::string name = contenders[k].name;
+        state.counters[name + "_ms"] = contenders[k].sum / n * 1e3;
+        state.counters["x_" + name] = floor > 0 ? contenders[k].sum / floor : 0;
+    }
+}
+
 // Timestamps far beyond the generated ones, for created items.
 constexpr std::int64_t kCreateTimestamp = 3900000000;
 
 void registerSite(const Site &s) {
     const std::string n = std::to_string(s.plan.n);
     const char *root = s.root.c_str();
+    // Every benchmark runs warm; lists and reads also cold, in a fixed
+    // number of rounds.
+    auto regBoth = [&](const std::string &name, std::function<void(benchmark::State &)> fn) {
+        auto *b = benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State &st) { fn(st); })
+                      ->UseManualTime()
+                      ->Unit(benchmark::kMillisecond);
+        if (g_cold) b->Iterations(g_coldRounds);
+    };
     auto reg = [&](const std::string &name, std::function<void(benchmark::State &)> fn) {
-        benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State &st) { fn(st); })
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
+        if (!g_cold) regBoth(name, std::move(fn));
     };
     auto nothing = [] {};
 
     // ------------------------------------------------------------ snippets
     const std::string readStem = std::to_string(s.plan.readSnippet);
     const std::string updateStem = std::to_string(s.plan.updateSnippet);
-    reg("snippet/list/" + n, [=](benchmark::State &st) {
+    regBoth("snippet/list/" + n, [=](benchmark::State &st) {
         paired(
             st,
-            [=](std::size_t &b) { return takeText([&](char **o) { return quorlina_snippet_list(root, o); }, b, true); },
+            [=](std::size_t *b) { return takeText([&](char **o) { return quorlina_snippet_list(root, o); }, b, true); },
             [=] { qbench::floor::readSnippets(s.snippetsDir); }, nothing, s.largestSnippet, true);
     });
-    reg("snippet/read/" + n, [=](benchmark::State &st) {
+    regBoth("snippet/read/" + n, [=](benchmark::State &st) {
         paired(
             st,
-            [=](std::size_t &b) {
+            [=](std::size_t *b) {
                 return takeText([&](char **o) { return quorlina_snippet_read(root, s.plan.readSnippet, o); }, b, true);
             },
             [=] { qbench::floor::findSnippet(s.snippetsDir, readStem); }, nothing, s.largestSnippet, false);
@@ -239,7 +377,7 @@ void registerSite(const Site &s) {
         reg("snippet/update/" + n, [=](benchmark::State &st) {
             paired(
                 st,
-                [=](std::size_t &) {
+                [=](std::size_t *) {
                     *flip = !*flip;
                     return quorlina_snippet_update(root, s.plan.updateSnippet, nullptr, (*flip ? codeA : codeB).c_str(),
                                                    nullptr);
@@ -255,7 +393,7 @@ void registerSite(const Site &s) {
             const std::string created = s.snippetsDir + "/" + std::to_string(kCreateTimestamp) + ".py";
             paired(
                 st,
-                [=](std::size_t &b) {
+                [=](std::size_t *b) {
                     return takeText(
                         [&](char **o) {
                             return quorlina_snippet_create(root, kCreateTimestamp, "Benchmark snippet", codeA.c_str(),
@@ -276,16 +414,16 @@ void registerSite(const Site &s) {
     }
 
     // --------------------------------------------------------------- posts
-    reg("post/list/" + n, [=](benchmark::State &st) {
+    regBoth("post/list/" + n, [=](benchmark::State &st) {
         paired(
             st,
-            [=](std::size_t &b) { return takeText([&](char **o) { return quorlina_post_list(root, o); }, b, true); },
+            [=](std::size_t *b) { return takeText([&](char **o) { return quorlina_post_list(root, o); }, b, true); },
             [=] { qbench::floor::readPosts(s.blogDir); }, nothing, s.largestPost, true);
     });
-    reg("post/read/" + n, [=](benchmark::State &st) {
+    regBoth("post/read/" + n, [=](benchmark::State &st) {
         paired(
             st,
-            [=](std::size_t &b) {
+            [=](std::size_t *b) {
                 return takeText([&](char **o) { return quorlina_post_read(root, s.plan.readPostSlug.c_str(), o); }, b,
                                 true);
             },
@@ -299,7 +437,7 @@ void registerSite(const Site &s) {
             const std::string content(4096, 'p');
             paired(
                 st,
-                [=](std::size_t &) {
+                [=](std::size_t *) {
                     *flip = !*flip;
                     return quorlina_post_update(root, s.plan.updatePostSlug.c_str(),
                                                 *flip ? "Benchmark title A" : "Benchmark title \"B\"", nullptr, nullptr,
@@ -321,7 +459,7 @@ void registerSite(const Site &s) {
             const std::string content(200, 'p');
             paired(
                 st,
-                [=](std::size_t &b) {
+                [=](std::size_t *b) {
                     return takeText(
                         [&](char **o) {
                             return quorlina_post_create(root, "bench-created-post", "Benchmark post",
@@ -339,16 +477,16 @@ void registerSite(const Site &s) {
     }
 
     // --------------------------------------------------------------- notes
-    reg("note/list/" + n, [=](benchmark::State &st) {
+    regBoth("note/list/" + n, [=](benchmark::State &st) {
         paired(
             st,
-            [=](std::size_t &b) { return takeText([&](char **o) { return quorlina_note_list(root, o); }, b, true); },
+            [=](std::size_t *b) { return takeText([&](char **o) { return quorlina_note_list(root, o); }, b, true); },
             [=] { qbench::floor::readNotes(s.notesDir); }, nothing, s.largestNote, true);
     });
-    reg("note/read/" + n, [=](benchmark::State &st) {
+    regBoth("note/read/" + n, [=](benchmark::State &st) {
         paired(
             st,
-            [=](std::size_t &b) {
+            [=](std::size_t *b) {
                 return takeText([&](char **o) { return quorlina_note_read(root, s.plan.readNoteId.c_str(), o); }, b,
                                 true);
             },
@@ -361,7 +499,7 @@ void registerSite(const Site &s) {
         reg("note/update/" + n, [=](benchmark::State &st) {
             paired(
                 st,
-                [=](std::size_t &) {
+                [=](std::size_t *) {
                     *flip = !*flip;
                     return quorlina_note_update(root, s.plan.updateNoteId.c_str(), nullptr, 0,
                                                 (*flip ? bodyA : bodyB).c_str());
@@ -377,7 +515,7 @@ void registerSite(const Site &s) {
             const std::string created = s.notesDir + "/" + std::to_string(kCreateTimestamp) + ".md";
             paired(
                 st,
-                [=](std::size_t &b) {
+                [=](std::size_t *b) {
                     return takeText(
                         [&](char **o) {
                             return quorlina_note_create(root, kCreateTimestamp, "bench-created-note", bodyA.c_str(), o);
@@ -392,6 +530,12 @@ void registerSite(const Site &s) {
                 s.largestNote, false);
         });
     }
+
+    // ------------------------------------------------- the site and peers
+    benchmark::RegisterBenchmark(("site/list-all/" + n).c_str(), [=](benchmark::State &st) { listAll(st, s); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(g_cold ? g_coldRounds : g_peerRounds);
 }
 
 std::vector<int> parseSizes(const std::string &text) {
@@ -413,6 +557,7 @@ int main(int argc, char **argv) {
     std::vector<int> sizes = {1000, 10000};
     std::string siteDir;
     std::uint64_t seed = 42;
+    bool peers = true;
     // Take our own flags out before the benchmark library sees the rest.
     std::vector<char *> rest = {argv[0]};
     for (int i = 1; i < argc; ++i) {
@@ -423,6 +568,16 @@ int main(int argc, char **argv) {
             siteDir = a.substr(11);
         else if (a.rfind("--seed=", 0) == 0)
             seed = std::strtoull(a.c_str() + 7, nullptr, 10);
+        else if (a == "--cold")
+            g_cold = true;
+        else if (a.rfind("--cold-rounds=", 0) == 0)
+            g_coldRounds = std::max(1, std::atoi(a.c_str() + 14));
+        else if (a.rfind("--peer-rounds=", 0) == 0)
+            g_peerRounds = std::max(1, std::atoi(a.c_str() + 14));
+        else if (a == "--peers=off")
+            peers = false;
+        else if (a.rfind("--peers-dir=", 0) == 0)
+            g_peersDir = a.substr(12);
         else
             rest.push_back(argv[i]);
     }
@@ -433,6 +588,20 @@ int main(int argc, char **argv) {
     int restc = static_cast<int>(rest.size());
     benchmark::Initialize(&restc, rest.data());
     if (benchmark::ReportUnrecognizedArguments(restc, rest.data())) return 2;
+
+    if (g_cold && !dropPageCache()) {
+        std::fprintf(stderr,
+                     "cold mode: cannot drop the page cache (needs root to write /proc/sys/vm/drop_caches); "
+                     "nothing measured\n");
+        return 0;
+    }
+    if (peers) {
+        // A peer counts when it runs here: hugo at all, python with tomllib.
+        if (runQuietly({"hugo", "version"}) == 0) g_hugo = "hugo";
+        else std::fprintf(stderr, "peer hugo: not installed, left out\n");
+        if (runQuietly({"python3", "-c", "import tomllib"}) == 0) g_python = "python3";
+        else std::fprintf(stderr, "peer python: no python3 with tomllib, left out\n");
+    }
 
     std::vector<Site> sites;
     try {
@@ -454,6 +623,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot prepare the sites: %s\n", e.what());
         return 1;
     }
+    benchmark::AddCustomContext("page_cache", g_cold ? "cold" : "warm");
     for (const Site &s : sites) registerSite(s);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -99,6 +99,21 @@ TEST(Numbers, UnsignedAcceptsPlusAndInnerUnderscores) {
     EXPECT_EQ(parseUnsigned("1a").error(), Error::InvalidCharacter);
     EXPECT_EQ(parseUnsigned("18446744073709551616").error(), Error::Overflow);
     EXPECT_EQ(*parseUnsigned("18446744073709551615"), UINT64_MAX);
+    // Every bound holds at its last digit, as the date components use them.
+    struct Bound {
+        const char *text;
+        std::uint64_t max;
+        bool ok;
+    } bounds[] = {{"12", 12, true},     {"13", 12, false},    {"09", 12, true},    {"31", 31, true},
+                  {"32", 31, false},    {"40", 31, false},    {"9999", 9999, true}, {"1_0000", 9999, false},
+                  {"0", 0, true},       {"1", 0, false},      {"19", 19, true},    {"20", 19, false}};
+    for (const Bound &b : bounds) {
+        auto r = parseUnsigned(b.text, b.max);
+        EXPECT_EQ(r.ok(), b.ok) << b.text << " up to " << b.max;
+        if (!b.ok) {
+            EXPECT_EQ(r.error(), Error::Overflow) << b.text;
+        }
+    }
 }
 
 TEST(Numbers, SignedCoversTheWholeRange) {

@@ -74,12 +74,17 @@ namespace {
 // Shared digit loop: accumulates a magnitude up to `limit`.
 Result<std::uint64_t> parseMagnitude(std::string_view s, std::uint64_t limit) noexcept {
     if (s.empty() || s.front() == '_' || s.back() == '_') return Error::InvalidCharacter;
+    // x * 10 + digit stays within limit while x < limit / 10, or x equals it
+    // and the digit is at most limit % 10 (two divisions per call, not one
+    // per digit: the scans parse a number per file name).
+    const std::uint64_t tenth = limit / 10;
+    const unsigned lastDigit = static_cast<unsigned>(limit % 10);
     std::uint64_t x = 0;
     for (char c : s) {
         if (c == '_') continue;
         if (c < '0' || c > '9') return Error::InvalidCharacter;
         unsigned digit = static_cast<unsigned>(c - '0');
-        if (x > (limit - digit) / 10) return Error::Overflow;
+        if (x > tenth || (x == tenth && digit > lastDigit)) return Error::Overflow;
         x = x * 10 + digit;
     }
     return x;

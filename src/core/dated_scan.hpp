@@ -17,8 +17,11 @@
 
 namespace quorlina {
 
-// Entry names with their sort keys, in the order the scan met them, held in
-// one arena so that a large directory costs little memory.
+// Entry names with their sort keys, held in one arena so that a large
+// directory costs little memory. Entries are added in the order the scan
+// meets them; once sorted, they are indexed by their place in list order
+// and lie in the arena in that order, so that reading them in turn walks
+// memory forward.
 class DatedEntries {
 public:
     // Adds an entry; false when the arena cannot hold it.
@@ -35,25 +38,73 @@ public:
     // Sorts newest first: keys compared byte by byte, descending; equal keys
     // keep the order in which they were added.
     void sortNewestFirst() {
-        arena_.shrink_to_fit();
-        entries_.shrink_to_fit();
-        order_.resize(entries_.size());
-        for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
-        std::stable_sort(order_.begin(), order_.end(),
-                         [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
+        std::vector<std::uint32_t> order(entries_.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+        // Dates of the usual form sort as numbers: each entry becomes one
+        // number, the date's distance below the largest (newest first) and
+        // then the order of adding, so a plain sort is stable. Any other key
+        // sorts as text.
+        std::vector<std::uint64_t> ranks(entries_.size());
+        bool allDates = true;
+        for (std::size_t i = 0; i < ranks.size() && allDates; ++i) {
+            std::uint64_t date = 0;
+            allDates = numberOfDate(key(static_cast<std::uint32_t>(i)), date);
+            ranks[i] = (kLargestDate - date) << 32 | i;
+        }
+        if (allDates) {
+            std::sort(ranks.begin(), ranks.end());
+            for (std::size_t at = 0; at < ranks.size(); ++at) order[at] = static_cast<std::uint32_t>(ranks[at]);
+        } else {
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return key(a) > key(b); });
+        }
+        // Lay the entries out in list order.
+        std::string arena;
+        arena.reserve(arena_.size());
+        std::vector<Entry> entries;
+        entries.reserve(entries_.size());
+        placeOfAdded_.resize(entries_.size());
+        for (std::uint32_t at = 0; at < order.size(); ++at) {
+            const Entry &e = entries_[order[at]];
+            entries.push_back(Entry{static_cast<std::uint32_t>(arena.size()), e.keyLength, e.nameLength});
+            arena.append(std::string_view(arena_).substr(e.offset, e.keyLength + e.nameLength));
+            placeOfAdded_[order[at]] = at;
+        }
+        arena_ = std::move(arena);
+        entries_ = std::move(entries);
+        added_ = std::move(order);
     }
 
     std::size_t size() const noexcept { return entries_.size(); }
+    // The key and name of an entry: by its place in list order once sorted.
     std::string_view key(std::uint32_t i) const noexcept {
         return std::string_view(arena_).substr(entries_[i].offset, entries_[i].keyLength);
     }
     std::string_view name(std::uint32_t i) const noexcept {
         return std::string_view(arena_).substr(entries_[i].offset + entries_[i].keyLength, entries_[i].nameLength);
     }
-    // Indexes (in the order of adding) sorted by sortNewestFirst.
-    const std::vector<std::uint32_t> &order() const noexcept { return order_; }
+    // When the entry at place `i` of the sorted list was added (0 first).
+    std::uint32_t addedAt(std::uint32_t i) const noexcept { return added_[i]; }
+    // The place in the sorted list of the entry added as the `n`-th.
+    std::uint32_t placeOfAdded(std::uint32_t n) const noexcept { return placeOfAdded_[n]; }
 
 private:
+    static constexpr std::uint64_t kLargestDate = 99999999;  // the largest YYYYMMDD of eight digits
+
+    // A "YYYY-MM-DD" key as the number YYYYMMDD, which orders as the text
+    // does among such keys (their dashes stand at the same places); false
+    // for a key of any other form.
+    static bool numberOfDate(std::string_view key, std::uint64_t &number) noexcept {
+        if (key.size() != 10 || key[4] != '-' || key[7] != '-') return false;
+        number = 0;
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (i == 4 || i == 7) continue;
+            if (key[i] < '0' || key[i] > '9') return false;
+            number = number * 10 + static_cast<std::uint64_t>(key[i] - '0');
+        }
+        return true;
+    }
+
     struct Entry {
         std::uint32_t offset;
         std::uint16_t keyLength;
@@ -61,7 +112,7 @@ private:
     };
     std::string arena_;
     std::vector<Entry> entries_;
-    std::vector<std::uint32_t> order_;
+    std::vector<std::uint32_t> added_, placeOfAdded_;
 };
 
 // Lists the open directory `dir` into `entries` and sorts them newest
@@ -80,26 +131,36 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
     return {};
 }
 
-// Calls load(i) for every entry in sorted order and visit(i) after each
-// success. An entry removed or replaced since it was listed is passed over,
-// as a full scan passes it over. A failure is reported as a full scan in
-// listing order would report it: when entry i fails, the entries added
-// before it that were not loaded yet are loaded first, and the first of
-// them that fails decides. onFail(i, error) is called once, for the entry
-// that decides.
-template <class Load, class Visit, class OnFail>
-Status loadInOrder(const DatedEntries &entries, Load &&load, Visit &&visit, OnFail &&onFail) {
-    std::vector<bool> done(entries.size(), false);
+// Calls load(i) for every entry in sorted order (i is its place) and
+// visit(i) after each success. An entry removed or replaced since it was
+// listed is passed over, as a full scan passes it over. A failure is
+// reported as a full scan in listing order would report it: when entry i
+// fails, the entries added before it that were not loaded yet are loaded
+// first, and the first of them that fails decides. onFail(i, error) is
+// called once, for the entry that decides.
+//
+// When `reader` has found the page cache cold, ahead(i) is called for the
+// entries that come next, up to the reader's window, so that their files
+// are opened ahead of their turn (FileReader::openAhead, with i as the tag).
+template <class Ahead, class Load, class Visit, class OnFail>
+Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Ahead &&ahead, Load &&load,
+                   Visit &&visit, OnFail &&onFail) {
+    const auto count = static_cast<std::uint32_t>(entries.size());
+    std::vector<bool> done(count, false);
     auto fail = [&](std::uint32_t i, Error e) -> Status {
         onFail(i, e);
         return e;
     };
-    for (std::uint32_t i : entries.order()) {
+    std::uint32_t next = 0;  // the next entry to open ahead
+    for (std::uint32_t i = 0; i < count; ++i) {
+        next = std::max(next, i + 1);
+        while (next < count && reader.wantsAhead()) ahead(next++);
         Status st = load(i);
         done[i] = true;
         if (!st && platform::changedSinceListed(st.error())) continue;
         if (!st) {
-            for (std::uint32_t j = 0; j < i; ++j) {
+            for (std::uint32_t n = 0; n < entries.addedAt(i); ++n) {
+                std::uint32_t j = entries.placeOfAdded(n);
                 if (done[j]) continue;
                 Status earlier = load(j);
                 if (!earlier && !platform::changedSinceListed(earlier.error())) return fail(j, earlier.error());

@@ -29,31 +29,38 @@ std::string_view stemOf(std::string_view name) noexcept {
     return name.substr(0, name.size() - kExtension.size());
 }
 
-// Builds the record for the note file `name` from its text: the whole file
+// Fills `note` (reusing the storage of its strings: a scan fills one record
+// file after file) for the note file `name` from its text: the whole file
 // (the caller then keeps it in `raw`, to which `bodyOffset` refers), or the
 // start of it up to the end of its front matter for a record without text.
-// The front matter is examined before the file name.
-Result<Note> makeNote(std::string_view notesDir, std::string_view name, std::string_view text) {
-    Note note;
-    note.path = joinPath({notesDir, name});
+// The front matter is examined before the file name. `date`, when not
+// empty, is the date of the stem, already read as a timestamp. `note` is
+// unspecified after a failure.
+Status fillNote(Note &note, std::string_view notesDir, std::string_view name, std::string_view text,
+                std::string_view date = {}) {
+    joinPathInto(note.path, {notesDir, name});
     auto parsed = note_frontmatter::parse(text);
     if (!parsed) {
         last_error::setForFile(note.path, parsed.error());
         return parsed.error();
     }
     std::string_view stem = stemOf(name);
-    note.id = parsed->frontmatter.slug ? *parsed->frontmatter.slug : std::string(stem);
-    auto timestamp = parseSigned(stem);
-    if (!timestamp) {
-        last_error::setForFile(note.path, Error::InvalidTimestamp);
-        return Error::InvalidTimestamp;
+    note.id.assign(parsed->frontmatter.slug ? std::string_view(*parsed->frontmatter.slug) : stem);
+    if (date.empty()) {
+        auto timestamp = parseSigned(stem);
+        if (!timestamp) {
+            last_error::setForFile(note.path, Error::InvalidTimestamp);
+            return Error::InvalidTimestamp;
+        }
+        note.date = dateFromTimestamp(*timestamp);
+    } else {
+        note.date.assign(date);
     }
-    note.date = dateFromTimestamp(*timestamp);
     // The body is a suffix of the text; keep its offset, which stays valid
     // when the text moves.
     note.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
     note.frontmatter = std::move(parsed->frontmatter);
-    return note;
+    return {};
 }
 
 // Calls `visit` with every note of the open notes directory `dir` in list
@@ -74,37 +81,27 @@ Status scanNotes(Dir &dir, std::string_view notesDir, bool whole, const std::fun
     }));
     if (expect) expect(entries.size());
 
-    std::string buffer;
-    std::optional<Note> current;
+    platform::FileReader reader;
+    const platform::FileReader::Settled settled = whole ? nullptr : text::frontMatterSettled;
+    Note current;
     return loadInOrder(
-        entries,
+        entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, settled); },
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
-            std::string_view text = buffer;
-            if (whole) {
-                Status read = dir.readFileInto(name, buffer);
-                if (read) text = buffer;
-                else last_error::setForFile(joinPath({notesDir, name}), read.error());
-                QL_TRY(read);
-            } else {
-                auto head = dir.readFileHead(name, buffer, text::frontMatterSettled);
-                if (!head) {
-                    last_error::setForFile(joinPath({notesDir, name}), head.error());
-                    return head.error();
-                }
-                text = *head;
+            auto text = reader.read(dir, name, settled, i);
+            if (!text) {
+                last_error::setForFile(joinPath({notesDir, name}), text.error());
+                return text.error();
             }
-            auto note = makeNote(notesDir, name, text);
-            if (!note) return note.error();
+            QL_TRY(fillNote(current, notesDir, name, *text, entries.key(i)));
             if (whole) {
-                note->raw.assign(text);
+                current.raw.assign(*text);
             } else {
-                note->bodyOffset = 0;  // no text, so no body
+                current.bodyOffset = 0;  // no text, so no body
             }
-            current = std::move(*note);
             return {};
         },
-        [&](std::uint32_t) { visit(*current); },
+        [&](std::uint32_t) { visit(current); },
         [&](std::uint32_t i, Error e) {
             std::string_view name = entries.name(i);
             auto timestamp = parseSigned(stemOf(name));
@@ -140,9 +137,9 @@ Result<Note> loadNoteIn(const Dir &dir, std::string_view notesDir, std::string_v
         last_error::setForFile(joinPath({notesDir, name}), raw.error());
         return platform::changedSinceListed(raw.error()) ? Error::NoteNotFound : raw.error();
     }
-    auto note = makeNote(notesDir, name, *raw);
-    if (!note) return note.error();
-    note->raw = std::move(*raw);
+    Note note;
+    QL_TRY(fillNote(note, notesDir, name, *raw));
+    note.raw = std::move(*raw);
     return note;
 }
 

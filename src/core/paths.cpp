@@ -3,9 +3,15 @@
 namespace quorlina {
 
 std::string joinPath(std::initializer_list<std::string_view> pieces) {
+    std::string out;
+    joinPathInto(out, pieces);
+    return out;
+}
+
+void joinPathInto(std::string &out, std::initializer_list<std::string_view> pieces) {
     std::size_t total = 0;
     for (auto p : pieces) total += p.size() + 1;
-    std::string out;
+    out.clear();
     out.reserve(total);
     for (std::string_view p : pieces) {
         if (p.empty()) continue;
@@ -20,7 +26,6 @@ std::string joinPath(std::initializer_list<std::string_view> pieces) {
         }
         out.append(p);
     }
-    return out;
 }
 
 std::string snippetsDir(std::string_view root) { return joinPath({root, "content", "snippets"}); }

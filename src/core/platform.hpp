@@ -81,25 +81,12 @@ public:
     // the file system does not report are resolved with lstat.
     Result<std::optional<DirEntry>> next();
 
-    // Reads the regular file `name` whole. A file larger than `limit` bytes
-    // fails with FileTooBig; anything but a regular file with
-    // NotRegularFile (a symbolic link with SymLinkLoop).
+    // Reads the regular file `name` whole into a string of its own. A file
+    // larger than `limit` bytes fails with FileTooBig; a directory with
+    // IsDir, anything else but a regular file with NotRegularFile (a
+    // symbolic link with SymLinkLoop). For one file; scans read with a
+    // FileReader.
     Result<std::string> readFile(std::string_view name, std::size_t limit = kReadLimit) const;
-
-    // readFile into `data`, replacing what it held and reusing its storage
-    // (for callers that read many files one after another).
-    Status readFileInto(std::string_view name, std::string &data, std::size_t limit = kReadLimit) const;
-
-    // Reads the start of the regular file `name` into `buffer` (replacing
-    // what it held, keeping its capacity): from the first block on, until
-    // `settled` is true for the bytes read so far or the file ends. For
-    // callers that need only a file's front matter. The file is opened and
-    // checked as by readFile, so a file larger than `limit` fails with
-    // FileTooBig although it is not read to its end. Returns a view of the
-    // bytes read, valid while `buffer` is unchanged.
-    Result<std::string_view> readFileHead(std::string_view name, std::string &buffer,
-                                          bool (*settled)(std::string_view head),
-                                          std::size_t limit = kReadLimit) const;
 
     // Atomically replaces (or creates) `name` with `content`: the text is
     // written to a hidden temporary file in this directory, created with
@@ -143,6 +130,84 @@ private:
     explicit Dir(void *d) noexcept : dir_(d) {}
     static Result<Dir> adopt(int fd);
     void *dir_ = nullptr;  // DIR *
+};
+
+// Reads content files one after another into one buffer that it keeps, so
+// a scan allocates nothing per file. A file that fits the buffer (64 KiB at
+// first; it grows to the largest file read) takes one read, since a read of
+// a regular file that returns less than it asked for has reached the end.
+// The file's status (fstat) is asked for only when a read returns all it
+// asked for, to hold the file to the size limit before reading more, or
+// nothing at all, to tell an empty file from a device.
+//
+// The first read of a file does not wait for the disk (on Linux, preadv2
+// with RWF_NOWAIT). When the file is not in the page cache, the reader
+// reads it the usual way and notes that the cache is cold; from then on the
+// scan opens the files it reads next ahead of their turn (openAhead), each
+// with a hint to the system to start reading it (posix_fadvise WILLNEED, on
+// macOS fcntl F_RDADVISE), so that the disk fetches many files at once
+// while the scan reads and parses them in order on the caller's thread. In
+// a warm cache none of this costs a system call.
+class FileReader {
+public:
+    // Given the bytes read so far from a file's start, whether they are all
+    // the caller needs (for readers of the front matter only).
+    using Settled = bool (*)(std::string_view head);
+    // Names a file read without a read-ahead.
+    static constexpr std::uint32_t kNoTag = UINT32_MAX;
+    // The most files a cold scan keeps open ahead of their turn.
+    static constexpr std::size_t kAheadWindow = 128;
+
+    FileReader() noexcept;
+    FileReader(const FileReader &) = delete;
+    FileReader &operator=(const FileReader &) = delete;
+    ~FileReader();
+
+    // Reads the regular file `name` of `dir`: whole when `settled` is null,
+    // else from its start until settled(bytes so far) is true or the file
+    // ends. A file larger than `limit` bytes fails with FileTooBig, even when
+    // only its start is read; a directory with IsDir; anything else but a
+    // regular file with NotRegularFile (a symbolic link with SymLinkLoop).
+    // The file opened ahead with `tag` is read when it is the oldest one
+    // open ahead; otherwise `name` is opened now. The view is valid until
+    // the next read.
+    Result<std::string_view> read(const Dir &dir, std::string_view name, Settled settled = nullptr,
+                                  std::uint32_t tag = kNoTag, std::size_t limit = kReadLimit);
+
+    // Whether the scan should open a file ahead now: a read found the page
+    // cache cold, and fewer files than the window are open ahead.
+    bool wantsAhead() const noexcept { return cold_ && aheadCount_ < aheadLimit_; }
+
+    // Opens `name` of `dir` for its read in turn (with the same `tag` and
+    // `settled`) and asks the system to start reading it; true when it is
+    // open. Nothing fails here: a file that cannot be opened now is opened
+    // again in its turn, which reports why. Running out of file descriptors
+    // shrinks the window to the files already open ahead.
+    bool openAhead(const Dir &dir, std::string_view name, std::uint32_t tag, Settled settled);
+
+    // Reads the file opened ahead with `tag` as read does; it must be the
+    // oldest one open ahead (Unexpected otherwise).
+    Result<std::string_view> readAhead(std::uint32_t tag, Settled settled = nullptr,
+                                       std::size_t limit = kReadLimit);
+
+private:
+    struct Ahead {
+        int fd;
+        std::uint32_t tag;
+    };
+    Result<std::size_t> readOpened(int fd, Settled settled, std::size_t limit, bool probe);
+    bool isNextAhead(std::uint32_t tag) const noexcept;
+    void reserve(std::size_t capacity);
+
+    char *buffer_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t page_;
+    bool probe_ = true;  // the system may be asked for reads that do not wait
+    bool cold_ = false;  // a read had to wait for the disk
+    std::size_t aheadLimit_ = kAheadWindow;
+    Ahead ahead_[kAheadWindow];  // a ring, oldest at aheadFirst_
+    std::size_t aheadFirst_ = 0;
+    std::size_t aheadCount_ = 0;
 };
 
 // Whether a failure to read an entry that a scan listed as a regular file
@@ -210,6 +275,11 @@ enum class Op {
     SyncDir,   // fsync(2) of a directory after a change in it
     Chown,     // fchown(2)
     Lock,      // flock(2)
+    ReadNoWait,  // a read that does not wait for the disk (preadv2 with
+                 // RWF_NOWAIT): EAGAIN tells that the file is not in the
+                 // page cache, which makes the scan read ahead
+    Advise,    // the hint to start reading a file (posix_fadvise WILLNEED);
+               // its failure costs speed only
 };
 
 // Return 0 to let the operation run, an errno value to make it fail with

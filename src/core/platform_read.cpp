@@ -1,12 +1,15 @@
-// Reading content files: whole, or only as far as their front matter.
+// Reading content files: whole, or only as far as their front matter, one
+// after another into one buffer, and ahead of their turn in a cold cache.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "core/platform.hpp"
 #include "core/platform_sys.hpp"
@@ -18,9 +21,23 @@ using fault::Op;
 
 namespace {
 
-// The size of the open `fd`, which must be a regular file of at most
-// `limit` bytes: IsDir, NotRegularFile or FileTooBig otherwise.
-Result<std::size_t> regularFileSize(int fd, std::size_t limit) noexcept {
+// O_NONBLOCK keeps a FIFO that replaced a listed file from blocking the
+// open; it has no effect on regular files.
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+
+// The buffer's first size: a whole content file nearly always fits.
+constexpr std::size_t kFirstCapacity = 64 * 1024;
+// What a head read asks for first: the front matter of nearly every file,
+// and the whole of most, so that their end is seen in the same read.
+constexpr std::size_t kFirstHeadRead = 16 * 1024;
+// How much of a file opened ahead a head read asks the system to fetch;
+// a whole read asks for all of it (the system caps that at its read-ahead
+// size).
+constexpr std::size_t kHeadAdvice = kFirstHeadRead;
+
+// Whether the open regular file `fd` may be read: IsDir, NotRegularFile or
+// FileTooBig otherwise. Gives its size.
+Result<std::size_t> checkedSize(int fd, std::size_t limit) noexcept {
     struct stat st {};
     QL_TRY(sysCall(Op::Stat, [&] { return ::fstat(fd, &st); }).status());
     if (S_ISDIR(st.st_mode)) return Error::IsDir;
@@ -29,83 +46,178 @@ Result<std::size_t> regularFileSize(int fd, std::size_t limit) noexcept {
     return static_cast<std::size_t>(st.st_size);
 }
 
-// O_NONBLOCK keeps a FIFO that replaced a listed file from blocking us; it
-// has no effect on regular files.
-constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
-
-// Reads the open `fd`, which must be a regular file of at most `limit`
-// bytes, into `buffer` from its start (replacing what it held, keeping its
-// storage): to its end or, given `settled`, until settled(bytes so far) is
-// true. Closes `fd`. Returns the count of bytes read.
-Result<std::size_t> readOpened(int fd, std::string &buffer, std::size_t limit,
-                               bool (*settled)(std::string_view head)) {
-    FdGuard guard(fd);
-    auto size = regularFileSize(fd, limit);
-    if (!size) return size.error();
-    const bool whole = settled == nullptr;
-    // A whole file is read with one byte more than its size, so that its end
-    // is seen in one read when the size is right (a buffer that is already
-    // larger is used whole). A head read asks first for one page, or the
-    // whole file and one byte when that is less, which holds the front
-    // matter of nearly every file, and then at most doubles what it has.
-    constexpr std::size_t kFirstHeadRead = 4096;
-    const std::size_t first = whole ? *size + 1 : std::min(*size + 1, kFirstHeadRead);
-    if (buffer.size() < first) buffer.resize(first);
-    std::size_t have = 0;
-    for (;;) {
-        if (have == buffer.size()) {
-            if (buffer.size() > limit) return Error::FileTooBig;
-            std::size_t grown = whole ? buffer.size() + buffer.size() / 2 + 4096 : buffer.size() * 2;
-            buffer.resize(std::min(limit + 1, grown));
-        }
-        std::size_t room = whole ? buffer.size() : std::min(buffer.size(), std::max(first, have * 2));
-        std::size_t asked = room - have;
-        auto r = sysCall(Op::Read, [&] { return ::read(fd, buffer.data() + have, asked); });
-        if (!r.ok()) return r.error();
-        if (r.ret == 0) break;
-        have += static_cast<std::size_t>(r.ret);
-        if (have > limit) return Error::FileTooBig;
-        // A regular file returns fewer bytes than asked for only at its end,
-        // so the usual file (whose size fstat gave) takes one read, not two.
-        if (static_cast<std::size_t>(r.ret) < asked) break;
-        if (!whole && settled(std::string_view(buffer.data(), have))) break;
-    }
-    return have;
+// pread(2) behind the seam. A FIFO or socket cannot be read at an offset
+// (ESPIPE): it is no regular file.
+Sys<ssize_t> readAt(int fd, char *p, std::size_t n, std::size_t offset) noexcept {
+    return sysCall(Op::Read, [&] { return ::pread(fd, p, n, static_cast<off_t>(offset)); });
 }
 
-// readOpened for the head of the file `fd` opened, or the failure to open it.
-Result<std::string_view> readHead(Sys<int> fd, std::string &buffer, bool (*settled)(std::string_view head),
-                                  std::size_t limit) {
-    if (!fd.ok()) return fd.error();
-    auto have = readOpened(fd.ret, buffer, limit, settled);
-    if (!have) return have.error();
-    return std::string_view(buffer.data(), *have);
+// The first read of a file, at its start, without waiting for the disk:
+// EAGAIN when the file is not in the page cache. Such a read may also stop
+// early, after the pages that are cached. Fails with ENOSYS where the
+// system has no such read.
+Sys<ssize_t> readNoWait(int fd, char *p, std::size_t n) noexcept {
+#if defined(RWF_NOWAIT)
+    iovec v{p, n};
+    return sysCall(Op::ReadNoWait, [&] { return ::preadv2(fd, &v, 1, 0, RWF_NOWAIT); });
+#else
+    (void)fd, (void)p, (void)n;
+    return Sys<ssize_t>{-1, ENOSYS, false};
+#endif
+}
+
+// Asks the system to start reading the first `bytes` of `fd` (all of it
+// when 0) into the page cache. A hint: its failure is ignored.
+void adviseWillNeed(int fd, std::size_t bytes) noexcept {
+#if defined(__APPLE__)
+    radvisory advice{};
+    advice.ra_offset = 0;
+    advice.ra_count = static_cast<int>(bytes == 0 ? kReadLimit : bytes);
+    (void)sysCall(Op::Advise, [&] { return ::fcntl(fd, F_RDADVISE, &advice); });
+#else
+    (void)sysCall(Op::Advise, [&] {
+        // posix_fadvise returns its error instead of setting errno.
+        int err = ::posix_fadvise(fd, 0, static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+        if (err == 0) return 0;
+        errno = err;
+        return -1;
+    });
+#endif
+}
+
+std::size_t pageSize() noexcept {
+    long page = ::sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<std::size_t>(page) : 4096;
 }
 
 }  // namespace
 
-Status Dir::readFileInto(std::string_view name, std::string &data, std::size_t limit) const {
-    return withName(name, [&](const char *n) -> Status {
-        auto fd = sysOpenAt(this->fd(), n, kReadFlags);
+FileReader::FileReader() noexcept : page_(pageSize()) {}
+
+FileReader::~FileReader() {
+    for (std::size_t i = 0; i < aheadCount_; ++i) ::close(ahead_[(aheadFirst_ + i) % kAheadWindow].fd);
+    ::operator delete(buffer_);
+}
+
+void FileReader::reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    // Not initialised: the bytes are only ever read after a read wrote them.
+    char *grown = static_cast<char *>(::operator new(capacity));
+    if (buffer_) {
+        std::memcpy(grown, buffer_, capacity_);
+        ::operator delete(buffer_);
+    }
+    buffer_ = grown;
+    capacity_ = capacity;
+}
+
+// Reads the open `fd` from its start into the buffer and closes it: to its
+// end, or, given `settled`, until settled(bytes so far) is true. The first
+// read does not wait for the disk when `probe` is set. Returns the count of
+// bytes read.
+Result<std::size_t> FileReader::readOpened(int fd, Settled settled, std::size_t limit, bool probe) {
+    FdGuard guard(fd);
+    const bool whole = settled == nullptr;
+    reserve(kFirstCapacity);
+    std::size_t have = 0;
+    std::size_t asked = whole ? capacity_ : std::min(capacity_, kFirstHeadRead);
+    bool checked = false;  // the file's status was asked for
+
+    Sys<ssize_t> r;
+    // A read that does not wait may stop short of the end at a page
+    // boundary, where the pages that are not cached start.
+    bool mayStopEarly = false;
+    if (probe && probe_) {
+        r = readNoWait(fd, buffer_, asked);
+        if (r.ok()) {
+            mayStopEarly = true;
+        } else if (r.err == EAGAIN || r.err == EOPNOTSUPP || r.err == ENOSYS || r.err == EINVAL) {
+            // Not in the page cache; or the system cannot say (then it is
+            // not asked again). Either way, read it as usual.
+            if (r.err == EAGAIN) cold_ = true;
+            else probe_ = false;
+            r = readAt(fd, buffer_, asked, 0);
+        }
+    } else {
+        r = readAt(fd, buffer_, asked, 0);
+    }
+    for (;;) {
+        if (!r.ok()) return r.systemFailedWith(ESPIPE) ? Error::NotRegularFile : r.error();
+        const std::size_t got = static_cast<std::size_t>(r.ret);
+        have += got;
+        if (have > limit) return Error::FileTooBig;
+        bool atEnd = got < asked;
+        // Perhaps only the part that is cached: the rest is read as usual.
+        if (atEnd && got > 0 && mayStopEarly && have % page_ == 0) atEnd = false;
+        mayStopEarly = false;
+        // A read that returned all it asked for leaves the size unknown, and
+        // one that found nothing may have read a device: the status tells.
+        if (!checked && (!atEnd || have == 0)) {
+            auto size = checkedSize(fd, limit);
+            if (!size) return size.error();
+            checked = true;
+            if (whole) reserve(std::max(capacity_, std::min(*size, limit) + 1));
+        }
+        if (atEnd) break;
+        if (!whole && settled(std::string_view(buffer_, have))) break;
+        if (have == capacity_) {
+            if (capacity_ > limit) return Error::FileTooBig;
+            reserve(std::min(limit + 1, capacity_ * 2));
+        }
+        // A head read at most doubles what it has.
+        asked = whole ? capacity_ - have : std::min(capacity_ - have, std::max(kFirstHeadRead, have));
+        r = readAt(fd, buffer_ + have, asked, have);
+    }
+    return have;
+}
+
+bool FileReader::isNextAhead(std::uint32_t tag) const noexcept {
+    return aheadCount_ != 0 && tag != kNoTag && ahead_[aheadFirst_].tag == tag;
+}
+
+Result<std::string_view> FileReader::readAhead(std::uint32_t tag, Settled settled, std::size_t limit) {
+    if (!isNextAhead(tag)) return Error::Unexpected;
+    int fd = ahead_[aheadFirst_].fd;
+    aheadFirst_ = (aheadFirst_ + 1) % kAheadWindow;
+    --aheadCount_;
+    // Its read was started when it was opened; this one may wait for it.
+    auto have = readOpened(fd, settled, limit, false);
+    if (!have) return have.error();
+    return std::string_view(buffer_, *have);
+}
+
+Result<std::string_view> FileReader::read(const Dir &dir, std::string_view name, Settled settled, std::uint32_t tag,
+                                          std::size_t limit) {
+    if (isNextAhead(tag)) return readAhead(tag, settled, limit);
+    return withName(name, [&](const char *n) -> Result<std::string_view> {
+        auto fd = sysOpenAt(dir.fd(), n, kReadFlags);
         if (!fd.ok()) return fd.error();
-        auto have = readOpened(fd.ret, data, limit, nullptr);
+        auto have = readOpened(fd.ret, settled, limit, true);
         if (!have) return have.error();
-        data.resize(*have);
-        return {};
+        return std::string_view(buffer_, *have);
     });
+}
+
+bool FileReader::openAhead(const Dir &dir, std::string_view name, std::uint32_t tag, Settled settled) {
+    if (aheadCount_ >= aheadLimit_ || !checkPathLength(name)) return false;
+    CName n(name);
+    auto fd = sysOpenAt(dir.fd(), n.c_str(), kReadFlags);
+    if (!fd.ok()) {
+        // Out of descriptors: keep what is open, and open no more ahead.
+        if (fd.err == EMFILE || fd.err == ENFILE || fd.err == ENOMEM) aheadLimit_ = aheadCount_;
+        return false;
+    }
+    adviseWillNeed(fd.ret, settled ? kHeadAdvice : 0);
+    ahead_[(aheadFirst_ + aheadCount_) % kAheadWindow] = Ahead{fd.ret, tag};
+    ++aheadCount_;
+    return true;
 }
 
 Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) const {
-    std::string data;
-    QL_TRY(readFileInto(name, data, limit));
-    return data;
-}
-
-Result<std::string_view> Dir::readFileHead(std::string_view name, std::string &buffer,
-                                           bool (*settled)(std::string_view head), std::size_t limit) const {
-    return withName(name, [&](const char *n) {
-        return readHead(sysOpenAt(this->fd(), n, kReadFlags), buffer, settled, limit);
-    });
+    FileReader reader;
+    auto text = reader.read(*this, name, nullptr, FileReader::kNoTag, limit);
+    if (!text) return text.error();
+    return std::string(*text);
 }
 
 }  // namespace quorlina::platform

@@ -67,29 +67,29 @@ std::string postPath(std::string_view blogDir, std::string_view key, std::string
     return joinPath({blogDir, yearOf(key), monthOf(key), dayOf(key), name});
 }
 
-// Builds the record for the post file `name` in the day directory of `key`
+// Fills `post` (reusing the storage of its strings: a scan fills one record
+// file after file) for the post file `name` in the day directory of `key`
 // from its text: the whole file (the caller then keeps it in `raw`, to
 // which the offsets refer), or the start of it up to the end of its front
-// matter for a record without text.
-Result<Post> makePost(std::string_view blogDir, std::string_view key, std::string_view name, std::string_view text) {
+// matter for a record without text. `post` is unspecified after a failure.
+Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std::string_view name,
+                std::string_view text) {
     auto parsed = post_frontmatter::parse(text);
     if (!parsed) {
         last_error::setForFile(postPath(blogDir, key, name), parsed.error());
         return parsed.error();
     }
-    Post post;
     post.restOffset = static_cast<std::size_t>(parsed->rest.data() - text.data());
     post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
-    post.path = postPath(blogDir, key, name);
-    post.date.reserve(10);
-    post.date.append(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
+    joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
+    post.date.assign(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
     post.frontmatter = std::move(parsed->frontmatter);
     if (post.frontmatter.slug) {
-        post.slug = *post.frontmatter.slug;
+        post.slug.assign(*post.frontmatter.slug);
     } else {
         post.slug.assign(name.substr(0, name.size() - 3));
     }
-    return post;
+    return {};
 }
 
 // The depth-first walk of the dated tree. `onFile` gets every regular file
@@ -157,6 +157,33 @@ Result<Dir> openDayDir(const Dir &blog, std::string_view year, std::string_view 
     return create ? monthDir->openOrMakeChild(day) : monthDir->openChild(day);
 }
 
+// The files a cold scan opened ahead of their turn, oldest first, with
+// what their records need: a ring of the reader's window, whose strings
+// keep their storage from file to file.
+class PendingPosts {
+public:
+    bool empty() const noexcept { return count_ == 0; }
+    void push(std::uint32_t tag, std::string_view key, std::string_view name) {
+        Entry &e = ring_[(first_ + count_++) % ring_.size()];
+        e.tag = tag;
+        e.key.assign(key);
+        e.name.assign(name);
+    }
+    const auto &front() const noexcept { return ring_[first_]; }
+    void pop() noexcept {
+        first_ = (first_ + 1) % ring_.size();
+        --count_;
+    }
+
+private:
+    struct Entry {
+        std::uint32_t tag = 0;
+        std::string key, name;
+    };
+    std::vector<Entry> ring_ = std::vector<Entry>(platform::FileReader::kAheadWindow);
+    std::size_t first_ = 0, count_ = 0;
+};
+
 // Calls `visit` with every post below the open blog directory in list
 // order, reading each file from its open day directory: whole with
 // `whole`, else only up to the end of its front matter (a record without
@@ -164,46 +191,74 @@ Result<Dir> openDayDir(const Dir &blog, std::string_view year, std::string_view 
 // passed over. When a file fails, the tree is walked again in file-system
 // order, and the first file that fails in that order decides, as a walk
 // that stops at the first broken file would report.
+//
+// In a cold page cache the files are opened ahead as the walk meets them
+// and read in the same order once the reader's window is full, so that the
+// disk fetches them while the walk goes on.
 Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit) {
-    std::string buffer;
-    std::optional<Post> current;
-    auto load = [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
-        std::string_view text;
-        Status read;
+    const platform::FileReader::Settled settled = whole ? nullptr : text::frontMatterSettled;
+    Post current;
+    // Makes the record of a post from its text, or from the failure to read it.
+    auto make = [&](std::string_view key, std::string_view name, const Result<std::string_view> &text) -> Status {
+        if (!text) {
+            last_error::setForFile(postPath(blogDir, key, name), text.error());
+            return text.error();
+        }
+        QL_TRY(fillPost(current, blogDir, key, name, *text));
         if (whole) {
-            read = day.readFileInto(name, buffer);
-            text = buffer;
+            current.raw.assign(*text);
         } else {
-            auto head = day.readFileHead(name, buffer, text::frontMatterSettled);
-            if (head) text = *head;
-            else read = head.error();
+            current.restOffset = current.bodyOffset = 0;  // no text, so no body
         }
-        if (!read) {
-            last_error::setForFile(postPath(blogDir, key, name), read.error());
-            return read.error();
-        }
-        auto post = makePost(blogDir, key, name, text);
-        if (!post) return post.error();
-        if (whole) {
-            post->raw.assign(text);
-        } else {
-            post->restOffset = post->bodyOffset = 0;  // no text, so no body
-        }
-        current = std::move(*post);
         return {};
     };
+    // A post's record visited, or the reason it is not: a file changed since
+    // its directory was listed is none.
+    auto visitMade = [&](Status made) -> Status {
+        if (made) visit(current);
+        return !made && platform::changedSinceListed(made.error()) ? Status{} : made;
+    };
+
+    platform::FileReader reader;
+    PendingPosts pending;
+    std::uint32_t tag = 0;
+    bool failedOnFile = false;  // the walk stopped at a file, not at a directory
+    auto readPending = [&]() -> Status {
+        const auto &next = pending.front();
+        Status st = visitMade(make(next.key, next.name, reader.readAhead(next.tag, settled)));
+        pending.pop();
+        failedOnFile = !st;
+        return st;
+    };
     PostWalk inListOrder(true, [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
-        Status st = load(day, key, name);
-        if (st) visit(*current);
-        return !st && platform::changedSinceListed(st.error()) ? Status{} : st;
+        if (reader.wantsAhead() || !pending.empty()) {
+            while (!reader.wantsAhead() && !pending.empty()) QL_TRY(readPending());
+            if (reader.openAhead(day, name, tag, settled)) {
+                pending.push(tag++, key, name);
+                return {};
+            }
+            // Not open: read in its turn, while its directory is.
+            while (!pending.empty()) QL_TRY(readPending());
+        }
+        Status st = visitMade(make(key, name, reader.read(day, name, settled)));
+        failedOnFile = !st;
+        return st;
     });
     Status listed = inListOrder.visit(blog, 0);
+    // The files still pending come before where the walk ended, or failed
+    // on a directory, in list order.
+    while (!pending.empty() && (listed || !failedOnFile)) {
+        Status st = readPending();
+        if (!st) listed = st;
+        if (!st) break;
+    }
     if (listed) return listed;
 
     auto again = blog.reopen();
     if (!again) return listed;
+    platform::FileReader rereader;
     PostWalk inWalkOrder(false, [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
-        Status st = load(day, key, name);
+        Status st = make(key, name, rereader.read(day, name, settled));
         return !st && platform::changedSinceListed(st.error()) ? Status{} : st;
     });
     Status decider = inWalkOrder.visit(*again, 0);
@@ -268,9 +323,9 @@ Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &f
     std::string key;
     for (char c : std::string_view(found.date))
         if (c != '-') key.push_back(c);
-    auto post = makePost(blogDir, key, name, *raw);
-    if (!post) return post.error();
-    post->raw = std::move(*raw);
+    Post post;
+    QL_TRY(fillPost(post, blogDir, key, name, *raw));
+    post.raw = std::move(*raw);
     return post;
 }
 

@@ -92,24 +92,30 @@ Status ensureExtensionValid(std::string_view filename) noexcept {
 
 namespace {
 
-// Loads the snippet file `name` of `dir` into `s`, reusing the storage its
-// strings hold (a scan loads many files one after another); `fullPath` is
-// its path for the record and for the last-error text. `s` is unspecified
-// after a failure. A name that is not a timestamp fails with
-// InvalidTimestamp, without a warning (the scan writes it).
-Status loadSnippetFields(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
-    QL_TRY(dir.readFileInto(name, s.raw));
-
+// Fills `s` from the text of the snippet file `name` (s.raw, or the text
+// of a scan's record without text, to which s.codeOffset then refers),
+// reusing the storage its strings hold (a scan loads many files one after
+// another); `fullPath` is its path for the record. `s` is unspecified after
+// a failure. A name that is not a timestamp fails with InvalidTimestamp,
+// without a warning (the scan writes it). `date`, when not empty, is the
+// date of a name already found to be a snippet's (dateOfValidName).
+Status parseSnippetFields(std::string_view name, std::string_view fullPath, std::string_view text, Snippet &s,
+                         std::string_view date = {}) {
     // The front matter is examined before the file name.
-    auto parsed = snippet_frontmatter::parse(s.raw);
+    auto parsed = snippet_frontmatter::parse(text);
     if (!parsed) return parsed.error();
 
     std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return Error::InvalidExtension;
     std::string_view stem = name.substr(0, dot);
-    if (!isAllDigits(stem)) return Error::InvalidTimestamp;
-    auto ts = parseSigned(stem);
-    if (!ts) return Error::InvalidTimestamp;
+    if (date.empty()) {
+        if (!isAllDigits(stem)) return Error::InvalidTimestamp;
+        auto ts = parseSigned(stem);
+        if (!ts) return Error::InvalidTimestamp;
+        s.date = dateFromTimestamp(*ts);
+    } else {
+        s.date.assign(date);
+    }
 
     std::string_view ext = name.substr(dot + 1);
     if (ext.empty()) return Error::InvalidExtension;
@@ -123,7 +129,6 @@ Status loadSnippetFields(const platform::Dir &dir, std::string_view name, std::s
     s.codeOffset = parsed->codeOffset;
     s.path.assign(fullPath);
     s.id.assign(stem);
-    s.date = dateFromTimestamp(*ts);
     if (s.frontmatter.filename) {
         s.filename.assign(*s.frontmatter.filename);
     } else {
@@ -139,11 +144,22 @@ Status loadSnippetFields(const platform::Dir &dir, std::string_view name, std::s
     return {};
 }
 
-// loadSnippetFields, recording a failure as this file's.
-Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
-    Status st = loadSnippetFields(dir, name, fullPath, s);
+// Runs `load`, recording a failure as the failure of the file at `fullPath`.
+template <class Load>
+Status recordingFailure(std::string_view fullPath, Load &&load) {
+    Status st = load();
     if (!st) last_error::setForFile(fullPath, st.error());
     return st;
+}
+
+// Loads the snippet file `name` of `dir` into `s`; see parseSnippetFields.
+Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
+    return recordingFailure(fullPath, [&]() -> Status {
+        auto raw = dir.readFile(name);
+        if (!raw) return raw.error();
+        s.raw = std::move(*raw);
+        return parseSnippetFields(name, fullPath, s.raw, s);
+    });
 }
 
 // The warning for a snippet file name that is not a timestamp.
@@ -153,7 +169,8 @@ void warnAboutName(std::string_view name) {
     content::warnInvalidTimestamp(name, parseSigned(stem).error());
 }
 
-Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
+                    const std::function<void(const Snippet &, std::string_view code)> &visit,
                     const std::function<void(std::size_t count)> &expect);
 
 // The entry name of the snippet `timestampText` in `dir`, found through a
@@ -183,14 +200,16 @@ Result<Snippet> loadSnippetFromFile(std::string_view dirPath, std::string_view n
 // fails when it is loaded (after its front matter, which is examined
 // first), so a failure is reported for the first failing file in
 // file-system order, with the warning line when its name decides.
-Status visitSnippets(std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+Status visitSnippets(std::string_view dirPath,
+                     const std::function<void(const Snippet &, std::string_view code)> &visit,
                      const std::function<void(std::size_t count)> &expect) {
     return content::scanIfPresent(dirPath, [&](platform::Dir &dir) { return scanSnippets(dir, dirPath, visit, expect); });
 }
 
 namespace {
 
-Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
+                    const std::function<void(const Snippet &, std::string_view code)> &visit,
                     const std::function<void(std::size_t count)> &expect) {
     DatedEntries entries;
     QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
@@ -199,20 +218,30 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath, const std::fun
     }));
     if (expect) expect(entries.size());
 
-    // One record and one path, reused from file to file. The path prefix is
-    // what joinPath puts before a name ("x" stands for it).
+    // One record and one path, reused from file to file, and the code of the
+    // record, in the reader's buffer. The path prefix is what joinPath puts
+    // before a name ("x" stands for it).
     Snippet current;
+    std::string_view code;
     std::string prefix = joinPath({dirPath, "x"});
     prefix.pop_back();
     std::string full;
+    platform::FileReader reader;
     return loadInOrder(
-        entries,
+        entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, nullptr); },
         [&](std::uint32_t i) {
             std::string_view name = entries.name(i);
             full.assign(prefix).append(name);
-            return loadSnippetInto(dir, name, full, current);
+            return recordingFailure(full, [&]() -> Status {
+                auto text = reader.read(dir, name, nullptr, i);
+                if (!text) return text.error();
+                QL_TRY(parseSnippetFields(name, full, *text, current, entries.key(i)));
+                code = text->substr(current.codeOffset);
+                current.codeOffset = 0;  // no text, so no code
+                return Status{};
+            });
         },
-        [&](std::uint32_t) { visit(current); },
+        [&](std::uint32_t) { visit(current, code); },
         [&](std::uint32_t i, Error e) {
             if (e == Error::InvalidTimestamp) warnAboutName(entries.name(i));
         });

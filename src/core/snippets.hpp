@@ -51,7 +51,11 @@ Result<Snippet> loadSnippetFromFile(std::string_view dirPath, std::string_view n
 // name that is not a timestamp writes the warning line. `visit` may have
 // been called for some snippets before a failure. `expect`, when given, is
 // told before the first visit how many files will be read.
-Status visitSnippets(std::string_view dirPath, const std::function<void(const Snippet &)> &visit,
+//
+// The records carry no text (`raw`, and so code(), are empty): `code` is
+// the snippet's code, a view of the file as read, valid during the call.
+Status visitSnippets(std::string_view dirPath,
+                     const std::function<void(const Snippet &, std::string_view code)> &visit,
                      const std::function<void(std::size_t count)> &expect = {});
 
 // Loads the snippet stored under `timestamp`; SnippetNotFound when none.

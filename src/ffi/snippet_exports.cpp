@@ -25,7 +25,8 @@ QUORLINA_API int quorlina_snippet_list(const char *root, char **out) {
         // time: the list is never held twice.
         ffi::JsonListWriter list;
         QL_TRY(visitSnippets(
-            snippetsDir(root), [&](const Snippet &s) { ffi::appendSnippetJson(list.nextRecord(), s); },
+            snippetsDir(root),
+            [&](const Snippet &s, std::string_view code) { ffi::appendSnippetJson(list.nextRecord(), s, code); },
             [&](std::size_t count) { list.expect(count); }));
         return std::move(list).finish();
     });

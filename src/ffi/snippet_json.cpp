@@ -7,7 +7,7 @@ namespace quorlina::ffi {
 namespace {
 
 template <class Out>
-void appendSnippetJsonTo(Out &out, const Snippet &s) {
+void appendSnippetJsonTo(Out &out, const Snippet &s, std::string_view code) {
     out += "{\"id\":\"";
     out += s.id;
     out += "\",\"date\":\"";
@@ -17,18 +17,20 @@ void appendSnippetJsonTo(Out &out, const Snippet &s) {
     out += "\",\"filename\":\"";
     appendEscapedJson(out, s.filename);
     out += "\",\"code\":\"";
-    appendEscapedJson(out, s.code());
+    appendEscapedJson(out, code);
     out += "\"}";
 }
 
 }  // namespace
 
-void appendSnippetJson(CHeapText &out, const Snippet &s) { appendSnippetJsonTo(out, s); }
+void appendSnippetJson(CHeapText &out, const Snippet &s, std::string_view code) {
+    appendSnippetJsonTo(out, s, code);
+}
 
 std::string buildSnippetJson(const Snippet &s) {
     std::string out;
     out.reserve(96 + s.frontmatter.description.size() + s.filename.size() + s.code().size());
-    appendSnippetJsonTo(out, s);
+    appendSnippetJsonTo(out, s, s.code());
     return out;
 }
 

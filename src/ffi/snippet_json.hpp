@@ -12,7 +12,7 @@ namespace quorlina::ffi {
 // are the library's own digits and dashes and are not escaped.
 std::string buildSnippetJson(const Snippet &s);
 
-// Appends the record of `s` to `out`.
-void appendSnippetJson(CHeapText &out, const Snippet &s);
+// Appends the record of `s`, whose code is `code`, to `out`.
+void appendSnippetJson(CHeapText &out, const Snippet &s, std::string_view code);
 
 }  // namespace quorlina::ffi

@@ -1,9 +1,11 @@
 // I/O-fault injection through the platform layer's fault seam. For every
 // export over the fixture site and every kind of system-call failure (short
 // writes, ENOSPC and EIO on write, failing fsync, fchmod, rename, link,
-// unlink, mkdir, rmdir, open, read and stat), the k-th such call is made to
-// fail for every k the export reaches, once alone and once together with
-// every later call of that kind. Afterwards:
+// unlink, mkdir, rmdir, open, read, stat, the probing read and the hint to
+// read ahead), the k-th such call is made to fail for every k the export
+// reaches, once alone and once together with every later call of that
+// kind, with a warm page cache and again with a cold one (every probing
+// read answered EAGAIN, so scans open their files ahead). Afterwards:
 //   - the code is 0 or the one mapped from the injected errno;
 //   - a failed update leaves the old files byte for byte, a failed create
 //     leaves no file (directories it made may stay), and a call that reports
@@ -36,7 +38,12 @@ struct FaultPlan {
 
 FaultPlan g_plan;
 
+// In a cold run every read that must not wait for the disk finds the file
+// out of the page cache (EAGAIN), so every scan opens its files ahead.
+bool g_cold = false;
+
 int hook(Op op) {
+    if (g_cold && op == Op::ReadNoWait && g_plan.op != Op::ReadNoWait) return EAGAIN;
     if (op != g_plan.op) return 0;
     ++g_plan.seen;
     if (g_plan.failAt != 0 && (g_plan.seen == g_plan.failAt || (g_plan.forever && g_plan.seen > g_plan.failAt))) {
@@ -78,6 +85,9 @@ const FaultKind kFaults[] = {
     {"dirsync_eio", Op::SyncDir, EIO, true},
     {"fchown_eperm", Op::Chown, EPERM},
     {"flock_enolck", Op::Lock, ENOLCK},
+    {"probe_eio", Op::ReadNoWait, EIO},
+    // A failed hint to read ahead costs speed only: the call must succeed.
+    {"advise_eio", Op::Advise, EIO},
 };
 
 struct Scenario {
@@ -91,6 +101,7 @@ struct Scenario {
     // Success may leave the old name of a renamed snippet behind when its
     // removal fails: the update itself is done, and that failure is ignored.
     std::string staleOldOnSuccess = {};
+    bool cold = false;
 };
 
 std::vector<Scenario> scenarios() {
@@ -127,7 +138,14 @@ std::vector<Scenario> scenarios() {
     };
 }
 
-void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
+// Every scenario again with a cold page cache.
+std::vector<Scenario> coldScenarios() {
+    std::vector<Scenario> all = scenarios();
+    for (Scenario &s : all) s.cold = true;
+    return all;
+}
+
+void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name << (s.cold ? " (cold)" : ""); }
 
 struct Outcome {
     int code;
@@ -165,8 +183,16 @@ TEST_P(IoFaults, EveryFaultPointKeepsTheTreeWhole) {
         qrel::writeFixture(root);
     };
     fresh();
+    g_cold = s.cold;
+    struct ColdOff {
+        ~ColdOff() { g_cold = false; }
+    } coldOff;
     const Snapshot before = qrel::snapshot(root);
+    // The clean call, through the seam (which makes the cache cold, if so).
+    g_plan = FaultPlan{};
+    quorlina::platform::fault::setHook(hook);
     const Outcome clean = invoke(s, root);
+    quorlina::platform::fault::setHook(nullptr);
     const Snapshot after = qrel::snapshot(root);
     ASSERT_EQ(clean.code, 0) << s.name;
 
@@ -227,6 +253,8 @@ TEST_P(IoFaults, EveryFaultPointKeepsTheTreeWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, IoFaults, ::testing::ValuesIn(scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario> &i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(ColdCache, IoFaults, ::testing::ValuesIn(coldScenarios()),
                          [](const ::testing::TestParamInfo<Scenario> &i) { return std::string(i.param.name); });
 
 // An entry that disappears between the directory listing and the open (a

@@ -1,0 +1,174 @@
+// The JSON escaper's block loops against a byte-by-byte oracle written here:
+// every length and every position of an escaped byte around the block and
+// chunk edges, all 256 byte values, texts as dense in escapes as code, and
+// output buffers whose room runs out at every point, for the loop this
+// machine uses, the portable word loop, and the two appendEscapedJson.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ffi/c_heap_text.hpp"
+#include "ffi/json.hpp"
+#include "ffi/json_escape.hpp"
+
+using namespace quorlina;
+namespace je = quorlina::ffi::json_escape;
+
+namespace {
+
+// What every byte becomes, written out case by case.
+std::string oracle(std::string_view in) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (char ch : in) {
+        auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 0xF];
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    return out;
+}
+
+// Escapes `in` with the loops of `Blocks` into a buffer whose room starts at
+// `step` bytes and grows by `step` whenever a call stops short, so that the
+// room runs out at every kind of step. Bytes past the room are checked
+// untouched.
+template <class Blocks>
+std::string escapeWith(std::string_view in, std::size_t step) {
+    constexpr char kGuard = '\x5A';
+    std::vector<char> buf(6 * in.size() + je::kRoom + 64 + step, kGuard);
+    std::size_t i = 0, room = std::min(buf.size() - 64, step);
+    char *dst = buf.data();
+    for (;;) {
+        char *end = buf.data() + room;
+        dst = je::escapeSomeWith<Blocks>(dst, end, in.data(), in.size(), i);
+        EXPECT_LE(dst, end);
+        if (i == in.size()) break;
+        room = std::min(buf.size() - 64, room + step);
+    }
+    for (std::size_t k = room; k < buf.size(); ++k)
+        if (buf[k] != kGuard) ADD_FAILURE() << "wrote past the room at " << k;
+    return std::string(buf.data(), static_cast<std::size_t>(dst - buf.data()));
+}
+
+// Every way of escaping `in` this build has; `roomSteps` are the steps of
+// room to try.
+void expectAllAgree(std::string_view in, const std::string &why,
+                    std::initializer_list<std::size_t> roomSteps = {1, 7, 100, std::size_t{1} << 20}) {
+    const std::string want = oracle(in);
+    SCOPED_TRACE(why + ", " + std::to_string(in.size()) + " bytes");
+    for (std::size_t step : roomSteps) {
+        if (step == 1 && in.size() > 400) continue;  // slow, and no other case
+        EXPECT_EQ(escapeWith<je::NativeBlocks>(in, step), want) << "native blocks, room step " << step;
+        EXPECT_EQ(escapeWith<je::WordBlocks>(in, step), want) << "word blocks, room step " << step;
+    }
+    ffi::CHeapText heap;
+    heap.append("x", 1);
+    ffi::appendEscapedJson(heap, in);
+    EXPECT_EQ(heap.view(), "x" + want);
+    std::string s = "y";
+    ffi::appendEscapedJson(s, in);
+    EXPECT_EQ(s, "y" + want);
+}
+
+// A deterministic stream of bytes (splitmix64).
+struct Bytes {
+    std::uint64_t state;
+    std::uint64_t next() {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+};
+
+// `n` plain bytes that differ from their neighbours, so that a run copied
+// from a wrong place shows.
+std::string plainText(std::size_t n) {
+    std::string s(n, ' ');
+    for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<char>('a' + k % 26);
+    return s;
+}
+
+}  // namespace
+
+TEST(JsonEscapeLoops, TheOracleHoldsTheDocumentedBytes) {
+    EXPECT_EQ(oracle("a\"b\\c"), "a\\\"b\\\\c");
+    EXPECT_EQ(oracle(std::string("\r\n\t\x01\x1F\x7F\xC3\xA9", 8)), "\\r\\n\\t\\u0001\\u001f\x7F\xC3\xA9");
+}
+
+TEST(JsonEscapeLoops, EveryByteValueAloneAndInALongText) {
+    for (int c = 0; c < 256; ++c) {
+        const std::string one(1, static_cast<char>(c));
+        expectAllAgree(one, "byte " + std::to_string(c));
+        // The byte at every place of two chunks of plain text and in runs.
+        std::string text = plainText(2 * 64 + 40);
+        for (std::size_t at : {std::size_t{0}, std::size_t{15}, std::size_t{16}, std::size_t{63}, std::size_t{64},
+                               std::size_t{127}, std::size_t{128}, text.size() - 1})
+            text[at] = static_cast<char>(c);
+        expectAllAgree(text, "byte " + std::to_string(c) + " around block edges");
+        expectAllAgree(std::string(300, static_cast<char>(c)), "a run of byte " + std::to_string(c));
+    }
+}
+
+TEST(JsonEscapeLoops, OneEscapeAtEveryPositionOfEveryLength) {
+    for (std::size_t n = 0; n <= 300; ++n) {
+        expectAllAgree(plainText(n), "plain");
+        for (std::size_t at = 0; at < n; ++at) {
+            std::string text = plainText(n);
+            text[at] = at % 3 == 0 ? '"' : at % 3 == 1 ? '\n' : '\x02';
+            expectAllAgree(text, "escape at " + std::to_string(at), {20, std::size_t{1} << 20});
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(JsonEscapeLoops, TextsOfEveryDensityOfEscapes) {
+    Bytes rng{20};
+    // From one escape in a thousand bytes to nothing but escapes, with
+    // multi-byte UTF-8 and DEL among the plain bytes.
+    const char kPlain[] = "abc xyz{}();=+-_/\x7F\xC3\xA9\xE2\x82\xAC";
+    const char kSpecial[] = "\"\\\n\r\t\x01\x1F";
+    for (unsigned density : {1u, 20u, 100u, 300u, 1000u}) {
+        for (int round = 0; round < 40; ++round) {
+            std::string text;
+            std::size_t n = rng.next() % 3000;
+            for (std::size_t k = 0; k < n; ++k) {
+                bool special = rng.next() % 1000 < density;
+                text += special ? kSpecial[rng.next() % (sizeof kSpecial - 1)] : kPlain[rng.next() % (sizeof kPlain - 1)];
+            }
+            expectAllAgree(text, "density " + std::to_string(density) + "/1000");
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(JsonEscapeLoops, CodeLikeTextAsTheSnippetListWritesIt) {
+    std::string code;
+    for (int line = 0; line < 200; ++line)
+        code += "\tif (x[\"key\"] == '\\\\') { print(\"caf\xC3\xA9\\n\"); }\r\n";
+    expectAllAgree(code, "code");
+    // Appending many texts to one buffer keeps each in place.
+    ffi::CHeapText heap;
+    std::string want;
+    for (int k = 0; k < 300; ++k) {
+        std::string piece = code.substr(static_cast<std::size_t>(k) % 97, static_cast<std::size_t>(k) * 7 % 500);
+        ffi::appendEscapedJson(heap, piece);
+        want += oracle(piece);
+    }
+    EXPECT_EQ(heap.view(), want);
+}
