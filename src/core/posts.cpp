@@ -11,6 +11,7 @@
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
+#include "core/toml_lexer.hpp"
 
 namespace quorlina {
 
@@ -20,7 +21,8 @@ using platform::EntryKind;
 // ---------------------------------------------------------------- writing
 
 bool isWritableFrontmatterValue(std::string_view value) noexcept {
-    return !text::hasTomlControlByte(value) && value.find("+++") == std::string_view::npos;
+    return !text::hasTomlControlByte(value) && value.find("+++") == std::string_view::npos &&
+           toml::isValidUtf8(value);
 }
 
 Result<CivilDate> parsePostDate(std::string_view s) noexcept {
@@ -174,7 +176,7 @@ Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::fun
             read = day.readFileInto(name, buffer);
             text = buffer;
         } else {
-            auto head = day.readFileHead(name, buffer, text::frontMatterSettled);
+            auto head = day.readFileHead(name, buffer, post_frontmatter::headSettled);
             if (head) text = *head;
             else read = head.error();
         }
@@ -397,6 +399,8 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     std::vector<std::string> tags = mergeTags(u.tags ? *u.tags : old.tags, u.addTags, u.removeTags);
     if (tags != old.tags) changes.tags = std::move(tags);
     std::string content = post_frontmatter::rewrite(post->raw, changes);
+    // A result equal to the file, byte for byte, is not written.
+    if (content == post->raw) return {};
     QL_TRY(platform::checkWriteSize(content.size()));
 
     auto dir = openPostDir(*blog, *post);
