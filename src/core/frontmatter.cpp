@@ -90,10 +90,18 @@ WalkResult walk(std::string_view s, bool discover, OpensLines opensLines, const 
     bool inTable = false;
     std::size_t pos = kDelimiter.size();
 
+    // Whether the delimiter starts at `at`; one cut by the end of the text
+    // might.
+    auto delimiterAt = [&](std::size_t at) {
+        if (!discover) return false;
+        std::string_view rest = s.substr(at, 3);
+        if (rest.size() < 3 && kDelimiter.starts_with(rest)) lex.ranOutAt(s.size());
+        return rest == kDelimiter;
+    };
     // After a value or a header: blanks, a comment, then the line break.
     auto tail = [&](std::size_t x, std::size_t &at) {
         std::size_t y = lex.skipBlanks(x);
-        if (discover && s.substr(y, 3) == kDelimiter) {
+        if (delimiterAt(y)) {
             at = y;
             return Tail::Close;
         }
@@ -121,7 +129,7 @@ WalkResult walk(std::string_view s, bool discover, OpensLines opensLines, const 
         it.inTable = inTable;
         lex.clearDelimiterInComment();
         const std::size_t i = lex.skipBlanks(pos);
-        if (discover && s.substr(i, 3) == kDelimiter) return {i, lex.ranOut()};
+        if (delimiterAt(i)) return {i, lex.ranOut()};
         if (i == s.size() || lex.lineBreakAt(i) != 0) {
             it.valid = true;
             it.breakAt = i;
@@ -152,6 +160,7 @@ WalkResult walk(std::string_view s, bool discover, OpensLines opensLines, const 
             it.kind = Item::Kind::Key;
             std::size_t e = lex.key(i, it.keyShape);
             std::size_t j = e == npos ? npos : lex.skipBlanks(e);
+            if (j != npos) lex.ranOutAt(j);
             if (j < s.size() && s[j] == '=') {
                 it.tomlKey = true;
                 it.keyBegin = i;
@@ -392,8 +401,9 @@ std::string applyCuts(std::string_view a, std::vector<Cut> cuts) {
 }
 
 // The items of `a` (an array value) that go leave with their separators:
-// a run of them on lines of their own goes with those lines; else up to
-// the next item that stays, or back to the one before.
+// a run of them on lines of their own goes with those lines, one at the
+// end of a line with the rest of that line; else up to the next item that
+// stays, or back to the one before.
 std::string dropItems(std::string_view a, const std::vector<ListItem> &items) {
     std::vector<Cut> cuts;
     const std::size_t n = items.size();
@@ -409,6 +419,10 @@ std::string dropItems(std::string_view a, const std::vector<ListItem> &items) {
         const std::size_t after = lineAfter(a, l);
         if (startsLine(a, f.begin) && after != npos) {
             cuts.push_back({lineStartOf(a, f.begin), after, {}});
+        } else if (first > 0 && after != npos) {
+            // After an item that stays, up to the end of the line.
+            std::size_t breakAt = after - (a[after - 2] == '\r' ? 2 : 1);
+            cuts.push_back({items[first - 1].at.comma + 1, breakAt, {}});
         } else if (last + 1 < n) {
             cuts.push_back({f.begin, after != npos ? after : items[last + 1].at.begin, {}});
         } else if (first > 0) {

@@ -67,15 +67,23 @@ public:
         return at;
     }
     // The length of the line break at `at`: 1 for LF, 2 for CR LF, else 0.
-    std::size_t lineBreakAt(std::size_t at) const noexcept {
+    // A CR at the end of the text may be the start of one.
+    std::size_t lineBreakAt(std::size_t at) noexcept {
         if (at < s_.size() && s_[at] == '\n') return 1;
-        if (at + 1 < s_.size() && s_[at] == '\r' && s_[at + 1] == '\n') return 2;
+        if (at < s_.size() && s_[at] == '\r') {
+            if (at + 1 == s_.size()) ranOut_ = true;
+            else if (s_[at + 1] == '\n') return 2;
+        }
         return 0;
     }
 
     // Whether a construct was cut short by the end of the text, so that
     // more text could have changed the answer.
     bool ranOut() const noexcept { return ranOut_; }
+    // Records that the caller's own look-ahead met the end of the text.
+    void ranOutAt(std::size_t at) noexcept {
+        if (at >= s_.size()) ranOut_ = true;
+    }
     // Where the "+++" that ended a comment starts (see above), or npos.
     std::size_t delimiterInComment() const noexcept { return delimiter_; }
     void clearDelimiterInComment() noexcept { delimiter_ = npos; }
