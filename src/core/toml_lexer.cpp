@@ -67,6 +67,20 @@ std::size_t utf8Length(std::string_view s, std::size_t i) noexcept {
     return n;
 }
 
+// The end of the run of plain bytes (see the tables) and valid UTF-8
+// sequences that starts at s[i].
+inline std::size_t skipRun(const std::array<std::uint8_t, 256> &table, std::string_view s, std::size_t i) noexcept {
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    const std::size_t n = s.size();
+    for (;;) {
+        while (i < n && table[p[i]] == kPlain) ++i;
+        if (i == n || p[i] < 0x80) return i;
+        std::size_t k = utf8Length(s, i);
+        if (k == 0) return i;
+        i += k;
+    }
+}
+
 bool isLeapYear(unsigned y) noexcept { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Reads `count` digits at s[at] into `value`.
@@ -200,7 +214,7 @@ std::size_t Lexer::utf8(std::size_t at) noexcept {
 std::size_t Lexer::comment(std::size_t at) noexcept {
     std::size_t i = at + 1;
     for (;;) {
-        while (i < s_.size() && kCommentTable[byteAt(s_, i)] == kPlain) ++i;
+        i = skipRun(kCommentTable, s_, i);
         if (i == s_.size()) return i;
         const std::uint8_t c = byteAt(s_, i);
         if (c == '\n' || (c == '\r' && i + 1 < s_.size() && s_[i + 1] == '\n')) return i;
@@ -270,7 +284,7 @@ std::size_t Lexer::escape(std::size_t at) noexcept {
 std::size_t Lexer::basicString(std::size_t at, bool &escaped) noexcept {
     std::size_t i = at + 1;
     for (;;) {
-        while (i < s_.size() && kBasicTable[byteAt(s_, i)] == kPlain) ++i;
+        i = skipRun(kBasicTable, s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '"') return i + 1;
@@ -289,7 +303,7 @@ std::size_t Lexer::basicString(std::size_t at, bool &escaped) noexcept {
 std::size_t Lexer::literalString(std::size_t at) noexcept {
     std::size_t i = at + 1;
     for (;;) {
-        while (i < s_.size() && kLiteralTable[byteAt(s_, i)] == kPlain) ++i;
+        i = skipRun(kLiteralTable, s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '\'') return i + 1;
@@ -302,7 +316,7 @@ std::size_t Lexer::literalString(std::size_t at) noexcept {
 std::size_t Lexer::multiBasicString(std::size_t at) noexcept {
     std::size_t i = at + 3;
     for (;;) {
-        while (i < s_.size() && kBasicTable[byteAt(s_, i)] == kPlain) ++i;
+        i = skipRun(kBasicTable, s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '"') {
@@ -347,7 +361,7 @@ std::size_t Lexer::multiBasicString(std::size_t at) noexcept {
 std::size_t Lexer::multiLiteralString(std::size_t at) noexcept {
     std::size_t i = at + 3;
     for (;;) {
-        while (i < s_.size() && kLiteralTable[byteAt(s_, i)] == kPlain) ++i;
+        i = skipRun(kLiteralTable, s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '\'') {
@@ -593,7 +607,12 @@ void appendLineBreaksAsLf(std::string_view body, std::string &out) {
 
 void appendUnescaped(std::string_view body, bool multiLine, std::string &out) {
     std::size_t run = 0;
-    for (std::size_t i = 0; i < body.size(); ++i) {
+    std::size_t i = multiLine ? body.find_first_of("\\\r") : body.find('\\');
+    if (i == std::string_view::npos) {
+        out.append(body);
+        return;
+    }
+    for (; i < body.size(); ++i) {
         if (multiLine && body[i] == '\r') {
             // Only as part of CR LF (the lexer checked).
             out.append(body.data() + run, i - run);
