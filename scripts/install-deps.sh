@@ -9,7 +9,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config libcli11-dev)
 # e2fsprogs, xfsprogs and btrfs-progs make and check the power-loss suite's
 # file systems; lld and llvm link and inspect the macOS cross build.
 test_pkgs=(clang libclang-rt-14-dev libgtest-dev libbenchmark-dev python3 python3-venv
-           mypy hugo binutils zsh fish e2fsprogs xfsprogs btrfs-progs lld llvm)
+           mypy hugo binutils zsh fish e2fsprogs xfsprogs btrfs-progs lld llvm libtomlplusplus-dev)
 
 pkgs=("${build_pkgs[@]}")
 if [[ "${1:-}" != "--build" ]]; then pkgs+=("${test_pkgs[@]}"); fi

@@ -358,13 +358,20 @@ TEST_F(DataSafety, OversizedWritesChangeNothingAndTheSiteStaysUsable) {
     EXPECT_TRUE(m.lines.empty()) << m.lines;
 }
 
-// Control bytes other than tab cannot stand in a TOML basic string, so no
-// description, file name, title or tag may carry one. Nothing is written.
-TEST_F(DataSafety, ControlBytesAreRefusedInFrontMatterStrings) {
-    std::string bytes;
+// Control bytes other than tab cannot stand in a TOML basic string, and a
+// TOML document is UTF-8, so no description, file name, title or tag may
+// carry either (one Latin-1 title stops Hugo building the whole site).
+// Nothing is written.
+TEST_F(DataSafety, ControlBytesAndBrokenUtf8AreRefusedInFrontMatterStrings) {
+    std::vector<std::string> bad;
     for (int c = 0x01; c <= 0x1F; ++c)
-        if (c != '\t' && c != '\n' && c != '\r') bytes.push_back(static_cast<char>(c));
-    bytes.push_back('\x7F');
+        if (c != '\t' && c != '\n' && c != '\r') bad.emplace_back(1, static_cast<char>(c));
+    bad.emplace_back("\x7F");
+    // Latin-1, a lone continuation byte, a cut sequence, an overlong form, a
+    // surrogate, a code point past U+10FFFF, and bytes UTF-8 never uses.
+    for (const char *u : {"\xE9", "\x80", "\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                          "\xF4\x90\x80\x80", "\xFF", "\xF8\x88\x80\x80\x80"})
+        bad.emplace_back(u);
 
     TempSite site;
     const char *r = site.c_root();
@@ -380,9 +387,10 @@ TEST_F(DataSafety, ControlBytesAreRefusedInFrontMatterStrings) {
                }).code;
     };
     Mismatches m;
-    for (char c : bytes) {
-        const std::string s = std::string("a") + c + "b", name = std::string("a") + c + ".py", tags = "ok," + s;
-        const std::string b = " with " + hexByte(c);
+    for (const std::string &c : bad) {
+        const std::string s = "a" + c + "b", name = "a" + c + ".py", tags = "ok," + s;
+        std::string b = " with";
+        for (char x : c) b += " " + hexByte(x);
         m.code(snippetCreate(s, "a.py"), 5, "snippet create, description" + b);
         m.code(snippetCreate("D", name), 6, "snippet create, file name" + b);
         m.code(quorlina_snippet_update(r, kTs, s.c_str(), nullptr, nullptr), 5, "snippet update, description" + b);

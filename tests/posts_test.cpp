@@ -179,10 +179,11 @@ TEST(PostReader, KeysValuesAndRequiredFields) {
     EXPECT_EQ(fm.title, "two");
     EXPECT_EQ(fm.tags, (Tags{"a", "b"}));
 
-    // \" and \\ are decoded, any other backslash stays.
-    fm = parseOk("+++\ntitle = \"a\\\"b\\\\c\\nd\"\ndescription = x\\\"\n+++\n");
-    EXPECT_EQ(fm.title, "a\"b\\c\\nd");
-    EXPECT_EQ(fm.description, "x\"");
+    // A TOML string decodes every escape. In a value that is not TOML, \" and
+    // \\ are decoded and any other backslash stays.
+    fm = parseOk("+++\ntitle = \"a\\\"b\\\\c\\nd\"\ndescription = x\\\"\\n\n+++\n");
+    EXPECT_EQ(fm.title, "a\"b\\c\nd");
+    EXPECT_EQ(fm.description, "x\"\\n");
 }
 
 TEST(PostReader, SlugKeyMustBeAValidSlug) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/platform.hpp"
+#include "core/snippet_frontmatter.hpp"
 #include "core/snippets.hpp"
 #include "support/test_support.hpp"
 
@@ -189,15 +190,21 @@ TEST_F(Snippets, HandWrittenFilesReadAsBefore) {
     EXPECT_EQ(read(1700000001).text,
               "{\"id\":\"1700000001\",\"date\":\"2023-11-14\",\"description\":\"last # kept\",\"filename\":"
               "\"1700000001.rb\",\"code\":\"\\r\\nputs 1\\r\\n\"}");
-    // \"-quoted values and a description holding "+++" that ends the block early.
+    // \"-quoted values (not TOML) lose their quotes.
     put("1700000002.c", "+++\ndescription = \\\"quoted\\\"\nfilename = \"x.H\"\n+++\nint x;");
     EXPECT_EQ(read(1700000002).text,
               "{\"id\":\"1700000002\",\"date\":\"2023-11-14\",\"description\":\"quoted\",\"filename\":"
               "\"x.H\",\"code\":\"int x;\"}");
+    // "+++" inside a string does not end the block; a bare value holding one
+    // does.
     put("1700000003.c", "+++\ndescription = \"a+++b\"\n+++\n");
     EXPECT_EQ(read(1700000003).text,
-              "{\"id\":\"1700000003\",\"date\":\"2023-11-14\",\"description\":\"\\\"a\",\"filename\":"
-              "\"1700000003.c\",\"code\":\"b\\\"\\n+++\\n\"}");
+              "{\"id\":\"1700000003\",\"date\":\"2023-11-14\",\"description\":\"a+++b\",\"filename\":"
+              "\"1700000003.c\",\"code\":\"\"}");
+    put("1700000004.c", "+++\ndescription = a+++b\n+++\n");
+    EXPECT_EQ(read(1700000004).text,
+              "{\"id\":\"1700000004\",\"date\":\"2023-11-14\",\"description\":\"a\",\"filename\":"
+              "\"1700000004.c\",\"code\":\"b\\n+++\\n\"}");
 }
 
 TEST_F(Snippets, ControlBytesInCodeAreValidJson) {
@@ -422,13 +429,37 @@ TEST(SnippetBody, LayoutWithAndWithoutFileName) {
     EXPECT_EQ(quorlina::buildSnippetBody("D", std::nullopt, ""), "+++\ndescription = \"D\"\n+++\n\n");
 }
 
-TEST(ParseTomlString, QuotesAndEscapes) {
-    using quorlina::parseTomlString;
-    EXPECT_EQ(parseTomlString("\"a\\\\b\""), "a\\b");
-    EXPECT_EQ(parseTomlString("\"say \\\"x\\\"\""), "say \"x\"");
-    EXPECT_EQ(parseTomlString("\\\"q\\\""), "q");
-    EXPECT_EQ(parseTomlString("\"\""), "");
-    EXPECT_EQ(parseTomlString("\""), "\"");
-    EXPECT_EQ(parseTomlString("plain # comment"), "plain # comment");
-    EXPECT_EQ(parseTomlString("\"a\\nb\\\""), "a\\nb\\");
+// A value reads as TOML reads it when it is a TOML value, else by the line
+// rules: one pair of quotes (or of \" quotes) goes, \" and \\ are read.
+TEST(SnippetReader, ValuesReadAsTomlOrByTheLineRules) {
+    struct Case {
+        const char *value;
+        const char *reads;
+    };
+    const Case cases[] = {
+        {"\"a\\\\b\"", "a\\b"},
+        {"\"say \\\"x\\\"\"", "say \"x\""},
+        {"\"\"", ""},
+        {"\"tab\\tnew\\nline\"", "tab\tnew\nline"},
+        {"\"\\u00e9\\U0001F600\"", "\xC3\xA9\xF0\x9F\x98\x80"},
+        {"'C:\\dir\\'", "C:\\dir\\"},
+        {"\"x.py\" # the name", "x.py"},
+        {"\"\"\"\nmulti\\\n   line\"\"\"", "multiline"},
+        {"'''\r\nraw \\n'''", "raw \\n"},
+        {"42", "42"},
+        // Not TOML.
+        {"\\\"q\\\"", "q"},
+        {"\"", "\""},
+        {"plain # comment", "plain # comment"},
+        {"\"a\\nb\\\"", "a\\nb\\"},
+        {"\"x\" \"y\"", "x\" \"y"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        std::string file = std::string("+++\ndescription = \"d\"\nfilename = ") + c.value + "\n+++\ncode";
+        auto r = quorlina::snippet_frontmatter::parse(file);
+        ASSERT_TRUE(r.ok());
+        EXPECT_EQ(r->frontmatter.filename, std::optional<std::string>(c.reads));
+        EXPECT_EQ(file.substr(r->codeOffset), "code");
+    }
 }

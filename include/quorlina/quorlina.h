@@ -14,8 +14,9 @@
  *     versions; treat unknown non-zero values as failures.
  *   - `root` is the site root; it may be relative to the current directory
  *     and may be empty (then it is the current directory).
- *   - String arguments are NUL-terminated byte strings. No encoding is
- *     checked; bytes are taken as they are.
+ *   - String arguments are NUL-terminated byte strings, taken as they are.
+ *     Only values written into front matter are checked: they must be
+ *     valid UTF-8, as TOML requires. Bodies and code may hold any bytes.
  *   - Where a function has a `char **out` parameter, *out is set to NULL
  *     before anything else and receives a newly allocated string only on
  *     success. The caller owns that string and releases it with
@@ -29,9 +30,29 @@
  *     files as they were), and creates, updates and deletes of one family
  *     hold an advisory lock on its directory, so concurrent writers in any
  *     process never lose each other's changes.
- *   - Nothing is written that could not be read back: text fields refuse
- *     control bytes other than tab, and a file over 10 MiB returns
- *     QUORLINA_EINTERNAL (100).
+ *   - Nothing is written that could not be read back: front-matter values
+ *     refuse bytes that are not UTF-8, "+++" and control bytes other than
+ *     tab, and a file over 10 MiB returns QUORLINA_EINTERNAL (100).
+ *
+ * Front matter, in every family, is a TOML block between a "+++" at the
+ * very start of the file (no byte-order mark or blank line before it) and
+ * the first later "+++" that is not inside a closed TOML string. It is read
+ * as TOML 1.0 reads it: strings of all four kinds with their escapes, a
+ * comment after a value, quoted keys, arrays over lines; keys after a table
+ * header or dotted belong to that table. A line that is not valid TOML is
+ * read by the formats' line rules (a bare value `title = Hello` is "Hello").
+ * An update rewrites only the values it changes, each in its own span: the
+ * key as written, the spacing, comments, other keys, tables and the text
+ * after the block stay byte for byte, and an update that changes nothing
+ * writes nothing.
+ *   - Snippets: `description` (required, non-empty) and `filename`; the
+ *     code follows the block after one line break.
+ *   - Posts: `title` and `description` (both required; may be empty),
+ *     `slug`, and `tags`, an array (a non-string item reads as its TOML
+ *     text). Tags are updated item by item, new ones after the last in the
+ *     array's own layout. The body follows the block.
+ *   - Notes: an optional `slug`; a note may be its body alone. A note
+ *     update without a new body keeps the bytes after the block exactly.
  */
 #ifndef QUORLINA_QUORLINA_H
 #define QUORLINA_QUORLINA_H
@@ -117,9 +138,10 @@ QUORLINA_API const char *quorlina_version(void);
  * is the text after the last '.' of `filename` (case kept).
  * @param root        site root
  * @param timestamp   Unix seconds, must not be negative
- * @param description non-empty, without '"', "+++" or a control byte other than tab
+ * @param description non-empty UTF-8, without '"', "+++" or a control byte other than tab
  * @param code        the snippet's code, written byte for byte
- * @param filename    the user's file name, for example "sort.py"
+ * @param filename    the user's file name, for example "sort.py"; UTF-8, without '"',
+ *                    '/', '\\', "+++" or a control byte other than tab
  * @param[out] out    on success the full path of the new file; free with quorlina_free()
  * @return 0 or a result code (2 when any entry with that timestamp exists)
  */
@@ -148,8 +170,8 @@ QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char
 /**
  * Rewrite a snippet. Each of description, code and filename may be NULL to
  * keep the stored value. A new file name with another extension renames the
- * file; an existing file of the new name is never replaced. Only the lines
- * of the values that change are rewritten.
+ * file; an existing file of the new name is never replaced. Only the values
+ * that change are rewritten, each in its span of the front matter.
  * @param root        site root
  * @param timestamp   the snippet's Unix seconds
  * @param description a new description, or NULL to keep it
@@ -176,8 +198,8 @@ QUORLINA_API int quorlina_snippet_delete(const char *root, int64_t timestamp);
  * Create a post <root>/content/blog/YYYY/MM/DD/<slug>.md with an empty body.
  * @param root        site root
  * @param slug        [A-Za-z0-9_-]+, but not "index" or "_index"
- * @param title       non-empty, without "+++" or a control byte other than tab
- * @param description non-empty, without "+++" or a control byte other than tab
+ * @param title       non-empty UTF-8, without "+++" or a control byte other than tab
+ * @param description non-empty UTF-8, without "+++" or a control byte other than tab
  * @param tags        comma-separated tags; may be NULL for none
  * @param date        "YYYY-MM-DD"; may be NULL for today (UTC)
  * @param[out] out_path on success the full path of the new file; free with quorlina_free()
@@ -207,8 +229,9 @@ QUORLINA_API int quorlina_post_list(const char *root, char **out);
 QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **out);
 
 /**
- * Change a post's front matter; only the lines of the values that change are
- * rewritten, and the rest of the file is kept byte for byte.
+ * Change a post's front matter; only the values that change are rewritten,
+ * each in its span (tags item by item), and the rest of the file is kept
+ * byte for byte. Values must be UTF-8, without "+++" or control bytes.
  * @param root        site root
  * @param slug        the post's slug
  * @param title       a new title, or NULL to keep it
@@ -264,7 +287,8 @@ QUORLINA_API int quorlina_note_list(const char *root, char **out);
 QUORLINA_API int quorlina_note_read(const char *root, const char *id, char **out);
 
 /**
- * Rewrite a note in place; only the slug line changes in its front matter.
+ * Rewrite a note in place; only the slug's value (or its line, when it is
+ * cleared) changes in its front matter.
  * @param root       site root
  * @param id         the note's slug or file stem
  * @param slug       a new slug, or NULL to keep it

@@ -1,13 +1,22 @@
-// What the three front-matter formats share: the "+++" block, its lines as
-// the readers see them, TOML string writing, and the format-preserving
-// rewrite of a block that an update uses.
+// What the three front-matter formats share: the "+++" block and where it
+// closes, its items as the TOML lexer (core/toml_lexer.hpp) reads them, the
+// values of their keys, TOML string writing, and the format-preserving
+// editor that updates use.
+//
+// A block is read as TOML 1.0 reads it, item by item. An item that is not
+// valid TOML (a bare value such as `title = Hello`, a tags array with bare
+// items, a line without "=") is read by the line rules the library has
+// always had, so files written for them read as before.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/toml_lexer.hpp"
 
 namespace quorlina {
 
@@ -25,88 +34,162 @@ namespace quorlina::frontmatter {
 
 inline constexpr std::string_view kDelimiter = "+++";
 
-// Offset of the "+++" that closes the block of `text`, which starts with
-// "+++": the next "+++" anywhere after the opening one; npos when there is
-// none.
-inline std::size_t findClose(std::string_view text) noexcept { return text.find(kDelimiter, kDelimiter.size()); }
-
-// One unit of a block: a line, or a key line together with the continuation
-// lines of a value that spans lines.
-struct Unit {
-    std::size_t begin = 0;   // offset in the text
-    std::size_t end = 0;     // offset after its last line break (or at the close)
-    std::string_view key;    // trimmed key; empty for blank, comment and other lines
-    std::string_view value;  // trimmed value on the key's line
-    bool inTable = false;    // a table header ("[params]") or a line after one
-};
-
-// Whether the value of `key` opens an array that the reader continues on
-// the following lines, until a line starting with "]".
+// Whether a key line that is not valid TOML, with this key and value,
+// opens an array that runs to a line starting with "]" (the posts' rule for
+// their tags). Without it such an array runs to the line that closes its
+// brackets.
 using OpensLines = bool (*)(std::string_view key, std::string_view value);
 
-// Hands each unit of the inside of the block of `text` (from after the
-// opening "+++" to `close`) to `onUnit`, in order, as the readers walk it:
-// lines are trimmed of blanks and CR; blank lines and lines starting with
-// "#" carry no key; a key line is "key = value". A line starting with "["
-// that is not inside a value is a table header: it and everything after it
-// belong to that table.
-template <class OnUnit>
-void forEachUnit(std::string_view text, std::size_t close, OpensLines opensLines, OnUnit &&onUnit);
+// The offset of the "+++" that closes the block of `text`, which starts
+// with "+++", or npos when there is none. The block closes at the first
+// "+++" after the opening one that is not inside a closed string of a
+// valid TOML item: "+++" inside a string value or a quoted key does not
+// close it; anywhere else (a comment, an item that is not TOML) it does.
+// When that finds no close, the block closes at the next "+++" anywhere.
+std::size_t findClose(std::string_view text, OpensLines opensLines = nullptr);
 
-// The units of a block (see forEachUnit).
-std::vector<Unit> splitBlock(std::string_view text, std::size_t close, OpensLines opensLines = nullptr);
+// Whether the start `head` of a file settles where its block closes, so
+// that reading more could not change it: the text does not start with
+// "+++", or findClose's answer lies within `head` and nothing it looked at
+// was cut by the end of `head`.
+bool closeSettled(std::string_view head, OpensLines opensLines = nullptr) noexcept;
 
-// The readers' loop: calls onKey(unit) for every key line of the block, in
-// order, outside any table.
-template <class OnKey>
-void forEachKey(std::string_view text, std::size_t close, OpensLines opensLines, OnKey &&onKey) {
-    forEachUnit(text, close, opensLines, [&](const Unit &u) {
-        if (!u.key.empty()) onKey(u);
-    });
-}
+// One item of a block: a blank or comment line, a key with its value, a
+// table header, or another line. Offsets are into the whole text.
+struct Item {
+    enum class Kind : std::uint8_t { Blank, Key, Header, Other };
+    Kind kind = Kind::Blank;
+    bool valid = false;    // lexed as TOML, line break included
+    bool inTable = false;  // a table header, or an item after one
+    bool tomlKey = false;  // the key lexed as a TOML key (else the text before "=")
+    toml::KeyShape keyShape;
+    toml::ValueKind valueKind = toml::ValueKind::Scalar;  // of a valid key item
+    std::size_t begin = 0;    // the start of its first line
+    std::size_t end = 0;      // after its line break, or at the close
+    std::size_t breakAt = 0;  // where its line break starts (end when it has none)
+    std::size_t keyBegin = 0, keyEnd = 0;      // the key as written
+    std::size_t valueBegin = 0, valueEnd = 0;  // the value as written (on the key's line when not TOML)
 
-// A change to one managed key: its new line ("key = value", without a line
-// break), or nothing to remove the key.
-struct KeyChange {
-    std::string_view key;
-    std::optional<std::string> line;
+    std::string_view key(std::string_view text) const noexcept { return text.substr(keyBegin, keyEnd - keyBegin); }
+    std::string_view value(std::string_view text) const noexcept {
+        return text.substr(valueBegin, valueEnd - valueBegin);
+    }
+    std::string_view lineBreak(std::string_view text) const noexcept { return text.substr(breakAt, end - breakAt); }
+    // A key of the block's own top level (not in a table, not dotted).
+    bool isTopLevelKey() const noexcept { return kind == Kind::Key && !inTable && !keyShape.dotted; }
+    // Whether the value is an array (as TOML reads it, or "[..." when the
+    // item is not TOML).
+    bool valueIsArray(std::string_view text) const noexcept {
+        return valid ? valueKind == toml::ValueKind::Array : value(text).starts_with('[');
+    }
 };
 
-// Which occurrences of a key the reader takes: the index among the key's
-// units (outside tables) of the one an update replaces; npos when the
-// reader takes none of them.
-using TakenUnit = std::size_t (*)(std::string_view key, const std::vector<const Unit *> &occurrences);
+// Whether `item` is a top-level key named `name`: bare, or quoted with the
+// same text once its escapes are read.
+bool keyIs(std::string_view text, const Item &item, std::string_view name);
 
-// The start of `text` up to and including its closing "+++", with the
-// block rewritten for `changes` (the caller appends what follows). Only the lines of changed keys change: the
-// unit the reader took is replaced in place (keeping its line break), the
-// key's other units go, and a key that had none is added after the last
-// unit of any key in `managed` (or at the top of the block), in the order
-// of `changes`. Everything else stays byte for byte.
-std::string rewriteBlock(std::string_view text, std::size_t close, const std::vector<Unit> &units,
-                         const std::vector<std::string_view> &managed, const std::vector<KeyChange> &changes,
-                         TakenUnit taken);
+// The name of a top-level key item (its text, or a quoted key's string,
+// decoded into `scratch` when it holds escapes); empty for any other item.
+std::string_view topLevelKey(std::string_view text, const Item &item, std::string &scratch);
 
-// A callback that takes a unit without owning it.
-class UnitSink {
+// A callback that takes an item without owning it.
+class ItemSink {
 public:
     template <class F>
-    UnitSink(F &f) noexcept  // NOLINT: implicit by design
-        : object_(&f), call_([](void *o, const Unit &u) { (*static_cast<F *>(o))(u); }) {}
-    void operator()(const Unit &u) const { call_(object_, u); }
+    ItemSink(F &f) noexcept  // NOLINT: implicit by design
+        : object_(&f), call_([](void *o, const Item &i) { (*static_cast<F *>(o))(i); }) {}
+    void operator()(const Item &i) const { call_(object_, i); }
 
 private:
     void *object_;
-    void (*call_)(void *, const Unit &);
+    void (*call_)(void *, const Item &);
 };
 
-// The walk behind forEachUnit.
-void walkBlock(std::string_view text, std::size_t close, OpensLines opensLines, const UnitSink &onUnit);
+// Hands each item of the block of `text` (from after the opening "+++" to
+// `close`, as findClose gave it) to `onItem`, in order.
+void walkItems(std::string_view text, std::size_t close, OpensLines opensLines, const ItemSink &onItem);
 
-template <class OnUnit>
-void forEachUnit(std::string_view text, std::size_t close, OpensLines opensLines, OnUnit &&onUnit) {
-    walkBlock(text, close, opensLines, UnitSink(onUnit));
+template <class OnItem>
+void forEachItem(std::string_view text, std::size_t close, OpensLines opensLines, OnItem &&onItem) {
+    walkItems(text, close, opensLines, ItemSink(onItem));
 }
+
+// How a value that is not valid TOML loses its quotes: one pair of double
+// quotes, or also (for snippets) one pair of backslash-quotes.
+enum class LooseQuotes : std::uint8_t { Plain, AlsoEscaped };
+
+// Appends `v` with \" read as " and \\ as \; any other backslash stays.
+void appendLoose(std::string_view v, std::string &out);
+
+// Appends the string the value of a key item reads as. A TOML string is
+// decoded; another TOML value reads as its text. A value that is not TOML
+// loses one pair of surrounding quotes (see LooseQuotes), then \" stands for
+// " and \\ for \; any other backslash stays.
+void appendValue(std::string_view text, const Item &item, LooseQuotes loose, std::string &out);
+
+// A string list (the items of a TOML array) as the readers take it: a
+// string item is its decoded string, another item its TOML text; empty
+// strings are no items. Calls onString(std::string &&) for each.
+template <class OnString>
+void forEachListString(std::string_view text, const Item &item, OnString &&onString) {
+    std::string s;
+    toml::forEachArrayItem(text, item.valueBegin, [&](const toml::ArrayItem &a) {
+        s.clear();
+        toml::appendDecoded(text.substr(a.begin, a.end - a.begin), a.kind, s);
+        if (!s.empty()) onString(std::move(s));
+    });
+}
+
+// Which occurrences of a key the family's reader takes a value from.
+using Takes = bool (*)(std::string_view text, const Item &item);
+
+// Edits a block the way a person would: only the values that change are
+// rewritten, in their spans; the key as written, the spacing, comments,
+// other keys, tables and the layout of arrays stay byte for byte.
+class BlockEditor {
+public:
+    // `text` starts with a block closing at `close`; `managed` names the
+    // keys the family manages: an added key goes after the last line of
+    // the last of them, or at the top of the block when there is none.
+    BlockEditor(std::string_view text, std::size_t close, OpensLines opensLines,
+                std::vector<std::string_view> managed);
+
+    // Sets `key` to the TOML value `raw` (for example "\"x\"", "true",
+    // "2024-05-01"). The last occurrence that `takes` accepts (every
+    // occurrence when `takes` is null) gets `raw` in its value span; when
+    // that item is not TOML its line becomes "key = raw". Other occurrences
+    // go. With no occurrence taken, "key = raw" is added.
+    void set(std::string_view key, std::string_view raw, Takes takes = nullptr);
+
+    // Removes every occurrence of `key`, each with its lines.
+    void remove(std::string_view key);
+
+    // Sets the string list `key` to `values` (non-empty). A single TOML
+    // array is edited item by item: an item that stays is kept byte for
+    // byte, one that goes leaves with its separator, and new ones follow the
+    // last item in the array's own layout. Otherwise the first array takes
+    // the writer's array and the other occurrences go.
+    void setList(std::string_view key, const std::vector<std::string> &values);
+
+    // The text from the start up to and including the closing "+++".
+    std::string block() const;
+
+private:
+    struct Edit {
+        std::size_t begin, end;
+        std::string with;
+    };
+    void add(std::string_view key, std::string_view raw);
+    void removeItem(const Item &item);
+    void replaceValue(const Item &item, std::string_view key, std::string_view raw);
+
+    std::string_view text_;
+    std::size_t close_;
+    std::vector<Item> items_;
+    std::vector<std::string_view> managed_;
+    std::vector<Edit> edits_;
+    std::vector<std::string> added_;  // lines of added keys, in order
+};
 
 // Whether the block of `text` has no line but blanks.
 bool blockIsBlank(std::string_view text, std::size_t close) noexcept;

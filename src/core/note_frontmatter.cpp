@@ -10,37 +10,29 @@ namespace {
 
 constexpr std::string_view kDelimiter = frontmatter::kDelimiter;
 
-// The slug of a "slug = value" line: a quoted value loses its quotes, and
-// nothing inside is unescaped.
-Result<std::string> readSlug(std::string_view value) {
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = value.substr(1, value.size() - 2);
-    if (!text::isValidSlug(value)) return Error::InvalidSlug;
-    return std::string(value);
-}
-
 }  // namespace
 
 Result<Parsed> parse(std::string_view text) {
     if (text.size() < kDelimiter.size() || text.substr(0, kDelimiter.size()) != kDelimiter)
         return Parsed{NoteFrontmatter{}, text};
 
-    // The block ends at the next "+++" anywhere after the opening one.
     std::size_t close = frontmatter::findClose(text);
     if (close == std::string_view::npos) return Error::UnclosedFrontmatter;
     std::string_view body = text::trimLeft(text.substr(close + kDelimiter.size()), text::isW4);
 
     NoteFrontmatter fm;
     std::optional<Error> failure;
-    frontmatter::forEachKey(text, close, nullptr, [&](const frontmatter::Unit &u) {
-        if (failure || u.key != "slug") return;
-        auto slug = readSlug(u.value);
-        if (!slug) {
-            failure = slug.error();
+    std::string scratch;
+    frontmatter::forEachItem(text, close, nullptr, [&](const frontmatter::Item &it) {
+        if (failure || frontmatter::topLevelKey(text, it, scratch) != "slug") return;
+        std::string slug;
+        frontmatter::appendValue(text, it, frontmatter::LooseQuotes::Plain, slug);
+        if (!text::isValidSlug(slug)) {
+            failure = Error::InvalidSlug;
             return;
         }
-        // The last slug line wins.
-        fm.slug = std::move(*slug);
+        // The last slug wins.
+        fm.slug = std::move(slug);
     });
     if (failure) return *failure;
     return Parsed{std::move(fm), body};
@@ -82,21 +74,31 @@ std::string rewrite(std::string_view text, std::optional<std::optional<std::stri
         std::optional<std::string_view> newSlug = slug ? *slug : std::nullopt;
         return composeNoteFile(newSlug, body ? *body : oldBody);
     }
-    std::vector<frontmatter::KeyChange> changes;
+    frontmatter::BlockEditor editor(text, close, nullptr, {"slug"});
     if (slug) {
-        std::optional<std::string> line;
         if (*slug) {
-            appendTomlField(line.emplace(), "slug", **slug);
-            line->pop_back();
+            std::string value;
+            appendTomlString(value, **slug);
+            editor.set("slug", value);
+        } else {
+            editor.remove("slug");
         }
-        changes.push_back({"slug", std::move(line)});
     }
-    const auto units = frontmatter::splitBlock(text, close);
-    auto last = [](std::string_view, const std::vector<const frontmatter::Unit *> &u) { return u.size() - 1; };
-    std::string out = frontmatter::rewriteBlock(text, close, units, {"slug"}, changes, last);
-    // A block left with nothing in it goes: the note is its body alone.
-    if (frontmatter::blockIsBlank(out, out.size() - kDelimiter.size()))
-        return composeNoteFile(std::nullopt, body ? *body : oldBody);
+    std::string out = editor.block();
+    const std::string_view rest = text.substr(close + kDelimiter.size());
+    if (frontmatter::blockIsBlank(out, out.size() - kDelimiter.size())) {
+        // A block left with nothing in it goes, and the note is its body
+        // alone, when that loses no more than the line break after the
+        // block and one blank line. Otherwise the empty block stays, so that
+        // the bytes after it (leading blank lines, an indented first line)
+        // stay as they are.
+        if (body) return composeNoteFile(std::nullopt, *body);
+        const std::string_view lead = rest.substr(0, rest.size() - oldBody.size());
+        if (lead.empty() || lead == "\n" || lead == "\r\n" || lead == "\n\n" || lead == "\r\n\r\n")
+            return composeNoteFile(std::nullopt, oldBody);
+        out.append(rest);
+        return out;
+    }
     if (body) {
         out += '\n';
         if (!body->empty()) {
@@ -104,7 +106,7 @@ std::string rewrite(std::string_view text, std::optional<std::optional<std::stri
             out += *body;
         }
     } else {
-        out.append(text.substr(close + kDelimiter.size()));
+        out.append(rest);
     }
     return out;
 }

@@ -27,17 +27,20 @@ struct Parsed {
 
 // Reads a note file's text. A text that does not start with "+++" has no
 // front matter and is all body. Fails with UnclosedFrontmatter when the
-// opening "+++" has no closing one, and with InvalidSlug for an empty or
-// malformed `slug` value.
-// Keys after a table header ("[params]") are not the note's.
+// block does not close, and with InvalidSlug for an empty or malformed
+// `slug` value. The block is read as TOML, a value that is not TOML by the
+// line rules (see core/frontmatter.hpp). Keys after a table header
+// ("[params]") are not the note's.
 Result<Parsed> parse(std::string_view text);
 
 // The text of a parsed note file after an update. `slug`, when present,
 // sets the slug (or, holding nothing, removes it); `body`, when present,
-// replaces the body, which is otherwise kept as it stands after the block
-// (`oldBody` is the body as read). Only the slug's line of the block
-// changes; a block left with no line but blanks goes, and a file without a
-// block is composed as composeNoteFile does.
+// replaces the body; otherwise the bytes after the block stay exactly
+// (`oldBody` is the body as read). Only the slug's value (or its lines, when
+// it goes) changes in the block. A block left with no line but blanks goes
+// when the note can be its body alone without losing more than the break
+// and blank line after the block; a file without a block is composed as
+// composeNoteFile does.
 std::string rewrite(std::string_view text, std::optional<std::optional<std::string_view>> slug,
                     std::optional<std::string_view> body, std::string_view oldBody);
 

@@ -225,6 +225,8 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
         newSlug.emplace(*slug);
     }
     std::string text = note_frontmatter::rewrite(note->raw, newSlug, content, note->body());
+    // A result equal to the file, byte for byte, is not written.
+    if (text == note->raw) return {};
     QL_TRY(platform::checkWriteSize(text.size()));
     // The file keeps its name (and so its timestamp and date).
     return dir->writeReplace(note->fileName(), text);

@@ -7,40 +7,27 @@ namespace quorlina::post_frontmatter {
 
 namespace {
 
+using frontmatter::Item;
 using text::isW2;
-using text::isW3;
 using text::isW4;
+
+// The line rules for a tags array that is not TOML.
 
 // Bytes trimmed from a bare tag item inside "[...]" on one line.
 bool isLooseItemTrim(char c) noexcept { return c == ' ' || c == '\t' || c == '"'; }
 // Bytes trimmed from a tag item on its own line of a multi-line array.
 bool isLineItemTrim(char c) noexcept { return c == ' ' || c == '\t' || c == ','; }
 
-// \" stands for " and \\ for \; any other backslash stays as it is.
-std::string unescape(std::string_view v) {
+std::string loose(std::string_view v) {
     std::string out;
-    out.reserve(v.size());
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        char c = v[i];
-        if (c == '\\' && i + 1 < v.size() && (v[i + 1] == '"' || v[i + 1] == '\\')) {
-            out.push_back(v[++i]);
-        } else {
-            out.push_back(c);
-        }
-    }
+    frontmatter::appendLoose(v, out);
     return out;
 }
 
-// Drops one pair of surrounding double quotes, if there is one.
-std::string_view stripQuotePair(std::string_view v) noexcept {
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
-    return v;
-}
-
-// Reads the quoted string that starts at s[pos] (a double quote), decoding
-// \" and \\ into `out`. Returns the offset just after the closing quote, or
-// nothing when the string is not closed.
-std::optional<std::size_t> readQuoted(std::string_view s, std::size_t pos, std::string &out) {
+// Reads the quoted item that starts at s[pos] (a double quote), with \"
+// and \\ read as " and \, into `out`. Returns the offset just after the
+// closing quote, or nothing when the item is not closed.
+std::optional<std::size_t> readQuotedItem(std::string_view s, std::size_t pos, std::string &out) {
     for (std::size_t i = pos + 1; i < s.size(); ++i) {
         char c = s[i];
         if (c == '"') return i + 1;
@@ -66,7 +53,7 @@ bool readInlineTags(std::string_view v, std::vector<std::string> &tags) {
         while (i < v.size() && isW2(v[i])) ++i;
         if (i < v.size() && v[i] == '"') {
             std::string item;
-            if (auto end = readQuoted(v, i, item)) {
+            if (auto end = readQuotedItem(v, i, item)) {
                 std::size_t j = *end;
                 while (j < v.size() && isW2(v[j])) ++j;
                 if (j == v.size()) break;  // no "]" after the string: not closed
@@ -82,7 +69,7 @@ bool readInlineTags(std::string_view v, std::vector<std::string> &tags) {
         std::size_t j = v.find_first_of(",]", i);
         if (j == std::string_view::npos) break;
         std::string_view item = text::trim(v.substr(i, j - i), isLooseItemTrim);
-        if (!item.empty()) tags.push_back(unescape(item));
+        if (!item.empty()) tags.push_back(loose(item));
         if (v[j] == ']') return true;
         i = j + 1;
     }
@@ -90,8 +77,8 @@ bool readInlineTags(std::string_view v, std::vector<std::string> &tags) {
     return false;
 }
 
-// A tags array that is not closed on its key's line continues on the
-// following lines.
+// A tags array that is not TOML and not closed on its key's line continues
+// on the following lines.
 bool opensTagLines(std::string_view key, std::string_view value) {
     if (key != "tags" || !value.starts_with('[')) return false;
     std::vector<std::string> scratch;
@@ -108,17 +95,28 @@ void readTagLines(std::string_view unit, std::vector<std::string> &tags) {
         pos = nl;
         if (line.empty() || line.front() == '#') continue;
         if (line.front() == ']') break;
-        std::string_view item = stripQuotePair(text::trim(line, isLineItemTrim));
-        if (!item.empty()) tags.push_back(unescape(item));
+        std::string_view item = text::trim(line, isLineItemTrim);
+        if (item.size() >= 2 && item.front() == '"' && item.back() == '"') item = item.substr(1, item.size() - 2);
+        if (!item.empty()) tags.push_back(loose(item));
+    }
+}
+
+void readTags(std::string_view content, const Item &it, std::vector<std::string> &tags) {
+    if (it.valid) {
+        frontmatter::forEachListString(content, it, [&](std::string &&tag) { tags.push_back(std::move(tag)); });
+    } else if (!readInlineTags(it.value(content).substr(1), tags)) {
+        readTagLines(content.substr(it.begin, it.end - it.begin), tags);
     }
 }
 
 }  // namespace
 
+bool headSettled(std::string_view head) noexcept { return frontmatter::closeSettled(head, opensTagLines); }
+
 Result<Parsed> parse(std::string_view content) {
     if (content.size() < 3 || content.substr(0, 3) != "+++") return Error::MissingFrontmatter;
     if (content.size() < 6) return Error::UnclosedFrontmatter;
-    const std::size_t close = frontmatter::findClose(content);
+    const std::size_t close = frontmatter::findClose(content, opensTagLines);
     if (close == std::string_view::npos) return Error::UnclosedFrontmatter;
 
     Parsed out;
@@ -129,24 +127,27 @@ Result<Parsed> parse(std::string_view content) {
     bool sawTitle = false;
     bool sawDescription = false;
     std::optional<Error> failure;
-    frontmatter::forEachKey(content, close, opensTagLines, [&](const frontmatter::Unit &u) {
+    std::string scratch;
+    frontmatter::forEachItem(content, close, opensTagLines, [&](const Item &it) {
         if (failure) return;
-        const std::string_view key = u.key;
-        const std::string_view value = u.value;
-        if (!value.empty() && value.front() == '[') {
+        const std::string_view key = frontmatter::topLevelKey(content, it, scratch);
+        if (key.empty()) return;
+        if (it.valueIsArray(content)) {
             // Arrays mean something only for "tags".
-            if (key == "tags" && !readInlineTags(value.substr(1), fm.tags))
-                readTagLines(content.substr(u.begin, u.end - u.begin), fm.tags);
+            if (key == "tags") readTags(content, it, fm.tags);
             return;
         }
         if (key == "title") {
-            fm.title = unescape(stripQuotePair(value));
+            fm.title.clear();
+            frontmatter::appendValue(content, it, frontmatter::LooseQuotes::Plain, fm.title);
             sawTitle = true;
         } else if (key == "description") {
-            fm.description = unescape(stripQuotePair(value));
+            fm.description.clear();
+            frontmatter::appendValue(content, it, frontmatter::LooseQuotes::Plain, fm.description);
             sawDescription = true;
         } else if (key == "slug") {
-            std::string slug = unescape(stripQuotePair(value));
+            std::string slug;
+            frontmatter::appendValue(content, it, frontmatter::LooseQuotes::Plain, slug);
             if (!text::isValidSlug(slug)) {
                 failure = Error::InvalidSlug;
                 return;
@@ -171,25 +172,15 @@ void appendTagsLine(std::string &out, const std::vector<std::string> &tags) {
 
 namespace {
 
-std::string fieldLine(std::string_view key, std::string_view value) {
-    std::string line;
-    appendTomlField(line, key, value);
-    line.pop_back();
-    return line;
+std::string quoted(std::string_view value) {
+    std::string out;
+    appendTomlString(out, value);
+    return out;
 }
 
-// The reader takes the last line of a single-valued key, and every tags
-// array; an update replaces the first of those and drops the others.
-std::size_t takenUnit(std::string_view key, const std::vector<const frontmatter::Unit *> &units) {
-    const bool array = key == "tags";
-    std::size_t found = std::string::npos;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        if (units[i]->value.starts_with('[') != array) continue;
-        found = i;
-        if (array) break;
-    }
-    return found;
-}
+// The reader takes a single-valued key's value from its last occurrence
+// that is not an array.
+bool takesString(std::string_view text, const Item &item) { return !item.valueIsArray(text); }
 
 }  // namespace
 
@@ -220,18 +211,18 @@ std::string buildPostFrontmatter(std::string_view title, std::string_view descri
 namespace quorlina::post_frontmatter {
 
 std::string rewrite(std::string_view content, const Changes &changes) {
-    const std::size_t close = frontmatter::findClose(content);
-    std::vector<frontmatter::KeyChange> keyChanges;
-    if (changes.title) keyChanges.push_back({"title", fieldLine("title", *changes.title)});
-    if (changes.description) keyChanges.push_back({"description", fieldLine("description", *changes.description)});
+    const std::size_t close = frontmatter::findClose(content, opensTagLines);
+    frontmatter::BlockEditor editor(content, close, opensTagLines, {"title", "description", "slug", "tags"});
+    if (changes.title) editor.set("title", quoted(*changes.title), takesString);
+    if (changes.description) editor.set("description", quoted(*changes.description), takesString);
     if (changes.tags) {
-        std::optional<std::string> line;
-        if (!changes.tags->empty()) appendTagsLine(line.emplace(), *changes.tags);
-        keyChanges.push_back({"tags", std::move(line)});
+        if (changes.tags->empty()) {
+            editor.remove("tags");
+        } else {
+            editor.setList("tags", *changes.tags);
+        }
     }
-    const auto units = frontmatter::splitBlock(content, close, opensTagLines);
-    std::string out = frontmatter::rewriteBlock(content, close, units, {"title", "description", "slug", "tags"},
-                                                keyChanges, takenUnit);
+    std::string out = editor.block();
     out.append(content.substr(close + frontmatter::kDelimiter.size()));
     return out;
 }

@@ -43,18 +43,24 @@ struct Parsed {
 };
 
 // Reads a post file. Fails with MissingFrontmatter when the text does not
-// start with "+++", UnclosedFrontmatter when no later "+++" follows,
+// start with "+++", UnclosedFrontmatter when the block does not close,
 // InvalidSlug for an empty or malformed "slug" value, and MissingTitle or
 // MissingDescription when either key is absent (an empty value is present).
 //
-// Values may be quoted ("..." with \" and \\ escapes) or bare. Tags come from
-// "tags = [...]" on one line or from a bracket opened on one line and closed
-// by a line starting with "]", one item per line. A quoted tag item is read
-// as a string, so "," and "]" inside it belong to the tag.
-//
-// Keys after a table header ("[params]") belong to that table and are not
-// the post's.
+// The block is read as TOML (see core/frontmatter.hpp): strings of all four
+// kinds with their escapes, comments, quoted keys, and tags from an array
+// over any number of lines (a non-string item reads as its TOML text). A
+// value that is not TOML keeps the line rules: one pair of quotes dropped,
+// \" and \\ read as " and \, a bare value taken as it is; tags from
+// "[...]" on one line or from a "[" whose items follow one per line up to
+// a line starting with "]". Keys after a table header ("[params]") belong
+// to that table and are not the post's.
 Result<Parsed> parse(std::string_view content);
+
+// Whether the start `head` of a post file settles where its block closes
+// (frontmatter::closeSettled with the posts' rules), so that a scan needs
+// read no more of it.
+bool headSettled(std::string_view head) noexcept;
 
 // Appends `tags = ["a", "b"]` (without a line break).
 void appendTagsLine(std::string &out, const std::vector<std::string> &tags);
@@ -66,9 +72,10 @@ struct Changes {
     std::optional<std::vector<std::string>> tags;  // empty: the tags line goes
 };
 
-// The text of a parsed post file after an update: only the lines of the
-// changed keys change (see frontmatter::rewriteBlock); comments, other keys,
-// tables and the body stay byte for byte.
+// The text of a parsed post file after an update, made with
+// frontmatter::BlockEditor: only the values of the changed keys change,
+// tags item by item; comments, other keys, tables and the body stay byte
+// for byte.
 std::string rewrite(std::string_view content, const Changes &changes);
 
 }  // namespace post_frontmatter

@@ -11,6 +11,7 @@
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
+#include "core/toml_lexer.hpp"
 
 namespace quorlina {
 
@@ -20,7 +21,8 @@ using platform::EntryKind;
 // ---------------------------------------------------------------- writing
 
 bool isWritableFrontmatterValue(std::string_view value) noexcept {
-    return !text::hasTomlControlByte(value) && value.find("+++") == std::string_view::npos;
+    return !text::hasTomlControlByte(value) && value.find("+++") == std::string_view::npos &&
+           toml::isValidUtf8(value);
 }
 
 Result<CivilDate> parsePostDate(std::string_view s) noexcept {
@@ -196,7 +198,7 @@ private:
 // and read in the same order once the reader's window is full, so that the
 // disk fetches them while the walk goes on.
 Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit) {
-    const platform::FileReader::Settled settled = whole ? nullptr : text::frontMatterSettled;
+    const platform::FileReader::Settled settled = whole ? nullptr : post_frontmatter::headSettled;
     Post current;
     // Makes the record of a post from its text, or from the failure to read it.
     auto make = [&](std::string_view key, std::string_view name, const Result<std::string_view> &text) -> Status {
@@ -452,6 +454,8 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     std::vector<std::string> tags = mergeTags(u.tags ? *u.tags : old.tags, u.addTags, u.removeTags);
     if (tags != old.tags) changes.tags = std::move(tags);
     std::string content = post_frontmatter::rewrite(post->raw, changes);
+    // A result equal to the file, byte for byte, is not written.
+    if (content == post->raw) return {};
     QL_TRY(platform::checkWriteSize(content.size()));
 
     auto dir = openPostDir(*blog, *post);

@@ -20,8 +20,8 @@ namespace quorlina {
 // ---------------------------------------------------------------- writing
 
 // Whether a title, description or tag can be written into a block and read
-// back unchanged: it must hold no "+++" (which would end the block early)
-// and no control byte but tab (which TOML refuses in a string).
+// back unchanged: it must be valid UTF-8 (as TOML requires) and hold no
+// "+++" and no control byte but tab (which TOML refuses in a string).
 bool isWritableFrontmatterValue(std::string_view value) noexcept;
 
 // Reads a "YYYY-MM-DD" date: exactly 10 bytes, "-" at offsets 4 and 7 and
@@ -104,9 +104,10 @@ std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vec
                                    const std::vector<std::string> &remove);
 
 // Rewrites the front matter of the post `slug` and keeps its body: only
-// the lines of the keys whose values change are rewritten, everything else
-// in the file stays byte for byte. Only the given values are checked. The
-// file is replaced atomically and keeps its permission bits.
+// the values of the keys that change are rewritten, everything else in the
+// file stays byte for byte. Only the given values are checked. The file is
+// replaced atomically and keeps its permission bits; a result equal to the
+// file is not written at all.
 Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpdate &update);
 
 // Removes the post `slug`, then the day, month and year directories that are

@@ -5,26 +5,6 @@
 
 namespace quorlina {
 
-std::string parseTomlString(std::string_view v) {
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') {
-        v = v.substr(1, v.size() - 2);
-    } else if (v.size() >= 4 && v.substr(0, 2) == "\\\"" && v.substr(v.size() - 2) == "\\\"") {
-        v = v.substr(2, v.size() - 4);
-    }
-    if (v.find('\\') == std::string_view::npos) return std::string(v);
-    std::string out;
-    out.reserve(v.size());
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        if (v[i] == '\\' && i + 1 < v.size() && (v[i + 1] == '"' || v[i + 1] == '\\')) {
-            out.push_back(v[i + 1]);
-            ++i;
-        } else {
-            out.push_back(v[i]);
-        }
-    }
-    return out;
-}
-
 std::string buildSnippetBody(std::string_view description, std::optional<std::string_view> filename,
                              std::string_view code) {
     std::string out;
@@ -53,12 +33,17 @@ Result<Parsed> parse(std::string_view content) {
 
     Parsed out{SnippetFrontmatter{}, codeOffset};
     bool haveDescription = false;
-    frontmatter::forEachKey(content, close, nullptr, [&](const frontmatter::Unit &u) {
-        if (u.key == "description") {
-            out.frontmatter.description = parseTomlString(u.value);
+    std::string scratch;
+    frontmatter::forEachItem(content, close, nullptr, [&](const frontmatter::Item &it) {
+        const std::string_view key = frontmatter::topLevelKey(content, it, scratch);
+        if (key == "description") {
+            out.frontmatter.description.clear();
+            frontmatter::appendValue(content, it, frontmatter::LooseQuotes::AlsoEscaped, out.frontmatter.description);
             haveDescription = true;
-        } else if (u.key == "filename") {
-            if (!u.value.empty()) out.frontmatter.filename = parseTomlString(u.value);
+        } else if (key == "filename" && !it.value(content).empty()) {
+            std::string filename;
+            frontmatter::appendValue(content, it, frontmatter::LooseQuotes::AlsoEscaped, filename);
+            out.frontmatter.filename = std::move(filename);
         }
     });
     if (!haveDescription || out.frontmatter.description.empty()) return Error::MissingDescription;
@@ -67,19 +52,14 @@ Result<Parsed> parse(std::string_view content) {
 
 namespace {
 
-// The reader takes the last description line and the last filename line
-// with a value.
-std::size_t takenUnit(std::string_view key, const std::vector<const frontmatter::Unit *> &units) {
-    for (std::size_t i = units.size(); i-- > 0;)
-        if (key != "filename" || !units[i]->value.empty()) return i;
-    return std::string::npos;
-}
+// The reader takes the last description and the last filename with a
+// value.
+bool takesFilename(std::string_view text, const frontmatter::Item &item) { return !item.value(text).empty(); }
 
-std::string fieldLine(std::string_view key, std::string_view value) {
-    std::string line;
-    appendTomlField(line, key, value);
-    line.pop_back();
-    return line;
+std::string quoted(std::string_view value) {
+    std::string out;
+    appendTomlString(out, value);
+    return out;
 }
 
 }  // namespace
@@ -87,11 +67,10 @@ std::string fieldLine(std::string_view key, std::string_view value) {
 std::string rewrite(std::string_view content, std::optional<std::string_view> description,
                     std::optional<std::string_view> filename, std::optional<std::string_view> code) {
     const std::size_t close = frontmatter::findClose(content);
-    std::vector<frontmatter::KeyChange> changes;
-    if (description) changes.push_back({"description", fieldLine("description", *description)});
-    if (filename) changes.push_back({"filename", fieldLine("filename", *filename)});
-    const auto units = frontmatter::splitBlock(content, close);
-    std::string out = frontmatter::rewriteBlock(content, close, units, {"description", "filename"}, changes, takenUnit);
+    frontmatter::BlockEditor editor(content, close, nullptr, {"description", "filename"});
+    if (description) editor.set("description", quoted(*description));
+    if (filename) editor.set("filename", quoted(*filename), takesFilename);
+    std::string out = editor.block();
     if (code) {
         out.append("\n\n");
         out.append(*code);

@@ -7,6 +7,7 @@
 #include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/text.hpp"
+#include "core/toml_lexer.hpp"
 
 namespace quorlina {
 
@@ -70,14 +71,14 @@ std::optional<std::string> dateOfValidName(std::string_view name) {
 
 Status ensureDescriptionValid(std::string_view d) noexcept {
     if (d.empty() || d.find('"') != std::string_view::npos || text::hasTomlControlByte(d) ||
-        d.find("+++") != std::string_view::npos)
+        d.find("+++") != std::string_view::npos || !toml::isValidUtf8(d))
         return Error::InvalidDescription;
     return {};
 }
 
 Status ensureFilenameValid(std::string_view f) noexcept {
     if (f.empty() || f.find_first_of("\"/\\") != std::string_view::npos || text::hasTomlControlByte(f) ||
-        f.find("+++") != std::string_view::npos)
+        f.find("+++") != std::string_view::npos || !toml::isValidUtf8(f))
         return Error::InvalidFilename;
     return {};
 }
@@ -321,7 +322,11 @@ Status updateSnippet(std::string_view dirPath, std::int64_t timestamp, std::opti
     std::string body = snippet_frontmatter::rewrite(loaded.raw, description, filename, code);
     QL_TRY(platform::checkWriteSize(body.size()));
 
-    if (name == *oldName) return dir->writeReplace(name, body);
+    if (name == *oldName) {
+        // A result equal to the file, byte for byte, is not written.
+        if (body == loaded.raw) return {};
+        return dir->writeReplace(name, body);
+    }
 
     // On a case-insensitive file system the old and the new name can be one
     // file (1700000000.PY and 1700000000.py): that file is replaced in place,

@@ -53,13 +53,9 @@ inline bool hasTomlControlByte(std::string_view s) noexcept {
 }
 
 // Whether the start `head` of a content file decides its front matter: the
-// file does not open with "+++", or the closing "+++" of its block is in
-// `head` (searched from offset 3, as the readers do). Readers that need
+// file does not open with "+++", or the "+++" that closes its block (see
+// frontmatter::findClose) is in `head` and settled by it. Readers that need
 // only the front matter can stop reading a file there.
-inline bool frontMatterSettled(std::string_view head) noexcept {
-    if (head.size() < 3) return false;
-    if (head.substr(0, 3) != "+++") return true;
-    return head.find("+++", 3) != std::string_view::npos;
-}
+bool frontMatterSettled(std::string_view head) noexcept;
 
 }  // namespace quorlina::text

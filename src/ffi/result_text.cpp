@@ -15,11 +15,12 @@ const char *resultText(int code) noexcept {
         case QUORLINA_EINVALID_EXTENSION:
             return "invalid file name extension (the text after the last '.' must be letters, digits, '_' or '-')";
         case QUORLINA_EINVALID_DESCRIPTION:
-            return "invalid description (it must be non-empty, without '\"', \"+++\" or control characters)";
+            return "invalid description (it must be non-empty UTF-8, without '\"', \"+++\" or control characters)";
         case QUORLINA_EINVALID_FILENAME:
-            return "invalid file name (it must be non-empty, without '\"', '/', '\\', \"+++\" or control characters)";
+            return "invalid file name (it must be non-empty UTF-8, without '\"', '/', '\\', \"+++\" or control characters)";
         case QUORLINA_EINVALID_CONTENT:
-            return "invalid content (a missing title or description, a control character or \"+++\" in a field, "
+            return "invalid content (a missing title or description, a control character, \"+++\" or bytes that are not "
+                   "UTF-8 in a field, "
                    "or malformed front matter)";
         case QUORLINA_EFILESYSTEM:
             return "file system error (a file or directory is missing, refused, or of the wrong kind)";

@@ -297,6 +297,46 @@ int runTest(const std::string &hugo, const std::string &work) {
     expected["blog/2024/10/01/drafty.md"] =
         PostValues{"blog/2024/10/01/drafty.md", "Lit \\ \"raw\"", "Kept", {"two", "wip"}};
 
+    // Hand-written TOML in every form people write, updated: literal and
+    // multi-line strings, escapes, comments after values and inside arrays,
+    // quoted keys, "+++" inside strings, CRLF line ends, an array closed on
+    // its last item's line. Hugo must build them all after the updates, and
+    // see exactly the requested changes.
+    struct HandCase {
+        const char *slug;
+        const char *text;
+        const char *title;     // update, or nullptr
+        const char *add;       // tags to add, or nullptr
+        const char *remove;    // tags to remove, or nullptr
+        PostValues after;      // path filled in below
+    };
+    const std::string formsDir = site + "/content/blog/2024/10/02";
+    const std::vector<HandCase> hand = {
+        {"forms",
+         "+++\n'title' = 'Lit \\ \"raw\" C+++'   # a comment\ndescription = \"\"\"\nFirst line\n[not a table]\n"
+         "title = \"inside\"\n\"\"\"\ntags = [\n  \"one\",  # the first\n  'two', \"thr\\u00e9e\",\n  # a comment line\n]\n"
+         "draft = true\nweight = 5\n[params]\n  mood = \"calm\"\n+++\nBody\n",
+         "New \"t\" \\ C++", "four", "two",
+         {"", "New \"t\" \\ C++", "First line\n[not a table]\ntitle = \"inside\"\n", {"one", "thr\xC3\xA9" "e", "four"}}},
+        {"crlf", "+++\r\ntitle = \"CRLF\"\r\ndescription = 'd' # kept\r\ntags = ['a', \"b\"] # t\r\n+++\r\n\r\nBody\r\n",
+         nullptr, "c", nullptr, {"", "CRLF", "d", {"a", "b", "c"}}},
+        {"quotedkey", "+++\n\"title\" = \"Q\"\n\"description\" = \"\\tD\\u00e9\"\n\"tags\" = [\"x\"]\n+++\n", nullptr, "y",
+         nullptr, {"", "Q", "\tD\xC3\xA9", {"x", "y"}}},
+        {"closed",
+         "+++\ntitle = \"\"\"Triple\"\"\"\ntags = [\"a\",\n  \"b\"]\ndraft = true\ndescription = \"C+++ and more\"\n+++\n",
+         "Triple", "c", nullptr, {"", "Triple", "C+++ and more", {"a", "b", "c"}}},
+    };
+    if (!makeDirs(formsDir)) return fail("cannot make " + formsDir);
+    for (const HandCase &h : hand) {
+        if (!writeText(formsDir + "/" + h.slug + ".md", h.text)) return fail("cannot write a hand-written post");
+        rc = quorlina_post_update(site.c_str(), h.slug, h.title, nullptr, nullptr, h.add, h.remove);
+        if (rc != 0) return fail(std::string("quorlina_post_update of ") + h.slug + " returned " + std::to_string(rc));
+        std::string rel = std::string("blog/2024/10/02/") + h.slug + ".md";
+        PostValues v = h.after;
+        v.path = rel;
+        expected[rel] = v;
+    }
+
     if (!makeDirs(site + "/layouts/_default")) return fail("cannot create the layouts directory");
     if (!writeText(site + "/config.toml", kConfig) || !writeText(site + "/layouts/index.dump.txt", kHomeTemplate) ||
         !writeText(site + "/layouts/_default/single.dump.txt", "")) {

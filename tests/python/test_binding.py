@@ -106,15 +106,25 @@ class Snippets(SiteCase):
         self.assertIsInstance(err, LookupError)
         self.assertEqual(os.listdir(self.path("content", "snippets")), ["1.py"])
 
-    def test_bytes_that_are_not_utf8_round_trip(self):
+    def test_front_matter_takes_only_utf8_and_code_any_bytes(self):
+        # Front matter holds UTF-8 only: such a description is refused and
+        # nothing is written. Code is not front matter.
+        self.assertRaisesCode(quorlina.InvalidDescriptionError, 5, self.site.snippets.create,
+                              b"caf\xe9 \xff", "c", "a.py", timestamp=5)
+        self.assertFalse(os.path.exists(self.path("content", "snippets", "5.py")))
+        self.site.snippets.create("d", b"\x01\tz \xff", "a.py", timestamp=5)
+        self.assertIn(b"\x01\tz \xff", self.site.snippets.read(5).code.encode("utf-8", "surrogateescape"))
+        # A file written by hand with such bytes still reads, and the decoded
+        # text goes back in as the same bytes, which are refused again.
         desc = b"caf\xe9 \xff"
-        self.site.snippets.create(desc, b"\x01\tz", "a.py", timestamp=5)
-        got = self.site.snippets.read(5)
+        path = self.path("content", "snippets", "6.py")
+        with open(path, "wb") as f:
+            f.write(b'+++\ndescription = "' + desc + b'"\n+++\n\ncode')
+        got = self.site.snippets.read(6)
         self.assertEqual(got.description.encode("utf-8", "surrogateescape"), desc)
-        self.assertIn("\x01\tz", got.code)
-        # The decoded text goes back in as the same bytes.
-        self.site.snippets.update(5, description=got.description + "!")
-        self.assertIn(b'description = "caf\xe9 \xff!"', read_bytes(self.path("content", "snippets", "5.py")))
+        self.assertRaisesCode(quorlina.InvalidDescriptionError, 5, self.site.snippets.update, 6,
+                              description=got.description + "!")
+        self.assertEqual(read_bytes(path), b'+++\ndescription = "' + desc + b'"\n+++\n\ncode')
 
     def test_arguments_are_checked_before_the_call(self):
         s = self.site.snippets
