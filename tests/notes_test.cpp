@@ -15,6 +15,7 @@
 #include "core/platform.hpp"
 #include "ffi/frame.hpp"
 #include "support/test_support.hpp"
+#include "support/whole_loads.hpp"
 
 using namespace quorlina;
 using qtest::TempSite;
@@ -199,7 +200,7 @@ TEST(NoteStore, IdsDatesAndFirstMatchInStoreOrder) {
     writeNote(site, "1800000000.md", "+++\nslug = \"1700000000\"\n+++\nnewer");
     writeNote(site, "1700000000.md", "older");
     writeNote(site, "1_600_000_000.md", "+++\nslug = \"a_b-1\"\n+++\n\n\tTab\\ \"q\" \r \x01 \xC3\xA9");
-    auto notes = loadNotes(site.path("content/notes"));
+    auto notes = qtest::loadNotes(site.path("content/notes"));
     ASSERT_TRUE(notes.ok());
     ASSERT_EQ(notes->size(), 3u);
     EXPECT_EQ((*notes)[0].id, "1700000000");
@@ -210,12 +211,12 @@ TEST(NoteStore, IdsDatesAndFirstMatchInStoreOrder) {
     EXPECT_EQ((*notes)[2].date, "2020-09-13");
     EXPECT_EQ((*notes)[2].body(), "Tab\\ \"q\" \r \x01 \xC3\xA9");
 
-    EXPECT_EQ(findNoteById(*notes, "1700000000"), &(*notes)[0]);
-    EXPECT_EQ(findNoteById(*notes, "1800000000"), &(*notes)[0]);
-    EXPECT_EQ(findNoteById(*notes, "1_600_000_000"), &(*notes)[2]);
-    EXPECT_EQ(findNoteById(*notes, "1600000000"), nullptr);
-    EXPECT_EQ(findNoteById(*notes, "1700000000.md"), nullptr);
-    EXPECT_EQ(findNoteById(*notes, ""), nullptr);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1700000000"), &(*notes)[0]);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1800000000"), &(*notes)[0]);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1_600_000_000"), &(*notes)[2]);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1600000000"), nullptr);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1700000000.md"), nullptr);
+    EXPECT_EQ(qtest::findNoteById(*notes, ""), nullptr);
 
     EXPECT_EQ(read(site, "1700000000").text,
               R"({"date":"2027-01-15","id":"1700000000","slug":"1700000000","content":"newer"})");
@@ -283,7 +284,7 @@ TEST(NoteStore, OneBrokenFileFailsEveryOperationUntilRepaired) {
     EXPECT_EQ(read(site, "good").code, 7);
     EXPECT_EQ(quorlina_note_update(site.c_root(), "good", nullptr, 0, "new"), 7);
     EXPECT_EQ(quorlina_note_delete(site.c_root(), "good"), 7);
-    EXPECT_EQ(loadNotes(site.path("content/notes")).error(), Error::UnclosedFrontmatter);
+    EXPECT_EQ(qtest::loadNotes(site.path("content/notes")).error(), Error::UnclosedFrontmatter);
     // Creating does not load the store.
     EXPECT_EQ(create(site, 1700000002, nullptr, "c").code, 0);
 
@@ -318,7 +319,7 @@ TEST(NoteStore, FileGoneSinceListedIsSkippedOtherOpenFailuresFail) {
         g_opens = 0;
         g_secondOpenErrno = c.err;
         HookGuard hook(failSecondOpen);
-        auto notes = loadNotes(site.path("content/notes"));
+        auto notes = qtest::loadNotes(site.path("content/notes"));
         if (c.code == 0) {
             ASSERT_TRUE(notes.ok()) << c.err;
             EXPECT_EQ(notes->size(), 1u);

@@ -303,23 +303,41 @@ TEST_F(Snippets, MalformedFilesFailWithSeven) {
     }
 }
 
+// The records a scan makes of one file: its own extension lowercased, the
+// language from the front matter's file name, and a name that cannot be a
+// snippet's is refused or not taken for a snippet at all.
 TEST_F(Snippets, ExtensionIsLowercasedAndChecked) {
-    put("1700000000.P-Y", snippetFile("ok", ""));
-    auto s = quorlina::loadSnippetFromFile(dir(), "1700000000.P-Y");
-    ASSERT_TRUE(s.ok());
-    EXPECT_EQ(s->extension, "p-y");
-    EXPECT_EQ(s->language, "p-y");
-    EXPECT_EQ(s->path, dir() + "/1700000000.P-Y");
-    put("1700000001.p+y", snippetFile("bad", ""));
-    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000001.p+y").error(),
-              quorlina::Error::InvalidExtension);
-    put("1700000002", snippetFile("no dot", ""));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000002").error(),
-              quorlina::Error::InvalidExtension);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    put("1700000003.py", "+++\ndescription = \"x\"\nfilename = \"Build.GRADLE\"\n+++\n");
-    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000003.py")->language, "gradle");
+    struct Row {
+        const char *name;
+        std::string body;
+        int records;  // -1: the scan fails with InvalidExtension
+        const char *extension;
+        const char *language;
+    } rows[] = {
+        {"1700000000.P-Y", snippetFile("ok", ""), 1, "p-y", "p-y"},
+        {"1700000001.p+y", snippetFile("bad", ""), -1, "", ""},
+        {"1700000002", snippetFile("no dot", ""), 0, "", ""},
+        {"1700000003.py", "+++\ndescription = \"x\"\nfilename = \"Build.GRADLE\"\n+++\n", 1, "py", "gradle"},
+    };
+    for (const Row &r : rows) {
+        qtest::removeTree(dir());
+        put(r.name, r.body);
+        std::vector<quorlina::Snippet> seen;
+        testing::internal::CaptureStderr();
+        quorlina::Status st = quorlina::visitSnippets(dir(), [&](const quorlina::Snippet &sn, std::string_view) { seen.push_back(sn); });
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << r.name;
+        if (r.records < 0) {
+            ASSERT_FALSE(st.ok()) << r.name;
+            EXPECT_EQ(st.error(), quorlina::Error::InvalidExtension) << r.name;
+            continue;
+        }
+        ASSERT_TRUE(st.ok()) << r.name;
+        ASSERT_EQ(seen.size(), static_cast<std::size_t>(r.records)) << r.name;
+        if (seen.empty()) continue;
+        EXPECT_EQ(seen[0].extension, r.extension) << r.name;
+        EXPECT_EQ(seen[0].language, r.language) << r.name;
+        EXPECT_EQ(seen[0].path, dir() + "/" + r.name);
+    }
 }
 
 TEST_F(Snippets, LookupMatchesTheExactTimestampText) {

@@ -1,7 +1,7 @@
 // What the three families share about their directories and files: a
 // missing family directory is an empty collection, changes to existing
-// items happen under the directory's lock, and the warning line for a file
-// name that is not a timestamp.
+// items happen under the directory's lock, and a file that changed since a
+// scan listed it is passed over.
 #pragma once
 
 #include <optional>
@@ -21,7 +21,7 @@ Result<std::optional<platform::Dir>> openIfPresent(std::string_view dirPath);
 template <class Scan>
 Status scanIfPresent(std::string_view dirPath, Scan &&scan) {
     auto dir = openIfPresent(dirPath);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     return *dir ? scan(**dir) : Status{};
 }
 
@@ -40,9 +40,18 @@ Status removeContentFile(const platform::Dir &dir, std::string_view name, Error 
 // The last component of a path.
 std::string_view baseName(std::string_view path) noexcept;
 
-// The warning line for a file whose name is not a timestamp:
-// "warning: Invalid timestamp in filename '<name>'", followed by
-// ": error.<name of why>" when `why` is given.
-void warnInvalidTimestamp(std::string_view name, std::optional<Error> why);
+// Whether a failure to read an entry that a scan listed as a regular file
+// means the entry changed since it was listed (removed, or replaced by a
+// link, a directory or another kind). Scans skip such entries: a file
+// removed during a scan is simply not seen.
+inline bool changedSinceListed(Error e) noexcept {
+    return e == Error::FileNotFound || e == Error::SymLinkLoop || e == Error::NotRegularFile ||
+           e == Error::IsDir;
+}
+
+// The failure of a content file whose name is not a timestamp, at `path`:
+// InvalidTimestamp, with the warning line written for it, naming `why`
+// (the number reader's error) when given.
+Failure badTimestampName(std::string path, std::optional<Error> why);
 
 }  // namespace quorlina::content

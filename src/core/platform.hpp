@@ -1,9 +1,12 @@
 // The platform layer: the only module that talks to the operating system.
-// POSIX file and directory access, the real-time clock, the C heap for
-// strings handed to callers, and the warning line on standard error.
+// POSIX file and directory access, the real-time clock and the warning
+// line on standard error.
 //
-// Every system call goes through a fault seam that tests can switch on to
-// make a chosen operation fail; in normal use the seam is a null pointer.
+// Every system call that can fail goes through a fault seam that tests can
+// switch on to make a chosen operation fail; in normal use the seam is a
+// null pointer. Closing a descriptor is the one exception: a close cannot
+// be skipped without leaking the descriptor, so it is never failed on
+// purpose (a real failure of the last write-back is still reported).
 #pragma once
 
 #include <cstddef>
@@ -123,7 +126,6 @@ public:
     // Device and inode of the entry `name`, without following a link.
     Result<FileId> fileId(std::string_view name) const;
 
-    bool isOpen() const noexcept { return dir_ != nullptr; }
     int fd() const noexcept;
 
 private:
@@ -210,19 +212,6 @@ private:
     std::size_t aheadCount_ = 0;
 };
 
-// Whether a failure to read an entry that a scan listed as a regular file
-// means the entry changed since it was listed (removed, or replaced by a
-// link, a directory or another kind). Scans skip such entries: a file
-// removed during a scan is simply not seen.
-inline bool changedSinceListed(Error e) noexcept {
-    return e == Error::FileNotFound || e == Error::SymLinkLoop || e == Error::NotRegularFile ||
-           e == Error::IsDir;
-}
-
-// Creates `path` and every missing parent as Dir::openMaking does.
-// Existing directories are fine.
-Status makeDirPath(std::string_view path);
-
 // Longest name of one directory entry.
 inline constexpr std::size_t kNameMax = 255;
 
@@ -247,15 +236,6 @@ std::int64_t nowSeconds() noexcept;
 // failures are ignored.
 void writeErrorLine(std::string_view line) noexcept;
 
-// Copies `s` into a new NUL-terminated block on the C heap (free with
-// free()). Returns nullptr when the heap is exhausted.
-char *copyToCHeap(std::string_view s) noexcept;
-
-// Resizes a C-heap block as realloc does (nullptr: a new block), for text
-// that is built in place and handed to the caller without a copy. Returns
-// nullptr when the heap is exhausted; the old block then stays valid.
-void *resizeCHeap(void *block, std::size_t size) noexcept;
-
 // ---------------------------------------------------------------- fault seam
 namespace fault {
 
@@ -271,7 +251,7 @@ enum class Op {
     Mkdir,     // mkdirat(2)
     Rmdir,     // unlinkat(2) with AT_REMOVEDIR
     Stat,      // fstat/lstat
-    Alloc,     // copyToCHeap, resizeCHeap
+    Alloc,     // a C-heap block of the C interface (see injectedError), fdopendir(3)
     SyncDir,   // fsync(2) of a directory after a change in it
     Chown,     // fchown(2)
     Lock,      // flock(2)
@@ -280,6 +260,7 @@ enum class Op {
                  // page cache, which makes the scan read ahead
     Advise,    // the hint to start reading a file (posix_fadvise WILLNEED);
                // its failure costs speed only
+    Clock,     // clock_gettime(2)
 };
 
 // Return 0 to let the operation run, an errno value to make it fail with
@@ -294,6 +275,12 @@ inline constexpr int kSkipSync = -2;
 
 // Installs a hook for the whole process (nullptr removes it). For tests.
 void setHook(Hook hook) noexcept;
+
+// The seam's answer for one use of `op` outside the platform layer: 0, or
+// the errno to fail with. The C interface asks it before each C-heap
+// allocation of a returned text (Op::Alloc), so that tests can fail those
+// allocations like system calls.
+int injectedError(Op op) noexcept;
 
 }  // namespace fault
 

@@ -31,13 +31,15 @@ Status makeChildDir(int dirfd, const char *name) noexcept {
     auto made = sysCall(Op::Mkdir, [&] { return ::mkdirat(dirfd, name, 0755); }, OnInterrupt::Report);
     if (made.ok()) return syncFd(dirfd, Op::SyncDir);
     if (made.err == EEXIST) return {};
-    return made.error();
+    return std::move(made).failure();
 }
 
 }  // namespace
 
 Dir::Dir(Dir &&other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
 
+// Closing a directory stream is not behind the seam (see platform.hpp);
+// nothing was written through it, so there is no failure to report.
 Dir &Dir::operator=(Dir &&other) noexcept {
     if (this != &other) {
         if (dir_) ::closedir(asDir(dir_));
@@ -53,12 +55,17 @@ Dir::~Dir() {
 
 int Dir::fd() const noexcept { return dir_ ? ::dirfd(asDir(dir_)) : -1; }
 
+// fdopendir allocates the directory stream, and lack of memory is how it
+// fails: it is behind the seam as an allocation.
 Result<Dir> Dir::adopt(int fd) {
-    DIR *d = ::fdopendir(fd);
-    if (!d) {
-        int e = errno;
+    DIR *d = nullptr;
+    auto opened = sysCall(Op::Alloc, [&] {
+        d = ::fdopendir(fd);
+        return d ? 0 : -1;
+    });
+    if (!opened.ok()) {
         ::close(fd);
-        return errorFromErrno(e);
+        return std::move(opened).failure();
     }
     return Dir(static_cast<void *>(d));
 }
@@ -67,7 +74,7 @@ Result<Dir> Dir::open(std::string_view path) {
     // An empty path is the current directory.
     return withName(path.empty() ? std::string_view(".") : path, [](const char *p) -> Result<Dir> {
         auto fd = sysOpenAt(AT_FDCWD, p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (!fd.ok()) return fd.error();
+        if (!fd.ok()) return std::move(fd).failure();
         return adopt(fd.ret);
     });
 }
@@ -75,7 +82,7 @@ Result<Dir> Dir::open(std::string_view path) {
 Result<Dir> Dir::openChild(std::string_view name) const {
     return withName(name, [&](const char *n) -> Result<Dir> {
         auto fd = sysOpenAt(this->fd(), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (!fd.ok()) return fd.error();
+        if (!fd.ok()) return std::move(fd).failure();
         return adopt(fd.ret);
     });
 }
@@ -100,7 +107,7 @@ Result<std::optional<DirEntry>> Dir::next() {
             auto found = sysCall(Op::Stat, [&] { return ::fstatat(fd(), name, &st, AT_SYMLINK_NOFOLLOW); });
             // Removed since it was listed: not an entry any more.
             if (found.systemFailedWith(ENOENT)) continue;
-            if (!found.ok()) return found.error();
+            if (!found.ok()) return std::move(found).failure();
             if (S_ISREG(st.st_mode)) type = DT_REG;
             else if (S_ISDIR(st.st_mode)) type = DT_DIR;
             else if (S_ISLNK(st.st_mode)) type = DT_LNK;
@@ -126,7 +133,7 @@ Status Dir::removeChildDir(std::string_view name) const {
     return withName(name, [&](const char *n) -> Status {
         auto removed = sysCall(Op::Rmdir, [&] { return ::unlinkat(fd(), n, AT_REMOVEDIR); }, OnInterrupt::Report);
         if (removed.systemFailedWith(EEXIST)) return Error::DirNotEmpty;
-        if (!removed.ok()) return removed.error();
+        if (!removed.ok()) return std::move(removed).failure();
         return syncFd(fd(), Op::SyncDir);
     });
 }
@@ -141,15 +148,17 @@ Result<Dir> Dir::openOrMakeChild(std::string_view name) const {
 }
 
 bool Dir::isChildDirectory(std::string_view name) const noexcept {
-    if (!checkPathLength(name)) return false;
-    CName n(name);
-    struct stat st {};
-    return ::fstatat(fd(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    Status isDir = withName(name, [&](const char *n) -> Status {
+        struct stat st {};
+        QL_TRY(sysCall(Op::Stat, [&] { return ::fstatat(fd(), n, &st, AT_SYMLINK_NOFOLLOW); }).status());
+        return S_ISDIR(st.st_mode) ? Status{} : Status{Error::NotDir};
+    });
+    return isDir.ok();
 }
 
 Result<Dir> Dir::reopen() const {
     auto fd = sysOpenAt(this->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (!fd.ok()) return fd.error();
+    if (!fd.ok()) return std::move(fd).failure();
     return adopt(fd.ret);
 }
 
@@ -179,19 +188,16 @@ Result<Dir> Dir::openMaking(std::string_view path) {
         rest = rest.substr(std::min(rest.find_first_not_of('/'), rest.size()));
         if (rest.empty()) break;
         std::size_t slash = std::min(rest.find('/'), rest.size());
-        CName n(rest.substr(0, slash));
+        std::string_view component = rest.substr(0, slash);
         rest.remove_prefix(slash);
-        QL_TRY(makeChildDir(cur->fd(), n.c_str()));
-        auto fd = sysOpenAt(cur->fd(), n.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (!fd.ok()) return fd.error();
-        cur = adopt(fd.ret);
+        cur = withName(component, [&](const char *n) -> Result<Dir> {
+            QL_TRY(makeChildDir(cur->fd(), n));
+            auto fd = sysOpenAt(cur->fd(), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (!fd.ok()) return std::move(fd).failure();
+            return adopt(fd.ret);
+        });
     }
     return cur;
-}
-
-Status makeDirPath(std::string_view path) {
-    auto dir = Dir::openMaking(path);
-    return dir ? Status{} : Status{dir.error()};
 }
 
 }  // namespace quorlina::platform

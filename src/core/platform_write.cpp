@@ -23,13 +23,20 @@ using fault::Op;
 
 namespace {
 
+// Removes the entry `name` of `dirfd`: a temporary that is no longer
+// wanted, or a file that failed half-written. Its failure is not the
+// caller's failure, which is reported instead.
+void discard(int dirfd, const char *name) noexcept {
+    (void)sysCall(Op::Unlink, [&] { return ::unlinkat(dirfd, name, 0); }, OnInterrupt::Report);
+}
+
 // Writes the whole buffer, repeating partial writes.
 Status writeAll(int fd, std::string_view data) noexcept {
     const char *p = data.data();
     std::size_t left = data.size();
     while (left > 0) {
         auto n = sysWrite(fd, p, left);
-        if (!n.ok()) return n.error();
+        if (!n.ok()) return std::move(n).failure();
         if (n.ret == 0) return Error::NoSpaceLeft;
         p += n.ret;
         left -= static_cast<std::size_t>(n.ret);
@@ -43,8 +50,8 @@ std::atomic<std::uint64_t> g_tempCounter{0};
 // other ".", so no content scan ever takes it for an item.
 std::string tempName() {
     std::uint64_t n = g_tempCounter.fetch_add(1, std::memory_order_relaxed);
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    timespec ts{};  // stays zero when the clock cannot be read: the pid and count still differ
+    (void)sysCall(Op::Clock, [&] { return ::clock_gettime(CLOCK_MONOTONIC, &ts); });
     char buf[96];
     std::snprintf(buf, sizeof buf, ".quorlina-tmp-%ld-%llu-%lx", static_cast<long>(::getpid()),
                   static_cast<unsigned long long>(n),
@@ -54,6 +61,8 @@ std::string tempName() {
 
 // The process's file-creation mask, read without changing it (umask(2)
 // can only be read by setting it, which would race with other threads).
+// Reading /proc is not behind the fault seam (see platform.hpp): its
+// failure is no failure of a call, which then assumes 022.
 mode_t currentUmask() noexcept {
     int fd = ::openat(AT_FDCWD, "/proc/self/status", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 022;
@@ -109,7 +118,7 @@ Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAtt
         opened = sysOpenAt(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
         if (opened.ok() || opened.err != EEXIST) break;
     }
-    if (!opened.ok()) return opened.error();
+    if (!opened.ok()) return std::move(opened).failure();
     const int fd = opened.ret;
     FdGuard guard(fd);
     Status st;
@@ -120,8 +129,8 @@ Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAtt
     if (st.ok()) st = syncFd(fd, Op::Sync);
     if (st.ok()) st = closeFd(guard.release());
     if (!st.ok()) {
-        ::unlinkat(dirfd, tmp.c_str(), 0);
-        return st.error();
+        discard(dirfd, tmp.c_str());
+        return std::move(st).failure();
     }
     return tmp;
 }
@@ -136,7 +145,7 @@ Result<FileAttrs> attrsOf(int dirfd, const char *name, bool refuseDir) noexcept 
         if (S_ISDIR(st.st_mode) && refuseDir) return Error::IsDir;
         return attrsFor(S_ISREG(st.st_mode) ? &st : nullptr);
     }
-    if (!found.systemFailedWith(ENOENT)) return found.error();
+    if (!found.systemFailedWith(ENOENT)) return std::move(found).failure();
     return attrsFor(nullptr);
 }
 
@@ -153,14 +162,14 @@ Status sys::syncFd(int fd, fault::Op op) noexcept {
 Status Dir::writeReplace(std::string_view name, std::string_view content) const {
     return withName(name, [&](const char *n) -> Status {
         auto attrs = attrsOf(fd(), n, true);
-        if (!attrs) return attrs.error();
+        if (!attrs) return std::move(attrs).failure();
         auto tmp = writeTemp(fd(), content, *attrs);
-        if (!tmp) return tmp.error();
+        if (!tmp) return std::move(tmp).failure();
         auto renamed =
             sysCall(Op::Rename, [&] { return ::renameat(fd(), tmp->c_str(), fd(), n); }, OnInterrupt::Report);
         if (!renamed.ok()) {
-            ::unlinkat(fd(), tmp->c_str(), 0);
-            return renamed.error();
+            discard(fd(), tmp->c_str());
+            return std::move(renamed).failure();
         }
         return syncFd(fd(), Op::SyncDir);
     });
@@ -177,49 +186,51 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
         auto attrs = attrsFrom.empty()
                          ? Result<FileAttrs>(attrsFor(nullptr))
                          : withName(attrsFrom, [&](const char *from) { return attrsOf(fd(), from, false); });
-        if (!attrs) return attrs.error();
+        if (!attrs) return std::move(attrs).failure();
         auto tmp = writeTemp(fd(), content, *attrs);
-        if (!tmp) return tmp.error();
+        if (!tmp) return std::move(tmp).failure();
         // link(2) publishes the complete file under its name only if no entry
         // of that name exists; it never follows a symbolic link at the target.
         auto linked =
             sysCall(Op::Link, [&] { return ::linkat(fd(), tmp->c_str(), fd(), n, 0); }, OnInterrupt::Report);
         if (linked.ok() || linked.err == EEXIST) {
-            ::unlinkat(fd(), tmp->c_str(), 0);
+            // The file is published (or refused) under its name; a temporary
+            // that cannot be removed stays as a second name of it.
+            discard(fd(), tmp->c_str());
             if (!linked.ok()) return Error::PathAlreadyExists;
             return done();
         }
         int e = linked.err;
         bool noHardLinks = (e == EPERM || e == ENOTSUP || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS);
         if (!noHardLinks) {
-            ::unlinkat(fd(), tmp->c_str(), 0);
+            discard(fd(), tmp->c_str());
             return errorFromErrno(e);
         }
-        // The ways below are for file systems without hard links. Their
-        // renameat2 and fchmod are not behind the fault seam: adding seam
-        // points here would change what the fault tests count and fail.
+        // The ways below are for file systems without hard links.
 #ifdef RENAME_NOREPLACE
         // An atomic rename that refuses to replace.
-        if (::renameat2(fd(), tmp->c_str(), fd(), n, RENAME_NOREPLACE) == 0) return done();
-        e = errno;
+        auto renamed = sysCall(
+            Op::Rename, [&] { return ::renameat2(fd(), tmp->c_str(), fd(), n, RENAME_NOREPLACE); },
+            OnInterrupt::Report);
+        if (renamed.ok()) return done();
+        e = renamed.err;
         if (e != EINVAL && e != ENOSYS && e != ENOTSUP && e != EOPNOTSUPP) {
-            ::unlinkat(fd(), tmp->c_str(), 0);
+            discard(fd(), tmp->c_str());
             return errorFromErrno(e);
         }
 #endif
-        ::unlinkat(fd(), tmp->c_str(), 0);
+        discard(fd(), tmp->c_str());
         // Last resort: an exclusive create of the final name, removed again if
         // writing it fails. It starts empty and 0600, and takes its bits
         // before the content goes in.
         auto out = sysOpenAt(fd(), n, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-        if (!out.ok()) return out.error();
+        if (!out.ok()) return std::move(out).failure();
         FdGuard guard(out.ret);
-        Status st;
-        if (::fchmod(out.ret, attrs->mode) != 0) st = errorFromErrno(errno);
+        Status st = sysCall(Op::Chmod, [&] { return ::fchmod(out.ret, attrs->mode); }).status();
         if (st.ok()) st = writeAll(out.ret, content);
         if (st.ok()) st = syncFd(out.ret, Op::Sync);
         if (!st.ok()) {
-            ::unlinkat(fd(), n, 0);
+            discard(fd(), n);
             return st;
         }
         return done();
