@@ -1,5 +1,6 @@
 #include "core/content.hpp"
 
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -38,7 +39,8 @@ Status removeContentFile(const Dir &dir, std::string_view name, Error notFound) 
     Error e = removed.error();
     // Some systems refuse to unlink a directory with EPERM or EACCES rather
     // than EISDIR; report what the entry is.
-    if ((e == Error::AccessDenied || e == Error::PermissionDenied) && dir.isChildDirectory(name)) return Error::IsDir;
+    if ((e == Error::AccessDenied || e == Error::PermissionDenied) && dir.isChildDirectory(name))
+        return concerning(dir.pathOf(name), Failure(Error::IsDir, EISDIR));
     // Removed by someone else since it was found.
     if (e == Error::FileNotFound) return notFound;
     return removed;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/result.hpp"
 
@@ -25,6 +26,9 @@ inline constexpr std::size_t kPathMax = 1024;
 inline constexpr std::size_t kReadLimit = 10 * 1024 * 1024;
 
 Error errorFromErrno(int err) noexcept;
+
+// The system's own text for the errno `err` ("No space left on device").
+std::string systemReason(int err);
 
 // NameTooLong when the path is kPathMax bytes or longer.
 Status checkPathLength(std::string_view path) noexcept;
@@ -45,6 +49,12 @@ struct FileId {
 // An open directory. All file operations on content files go through an
 // open directory and a plain entry name, and none of them follows a
 // symbolic link at that name.
+//
+// A Dir knows its path as the caller would write it: the path it was opened
+// by, joined with the names of the levels opened below it. Every failure of
+// an operation names the entry it failed on (pathOf(name)), or the
+// directory itself for operations on the whole directory, and carries the
+// system's errno when the system failed it.
 class Dir {
 public:
     Dir() = default;
@@ -128,10 +138,15 @@ public:
 
     int fd() const noexcept;
 
+    // The directory's path, and the path of its entry `name`.
+    const std::string &path() const noexcept { return path_; }
+    std::string pathOf(std::string_view name) const;
+
 private:
-    explicit Dir(void *d) noexcept : dir_(d) {}
-    static Result<Dir> adopt(int fd);
+    Dir(void *d, std::string path) noexcept : dir_(d), path_(std::move(path)) {}
+    static Result<Dir> adopt(int fd, std::string path);
     void *dir_ = nullptr;  // DIR *
+    std::string path_;
 };
 
 // Reads content files one after another into one buffer that it keeps, so

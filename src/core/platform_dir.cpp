@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/platform_sys.hpp"
 
@@ -36,7 +37,7 @@ Status makeChildDir(int dirfd, const char *name) noexcept {
 
 }  // namespace
 
-Dir::Dir(Dir &&other) noexcept : dir_(other.dir_) { other.dir_ = nullptr; }
+Dir::Dir(Dir &&other) noexcept : dir_(other.dir_), path_(std::move(other.path_)) { other.dir_ = nullptr; }
 
 // Closing a directory stream is not behind the seam (see platform.hpp);
 // nothing was written through it, so there is no failure to report.
@@ -44,6 +45,7 @@ Dir &Dir::operator=(Dir &&other) noexcept {
     if (this != &other) {
         if (dir_) ::closedir(asDir(dir_));
         dir_ = other.dir_;
+        path_ = std::move(other.path_);
         other.dir_ = nullptr;
     }
     return *this;
@@ -55,9 +57,11 @@ Dir::~Dir() {
 
 int Dir::fd() const noexcept { return dir_ ? ::dirfd(asDir(dir_)) : -1; }
 
+std::string Dir::pathOf(std::string_view name) const { return joinPath({path_, name}); }
+
 // fdopendir allocates the directory stream, and lack of memory is how it
 // fails: it is behind the seam as an allocation.
-Result<Dir> Dir::adopt(int fd) {
+Result<Dir> Dir::adopt(int fd, std::string path) {
     DIR *d = nullptr;
     auto opened = sysCall(Op::Alloc, [&] {
         d = ::fdopendir(fd);
@@ -67,35 +71,44 @@ Result<Dir> Dir::adopt(int fd) {
         ::close(fd);
         return std::move(opened).failure();
     }
-    return Dir(static_cast<void *>(d));
+    return Dir(static_cast<void *>(d), std::move(path));
 }
 
 Result<Dir> Dir::open(std::string_view path) {
     // An empty path is the current directory.
-    return withName(path.empty() ? std::string_view(".") : path, [](const char *p) -> Result<Dir> {
-        auto fd = sysOpenAt(AT_FDCWD, p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (!fd.ok()) return std::move(fd).failure();
-        return adopt(fd.ret);
-    });
+    const std::string_view opened = path.empty() ? std::string_view(".") : path;
+    return failingAt(withName(opened,
+                              [&](const char *p) -> Result<Dir> {
+                                  auto fd = sysOpenAt(AT_FDCWD, p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                                  if (!fd.ok()) return std::move(fd).failure();
+                                  return adopt(fd.ret, std::string(path));
+                              }),
+                     [&] { return std::string(opened); });
 }
 
 Result<Dir> Dir::openChild(std::string_view name) const {
-    return withName(name, [&](const char *n) -> Result<Dir> {
-        auto fd = sysOpenAt(this->fd(), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (!fd.ok()) return std::move(fd).failure();
-        return adopt(fd.ret);
-    });
+    return failingAt(withName(name,
+                              [&](const char *n) -> Result<Dir> {
+                                  auto fd = sysOpenAt(this->fd(), n,
+                                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+                                  if (!fd.ok()) return std::move(fd).failure();
+                                  return adopt(fd.ret, pathOf(name));
+                              }),
+                     [&] { return pathOf(name); });
 }
 
 Result<std::optional<DirEntry>> Dir::next() {
     for (;;) {
         struct dirent *ent = nullptr;
         // readdir tells its end from a failure only by errno.
-        QL_TRY(sysCall(Op::Read, [&] {
-                   errno = 0;
-                   ent = ::readdir(asDir(dir_));
-                   return ent == nullptr && errno != 0 ? -1 : 0;
-               }).status());
+        QL_TRY(failingAt(sysCall(Op::Read,
+                                 [&] {
+                                     errno = 0;
+                                     ent = ::readdir(asDir(dir_));
+                                     return ent == nullptr && errno != 0 ? -1 : 0;
+                                 })
+                             .status(),
+                         [&] { return path_; }));
         if (ent == nullptr) return std::optional<DirEntry>{};
         if (ent->d_ino == 0) continue;
         const char *name = ent->d_name;
@@ -107,7 +120,7 @@ Result<std::optional<DirEntry>> Dir::next() {
             auto found = sysCall(Op::Stat, [&] { return ::fstatat(fd(), name, &st, AT_SYMLINK_NOFOLLOW); });
             // Removed since it was listed: not an entry any more.
             if (found.systemFailedWith(ENOENT)) continue;
-            if (!found.ok()) return std::move(found).failure();
+            if (!found.ok()) return concerning(pathOf(name), found.failure());
             if (S_ISREG(st.st_mode)) type = DT_REG;
             else if (S_ISDIR(st.st_mode)) type = DT_DIR;
             else if (S_ISLNK(st.st_mode)) type = DT_LNK;
@@ -123,25 +136,34 @@ Result<std::optional<DirEntry>> Dir::next() {
 }
 
 Status Dir::removeFile(std::string_view name) const {
-    return withName(name, [&](const char *n) -> Status {
-        QL_TRY(sysCall(Op::Unlink, [&] { return ::unlinkat(fd(), n, 0); }, OnInterrupt::Report).status());
-        return syncFd(fd(), Op::SyncDir);
-    });
+    return failingAt(withName(name,
+                              [&](const char *n) -> Status {
+                                  QL_TRY(sysCall(Op::Unlink, [&] { return ::unlinkat(fd(), n, 0); },
+                                                 OnInterrupt::Report)
+                                             .status());
+                                  return syncFd(fd(), Op::SyncDir);
+                              }),
+                     [&] { return pathOf(name); });
 }
 
 Status Dir::removeChildDir(std::string_view name) const {
-    return withName(name, [&](const char *n) -> Status {
-        auto removed = sysCall(Op::Rmdir, [&] { return ::unlinkat(fd(), n, AT_REMOVEDIR); }, OnInterrupt::Report);
-        if (removed.systemFailedWith(EEXIST)) return Error::DirNotEmpty;
-        if (!removed.ok()) return std::move(removed).failure();
-        return syncFd(fd(), Op::SyncDir);
-    });
+    return failingAt(withName(name,
+                              [&](const char *n) -> Status {
+                                  auto removed = sysCall(
+                                      Op::Rmdir, [&] { return ::unlinkat(fd(), n, AT_REMOVEDIR); },
+                                      OnInterrupt::Report);
+                                  if (removed.systemFailedWith(EEXIST)) return Failure(Error::DirNotEmpty, EEXIST);
+                                  if (!removed.ok()) return std::move(removed).failure();
+                                  return syncFd(fd(), Op::SyncDir);
+                              }),
+                     [&] { return pathOf(name); });
 }
 
 Result<Dir> Dir::openOrMakeChild(std::string_view name) const {
     auto child = openChild(name);
     if (child || child.error() != Error::FileNotFound) return child;
-    QL_TRY(withName(name, [&](const char *n) { return makeChildDir(fd(), n); }));
+    QL_TRY(failingAt(withName(name, [&](const char *n) { return makeChildDir(fd(), n); }),
+                     [&] { return pathOf(name); }));
     // Opened without following a link, so a link swapped in at the name
     // since it was made is refused.
     return openChild(name);
@@ -158,20 +180,25 @@ bool Dir::isChildDirectory(std::string_view name) const noexcept {
 
 Result<Dir> Dir::reopen() const {
     auto fd = sysOpenAt(this->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (!fd.ok()) return std::move(fd).failure();
-    return adopt(fd.ret);
+    if (!fd.ok()) return failingAt(Result<Dir>(fd.failure()), [&] { return path_; });
+    return failingAt(adopt(fd.ret, path_), [&] { return path_; });
 }
 
 Status Dir::lockExclusive() const {
-    return sysCall(Op::Lock, [&] { return ::flock(fd(), LOCK_EX); }).status();
+    return failingAt(sysCall(Op::Lock, [&] { return ::flock(fd(), LOCK_EX); }).status(), [&] { return path_; });
 }
 
 Result<FileId> Dir::fileId(std::string_view name) const {
-    return withName(name, [&](const char *n) -> Result<FileId> {
-        struct stat st {};
-        QL_TRY(sysCall(Op::Stat, [&] { return ::fstatat(fd(), n, &st, AT_SYMLINK_NOFOLLOW); }).status());
-        return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    });
+    return failingAt(withName(name,
+                              [&](const char *n) -> Result<FileId> {
+                                  struct stat st {};
+                                  QL_TRY(sysCall(Op::Stat, [&] {
+                                             return ::fstatat(fd(), n, &st, AT_SYMLINK_NOFOLLOW);
+                                         }).status());
+                                  return FileId{static_cast<std::uint64_t>(st.st_dev),
+                                                static_cast<std::uint64_t>(st.st_ino)};
+                              }),
+                     [&] { return pathOf(name); });
 }
 
 // ------------------------------------------------------------ path based
@@ -190,12 +217,15 @@ Result<Dir> Dir::openMaking(std::string_view path) {
         std::size_t slash = std::min(rest.find('/'), rest.size());
         std::string_view component = rest.substr(0, slash);
         rest.remove_prefix(slash);
-        cur = withName(component, [&](const char *n) -> Result<Dir> {
-            QL_TRY(makeChildDir(cur->fd(), n));
-            auto fd = sysOpenAt(cur->fd(), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (!fd.ok()) return std::move(fd).failure();
-            return adopt(fd.ret);
-        });
+        std::string below = cur->pathOf(component);
+        cur = failingAt(withName(component,
+                                 [&](const char *n) -> Result<Dir> {
+                                     QL_TRY(makeChildDir(cur->fd(), n));
+                                     auto fd = sysOpenAt(cur->fd(), n, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                                     if (!fd.ok()) return std::move(fd).failure();
+                                     return adopt(fd.ret, below);
+                                 }),
+                        [&] { return below; });
     }
     return cur;
 }

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 #include "core/platform.hpp"
 #include "core/platform_sys.hpp"
@@ -40,6 +42,20 @@ Error errorFromErrno(int err) noexcept {
         case ENOTEMPTY: return Error::DirNotEmpty;
         default: return Error::Unexpected;
     }
+}
+
+namespace {
+// strerror_r comes in two forms: the XSI one returns 0 and fills the
+// buffer, the GNU one returns the text.
+[[maybe_unused]] const char *reasonText(int result, const char *buf) noexcept {
+    return result == 0 ? buf : "Unknown error";
+}
+[[maybe_unused]] const char *reasonText(const char *result, const char *) noexcept { return result; }
+}  // namespace
+
+std::string systemReason(int err) {
+    char buf[256] = {};
+    return reasonText(::strerror_r(err, buf, sizeof buf), buf);
 }
 
 std::int64_t nowSeconds() noexcept {

@@ -189,13 +189,14 @@ Result<std::string_view> FileReader::readAhead(std::uint32_t tag, Settled settle
 Result<std::string_view> FileReader::read(const Dir &dir, std::string_view name, Settled settled, std::uint32_t tag,
                                           std::size_t limit) {
     if (isNextAhead(tag)) return readAhead(tag, settled, limit);
-    return withName(name, [&](const char *n) -> Result<std::string_view> {
+    auto text = withName(name, [&](const char *n) -> Result<std::string_view> {
         auto fd = sysOpenAt(dir.fd(), n, kReadFlags);
         if (!fd.ok()) return std::move(fd).failure();
         auto have = readOpened(fd.ret, settled, limit, true);
         if (!have) return std::move(have).failure();
         return std::string_view(buffer_, *have);
     });
+    return failingAt(std::move(text), [&] { return dir.pathOf(name); });
 }
 
 bool FileReader::openAhead(const Dir &dir, std::string_view name, std::uint32_t tag, Settled settled) {

@@ -51,7 +51,7 @@ struct Sys {
 
     bool ok() const noexcept { return err == 0; }
     Error error() const noexcept { return errorFromErrno(err); }
-    Failure failure() const noexcept { return error(); }
+    Failure failure() const noexcept { return Failure(error(), err); }
     Status status() const noexcept { return ok() ? Status{} : Status{failure()}; }
     // Whether the system itself, not the fault seam, failed the call with
     // `e`. For the errors a caller takes as an answer rather than a failure
@@ -109,7 +109,10 @@ inline Sys<int> sysOpenAt(int dirfd, const char *name, int flags, mode_t mode = 
 // repeated (that could close a descriptor another thread just opened) and
 // EINTR is no failure.
 inline Status closeFd(int fd) noexcept {
-    if (::close(fd) != 0 && errno != EINTR) return errorFromErrno(errno);
+    if (::close(fd) != 0) {
+        const int e = errno;
+        if (e != EINTR) return Failure(errorFromErrno(e), e);
+    }
     return {};
 }
 
@@ -128,6 +131,16 @@ auto withName(std::string_view name, F &&f) -> std::invoke_result_t<F, const cha
     if (!name.empty()) std::memcpy(buf, name.data(), name.size());
     buf[name.size()] = '\0';
     return std::forward<F>(f)(static_cast<const char *>(buf));
+}
+
+// `r`, whose failure (if any) names the path that path() gives unless it
+// names one already. The path is built only on failure.
+template <class R, class PathFn>
+R failingAt(R r, PathFn &&path) {
+    if (r.ok()) return r;
+    Failure f = std::move(r).failure();
+    if (f.file.empty()) f.file = path();
+    return f;
 }
 
 class FdGuard {

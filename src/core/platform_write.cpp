@@ -37,7 +37,7 @@ Status writeAll(int fd, std::string_view data) noexcept {
     while (left > 0) {
         auto n = sysWrite(fd, p, left);
         if (!n.ok()) return std::move(n).failure();
-        if (n.ret == 0) return Error::NoSpaceLeft;
+        if (n.ret == 0) return Failure(Error::NoSpaceLeft, ENOSPC);
         p += n.ret;
         left -= static_cast<std::size_t>(n.ret);
     }
@@ -160,7 +160,7 @@ Status sys::syncFd(int fd, fault::Op op) noexcept {
 }
 
 Status Dir::writeReplace(std::string_view name, std::string_view content) const {
-    return withName(name, [&](const char *n) -> Status {
+    return failingAt(withName(name, [&](const char *n) -> Status {
         auto attrs = attrsOf(fd(), n, true);
         if (!attrs) return std::move(attrs).failure();
         auto tmp = writeTemp(fd(), content, *attrs);
@@ -172,7 +172,7 @@ Status Dir::writeReplace(std::string_view name, std::string_view content) const 
             return std::move(renamed).failure();
         }
         return syncFd(fd(), Op::SyncDir);
-    });
+    }), [&] { return pathOf(name); });
 }
 
 Status Dir::writeExclusive(std::string_view name, std::string_view content, std::string_view attrsFrom,
@@ -182,7 +182,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
         if (published != nullptr) *published = true;
         return syncFd(fd(), Op::SyncDir);
     };
-    return withName(name, [&](const char *n) -> Status {
+    return failingAt(withName(name, [&](const char *n) -> Status {
         auto attrs = attrsFrom.empty()
                          ? Result<FileAttrs>(attrsFor(nullptr))
                          : withName(attrsFrom, [&](const char *from) { return attrsOf(fd(), from, false); });
@@ -204,7 +204,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
         bool noHardLinks = (e == EPERM || e == ENOTSUP || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS);
         if (!noHardLinks) {
             discard(fd(), tmp->c_str());
-            return errorFromErrno(e);
+            return std::move(linked).failure();
         }
         // The ways below are for file systems without hard links.
 #ifdef RENAME_NOREPLACE
@@ -216,7 +216,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
         e = renamed.err;
         if (e != EINVAL && e != ENOSYS && e != ENOTSUP && e != EOPNOTSUPP) {
             discard(fd(), tmp->c_str());
-            return errorFromErrno(e);
+            return std::move(renamed).failure();
         }
 #endif
         discard(fd(), tmp->c_str());
@@ -234,7 +234,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
             return st;
         }
         return done();
-    });
+    }), [&] { return pathOf(name); });
 }
 
 }  // namespace quorlina::platform

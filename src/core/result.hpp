@@ -20,9 +20,14 @@ namespace quorlina {
 struct Failure {
     Failure(Error e) noexcept : error(e) {}  // NOLINT: implicit by design
 
+    Failure(Error e, int os) noexcept : error(e), osError(os) {}
+
     Error error;
     // The file or directory concerned; empty when the failure is not about one.
     std::string file;
+    // The errno of the system call that failed, 0 when the failure is the
+    // library's own finding (a malformed file, a size limit, ...).
+    int osError = 0;
     // The failure is a content file's name that is not a timestamp: the
     // warning line is written for it, naming the reason the number reader
     // gave (`nameCause`) when there is one.

@@ -41,12 +41,13 @@ void warnBadName(const Failure &f) noexcept {
 }  // namespace
 
 void clearLastError() noexcept {
-    t_last.text.clear();
+    // The storage goes too: a thread keeps no memory from its last failure.
+    std::string().swap(t_last.text);
     t_last.fixed = "";
 }
 
 void explainCode(int code) noexcept {
-    t_last.text.clear();
+    std::string().swap(t_last.text);
     t_last.fixed = resultText(code);
 }
 
@@ -55,7 +56,9 @@ void explain(const Failure &f, int code) noexcept {
     if (f.badName) warnBadName(f);
     if (f.file.empty()) return;
     try {
-        std::string_view reason = errorReason(f.error);
+        // The system's reason when the system failed the call, else what
+        // the library found.
+        std::string reason = f.osError != 0 ? platform::systemReason(f.osError) : std::string(errorReason(f.error));
         std::string &t = t_last.text;
         t.reserve(f.file.size() + 2 + reason.size());
         t.append(f.file).append(": ").append(reason);

@@ -11,8 +11,9 @@ namespace quorlina::ffi {
 void clearLastError() noexcept;
 
 // Explains `f`, the failure that gives the call its result code `code`:
-// the last-error text is "file: reason" when the failure concerns a file,
-// else the code's static text; and a file name that is not a timestamp
+// the last-error text is "file: reason" when the failure concerns a file
+// (the system's reason when the system failed the call, else the library's
+// finding), else the code's static text; and a file name that is not a timestamp
 // gets its warning line.
 void explain(const Failure &f, int code) noexcept;
 

@@ -62,8 +62,6 @@ class Exceptions(SiteCase):
             (lambda: self.site.posts.create("a b", "T", "D"), quorlina.InvalidSlugError, ValueError, 10),
             (lambda: self.site.snippets.create("d", "c", "a.py", timestamp=-1),
              quorlina.InvalidTimestampError, ValueError, 1),
-            (lambda: quorlina.Site(os.path.join(self.root, "content", "notes", "1.md")).notes.list(),
-             quorlina.FileSystemError, OSError, 8),
         ]
         self.site.notes.create("x", timestamp=1)
         for call, cls, base, code in cases:
@@ -74,6 +72,13 @@ class Exceptions(SiteCase):
             # No file caused these: the detail is the code's own text.
             self.assertEqual((err.code, err.detail), (code, quorlina.error_text(code)))
             self.assertTrue(str(err).endswith("(code %d)" % code), str(err))
+        # A file-system failure names the path and the system's reason.
+        beside = os.path.join(self.root, "content", "notes", "1.md")
+        with self.assertRaises(OSError) as ctx:
+            quorlina.Site(beside).notes.list()
+        self.assertIs(type(ctx.exception), quorlina.FileSystemError)
+        self.assertEqual((ctx.exception.code, ctx.exception.detail),
+                         (8, os.path.join(beside, "content", "notes") + ": Not a directory"))
         self.assertTrue(issubclass(quorlina.OutOfMemoryError, MemoryError))
         dup = quorlina.error_for_code(2, "note create")
         self.assertEqual((str(dup), dup.args, dup.errno), ("note create: already exists (code 2)",
