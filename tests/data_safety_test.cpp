@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/platform.hpp"
 #include "support/test_support.hpp"
 
 using qtest::callText;
@@ -459,6 +460,66 @@ TEST_F(DataSafety, SnippetRenameNeverReplacesAnotherFile) {
     EXPECT_EQ(qtest::readFile(site.path("content/snippets/1700000000.rs")), std::optional<std::string>(rs));
     EXPECT_EQ(qtest::listDir(site.path("content/snippets")),
               (std::vector<std::string>{"1700000000.py", "1700000000.rs"}));
+}
+
+// An extension change first rewrites the file under its old name, then
+// moves it with an exclusive rename (the second rename of the call). When
+// the move is refused the call fails with the file-system code and the one
+// file keeps its old name; where the file system cannot rename exclusively
+// the name is checked and a plain rename moves it. Either way the file
+// keeps its inode, so its owner and bits.
+namespace {
+int g_renames = 0;
+int g_moveErrno = 0;
+int failTheMove(quorlina::platform::fault::Op op) {
+    if (op != quorlina::platform::fault::Op::Rename) return 0;
+    return ++g_renames == 2 ? g_moveErrno : 0;
+}
+}  // namespace
+
+TEST_F(DataSafety, SnippetMoveThatFailsLeavesOneFile) {
+    struct Row {
+        int err;
+        int code;
+        const char *left;  // the one file afterwards
+        std::string text;  // the last-error text, after the root
+    } rows[] = {
+        {EPERM, 100, "1700000000.py", "/content/snippets/1700000000.py: Operation not permitted"},
+        {EXDEV, 100, "1700000000.py", "/content/snippets/1700000000.py: Invalid cross-device link"},
+        {EINVAL, 0, "1700000000.rb", ""},
+        {ENOSYS, 0, "1700000000.rb", ""},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        const std::string dir = site.path("content/snippets");
+        qtest::writeFile(dir + "/1700000000.py", "+++\ndescription = \"D\"\nfilename = \"a.py\"\n+++\n\nx\n");
+        ASSERT_EQ(::chmod((dir + "/1700000000.py").c_str(), 0640), 0);
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(::chown((dir + "/1700000000.py").c_str(), 65534, 65534), 0);
+        }
+        struct stat was {};
+        ASSERT_EQ(::stat((dir + "/1700000000.py").c_str(), &was), 0);
+        g_renames = 0;
+        g_moveErrno = row.err;
+        quorlina::platform::fault::setHook(failTheMove);
+        int code = quorlina_snippet_update(site.c_root(), kTs, nullptr, nullptr, "b.rb");
+        quorlina::platform::fault::setHook(nullptr);
+        EXPECT_EQ(code, row.code) << row.err;
+        EXPECT_EQ(qtest::listDir(dir), std::vector<std::string>{row.left}) << row.err;
+        if (row.code != 0) {
+            EXPECT_EQ(quorlina_last_error(), site.root() + row.text);
+        }
+        EXPECT_EQ(qtest::readFile(dir + "/" + row.left),
+                  std::optional<std::string>("+++\ndescription = \"D\"\nfilename = \"b.rb\"\n+++\n\nx\n"))
+            << row.err;
+        struct stat now {};
+        ASSERT_EQ(::stat((dir + "/" + row.left).c_str(), &now), 0);
+        EXPECT_EQ(now.st_mode & 07777, 0640u) << row.err;
+        if (root) {
+            EXPECT_EQ(now.st_uid, 65534u) << row.err;
+        }
+    }
 }
 
 // ------------------------------------------------- names refused up front

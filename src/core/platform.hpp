@@ -114,13 +114,16 @@ public:
 
     // Publishes a complete new file `name` holding `content`, written as by
     // writeReplace, failing with PathAlreadyExists when any entry of that
-    // name exists (a symbolic link included). `attrsFrom`, when not empty,
-    // names the file whose owner and permission bits the new one takes (for
-    // a rename to a new name). On failure nothing is left behind, except
-    // when the failure came after the file was published (flushing the
-    // directory): `published`, when given, tells whether it was.
-    Status writeExclusive(std::string_view name, std::string_view content,
-                          std::string_view attrsFrom = {}, bool *published = nullptr) const;
+    // name exists (a symbolic link included). On failure nothing is left
+    // behind, except when the failure came after the file was published
+    // (flushing the directory).
+    Status writeExclusive(std::string_view name, std::string_view content) const;
+
+    // Renames the entry `from` to `to` atomically, never over an existing
+    // entry (PathAlreadyExists), and flushes the directory. The file keeps
+    // its inode, so its owner, bits and content. Where the file system
+    // cannot refuse to replace, `to` is checked before a plain rename.
+    Status renameExclusive(std::string_view from, std::string_view to) const;
 
     // Removes the entry `name` (never a directory, never what a link points
     // to), and flushes the directory.

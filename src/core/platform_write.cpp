@@ -23,6 +23,29 @@ using fault::Op;
 
 namespace {
 
+// Whether a rename that refuses to replace failed because the file system
+// (or the system) does not offer it, rather than for a reason of its own.
+bool noReplaceUnsupported(int err) noexcept {
+    return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP;
+}
+
+// Renames `from` to `to` in `dirfd` atomically, failing with EEXIST when an
+// entry `to` exists (a link included): renameat2(RENAME_NOREPLACE) on
+// Linux, renameatx_np(RENAME_EXCL) on macOS. Where neither exists the call
+// fails with ENOSYS, as a file system without them fails.
+Sys<int> renameNoReplace(int dirfd, const char *from, const char *to) noexcept {
+#if defined(__APPLE__)
+    return sysCall(Op::Rename, [&] { return ::renameatx_np(dirfd, from, dirfd, to, RENAME_EXCL); },
+                   OnInterrupt::Report);
+#elif defined(RENAME_NOREPLACE)
+    return sysCall(Op::Rename, [&] { return ::renameat2(dirfd, from, dirfd, to, RENAME_NOREPLACE); },
+                   OnInterrupt::Report);
+#else
+    (void)dirfd, (void)from, (void)to;
+    return Sys<int>{-1, ENOSYS, false};
+#endif
+}
+
 // Removes the entry `name` of `dirfd`: a temporary that is no longer
 // wanted, or a file that failed half-written. Its failure is not the
 // caller's failure, which is reported instead.
@@ -175,19 +198,11 @@ Status Dir::writeReplace(std::string_view name, std::string_view content) const 
     }), [&] { return pathOf(name); });
 }
 
-Status Dir::writeExclusive(std::string_view name, std::string_view content, std::string_view attrsFrom,
-                           bool *published) const {
-    if (published != nullptr) *published = false;
-    auto done = [&]() -> Status {
-        if (published != nullptr) *published = true;
-        return syncFd(fd(), Op::SyncDir);
-    };
+Status Dir::writeExclusive(std::string_view name, std::string_view content) const {
+    auto done = [&]() -> Status { return syncFd(fd(), Op::SyncDir); };
     return failingAt(withName(name, [&](const char *n) -> Status {
-        auto attrs = attrsFrom.empty()
-                         ? Result<FileAttrs>(attrsFor(nullptr))
-                         : withName(attrsFrom, [&](const char *from) { return attrsOf(fd(), from, false); });
-        if (!attrs) return std::move(attrs).failure();
-        auto tmp = writeTemp(fd(), content, *attrs);
+        const FileAttrs attrs = attrsFor(nullptr);
+        auto tmp = writeTemp(fd(), content, attrs);
         if (!tmp) return std::move(tmp).failure();
         // link(2) publishes the complete file under its name only if no entry
         // of that name exists; it never follows a symbolic link at the target.
@@ -200,25 +215,20 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
             if (!linked.ok()) return Error::PathAlreadyExists;
             return done();
         }
-        int e = linked.err;
+        const int e = linked.err;
         bool noHardLinks = (e == EPERM || e == ENOTSUP || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS);
         if (!noHardLinks) {
             discard(fd(), tmp->c_str());
             return std::move(linked).failure();
         }
         // The ways below are for file systems without hard links.
-#ifdef RENAME_NOREPLACE
         // An atomic rename that refuses to replace.
-        auto renamed = sysCall(
-            Op::Rename, [&] { return ::renameat2(fd(), tmp->c_str(), fd(), n, RENAME_NOREPLACE); },
-            OnInterrupt::Report);
+        auto renamed = renameNoReplace(fd(), tmp->c_str(), n);
         if (renamed.ok()) return done();
-        e = renamed.err;
-        if (e != EINVAL && e != ENOSYS && e != ENOTSUP && e != EOPNOTSUPP) {
+        if (renamed.err == EEXIST || !noReplaceUnsupported(renamed.err)) {
             discard(fd(), tmp->c_str());
-            return std::move(renamed).failure();
+            return renamed.err == EEXIST ? Failure(Error::PathAlreadyExists) : std::move(renamed).failure();
         }
-#endif
         discard(fd(), tmp->c_str());
         // Last resort: an exclusive create of the final name, removed again if
         // writing it fails. It starts empty and 0600, and takes its bits
@@ -226,7 +236,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
         auto out = sysOpenAt(fd(), n, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
         if (!out.ok()) return std::move(out).failure();
         FdGuard guard(out.ret);
-        Status st = sysCall(Op::Chmod, [&] { return ::fchmod(out.ret, attrs->mode); }).status();
+        Status st = sysCall(Op::Chmod, [&] { return ::fchmod(out.ret, attrs.mode); }).status();
         if (st.ok()) st = writeAll(out.ret, content);
         if (st.ok()) st = syncFd(out.ret, Op::Sync);
         if (!st.ok()) {
@@ -235,6 +245,27 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content, std:
         }
         return done();
     }), [&] { return pathOf(name); });
+}
+
+Status Dir::renameExclusive(std::string_view from, std::string_view to) const {
+    return failingAt(withName(from, [&](const char *f) -> Status {
+        return withName(to, [&](const char *t) -> Status {
+            auto renamed = renameNoReplace(fd(), f, t);
+            if (!renamed.ok() && noReplaceUnsupported(renamed.err)) {
+                // The file system cannot refuse to replace: the name is
+                // checked first. Under the family lock no other writer of
+                // this library can take it in between.
+                struct stat st {};
+                auto found = sysCall(Op::Stat, [&] { return ::fstatat(fd(), t, &st, AT_SYMLINK_NOFOLLOW); });
+                if (found.ok()) return Error::PathAlreadyExists;
+                if (!found.systemFailedWith(ENOENT)) return found.failure();
+                renamed = sysCall(Op::Rename, [&] { return ::renameat(fd(), f, fd(), t); }, OnInterrupt::Report);
+            }
+            if (renamed.systemFailedWith(EEXIST)) return Error::PathAlreadyExists;
+            if (!renamed.ok()) return renamed.failure();
+            return syncFd(fd(), Op::SyncDir);
+        });
+    }), [&] { return pathOf(from); });
 }
 
 }  // namespace quorlina::platform

@@ -327,25 +327,20 @@ Status updateSnippet(std::string_view dirPath, std::int64_t timestamp, std::opti
     // On a case-insensitive file system the old and the new name can be one
     // file (1700000000.PY and 1700000000.py): that file is replaced in place,
     // and its name is never removed.
-    auto sameFile = [&] {
-        auto oldId = dir->fileId(*oldName);
-        auto newId = dir->fileId(name);
-        return oldId.ok() && newId.ok() && *oldId == *newId;
-    };
-    if (sameFile()) return dir->writeReplace(name, body);
-    // A new name is published exclusively: an entry already there is another
-    // file, which a rename must never replace.
-    bool inPlace = false;
-    Status published = dir->writeExclusive(name, body, *oldName, &inPlace);
-    if (!inPlace) {
-        return published.error() == Error::PathAlreadyExists ? Failure(Error::DuplicateSnippet)
-                                                             : std::move(published).failure();
-    }
-    // The new file is in place (even if flushing the directory failed), so
-    // the old name goes: two files must never answer to one timestamp. A
-    // stale old file is not worth failing for.
-    if (!sameFile()) (void)dir->removeFile(*oldName);
-    return published;
+    auto oldId = dir->fileId(*oldName);
+    auto newId = dir->fileId(name);
+    if (oldId.ok() && newId.ok() && *oldId == *newId) return dir->writeReplace(name, body);
+    // A new name is never taken from another file.
+    if (newId.ok()) return Error::DuplicateSnippet;
+    if (newId.error() != Error::FileNotFound) return std::move(newId).failure();
+    // The content is replaced under the old name first, then the file moves
+    // to the new name in one exclusive rename: a process killed at any
+    // point leaves one file for the timestamp. When the file cannot move,
+    // the call fails and the one file keeps its old name.
+    QL_TRY(dir->writeReplace(*oldName, body));
+    Status moved = dir->renameExclusive(*oldName, name);
+    if (!moved && moved.error() == Error::PathAlreadyExists) return Error::DuplicateSnippet;
+    return moved;
 }
 
 Status deleteSnippet(std::string_view dirPath, std::int64_t timestamp) {
