@@ -1,6 +1,8 @@
 // Notes: the file format, the store (ids, dates, order, all-or-nothing
 // loading) and the five note exports.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -379,6 +381,42 @@ TEST(NoteCreate, RefusalsTouchNothing) {
     EXPECT_EQ(create(site, 1700000002, nullptr, "x").code, 2);
     EXPECT_EQ(qtest::listDir(site.path("content/notes")),
               (std::vector<std::string>{"1700000000.md", "1700000001.md", "1700000002.md"}));
+}
+
+// One answer per id: a slug that another note answers to, by its slug or
+// by its file stem, is refused (2) by create and update, and nothing is
+// written; a note may keep (or be given again) its own slug or stem.
+TEST(NoteCreate, ASlugAnotherNoteAnswersToIsRefused) {
+    struct Row {
+        const char *what;
+        std::function<int(const char *root)> call;
+        int code;
+    } rows[] = {
+        {"create with a taken slug",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, "review", "x", o); }).code; }, 2},
+        {"create with another note's stem",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, "1700000001", "x", o); }).code; }, 2},
+        {"create with a free slug",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, "fresh", "x", o); }).code; }, 0},
+        {"create without a slug",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, nullptr, "x", o); }).code; }, 0},
+        {"update to a taken slug", [](const char *r) { return quorlina_note_update(r, "1700000001", "review", 0, nullptr); }, 2},
+        {"update to another note's stem",
+         [](const char *r) { return quorlina_note_update(r, "review", "1700000001", 0, nullptr); }, 2},
+        {"update to its own slug", [](const char *r) { return quorlina_note_update(r, "review", "review", 0, "new"); }, 0},
+        {"update to its own stem", [](const char *r) { return quorlina_note_update(r, "review", "1700000000", 0, nullptr); }, 0},
+        {"update to a free slug", [](const char *r) { return quorlina_note_update(r, "1700000001", "fresh", 0, nullptr); }, 0},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        writeNote(site, "1700000000.md", "+++\nslug = \"review\"\n+++\n\nfirst");
+        writeNote(site, "1700000001.md", "second");
+        const auto before = qtest::snapshot(site.root());
+        EXPECT_EQ(row.call(site.c_root()), row.code) << row.what;
+        if (row.code != 0) {
+            EXPECT_TRUE(qtest::snapshot(site.root()) == before) << row.what;
+        }
+    }
 }
 
 TEST(NoteCreate, ZeroMeansNow) {

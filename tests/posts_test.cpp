@@ -415,6 +415,42 @@ TEST(PostCreate, WritesTheDocumentedFile) {
               "\"description\":\"First post\",\"tags\":[\"travel\",\"notes\",\"a+b\"],\"content\":\"\"}");
 }
 
+// A slug answers to one post per date: a post of that date whose "slug"
+// key says it already answers refuses the create (2), as its own file name
+// does; another date is another post. A broken file of the date answers to
+// nothing, and does not stop the create.
+TEST(PostCreate, ASlugThatAPostOfTheDateAnswersToIsRefused) {
+    struct Row {
+        const char *slug;
+        const char *date;
+        int code;
+    } rows[] = {
+        {"hello", "2024-05-01", 2},   // hello-world.md says slug = "hello"
+        {"hello-world", "2024-05-01", 2},  // its file is there, though it answers to "hello"
+        {"other", "2024-05-01", 2},   // other.md, by its name
+        {"hello", "2024-05-02", 0},   // another date
+        {"fresh", "2024-05-01", 0},
+    };
+    for (const Row &r : rows) {
+        TempSite site;
+        writePost(site, "2024/05/01/hello-world.md", simplePost("Hand", "slug = \"hello\"\n", "\nBy hand.\n"));
+        writePost(site, "2024/05/01/other.md", simplePost("Other"));
+        writePost(site, "2024/05/01/broken.md", "+++\nslug = \"fresh\"\n");
+        auto res = create(site, r.slug, "T", "D", nullptr, r.date);
+        EXPECT_EQ(res.code, r.code) << r.slug << " " << r.date;
+        EXPECT_EQ(res.isNull, r.code != 0);
+        EXPECT_EQ(fileText(site, "2024/05/01/hello-world.md"), simplePost("Hand", "slug = \"hello\"\n", "\nBy hand.\n"));
+    }
+    // The delete of "hello" then removes the hand-written post, the only
+    // one that answers.
+    TempSite site;
+    writePost(site, "2024/05/01/hello-world.md", simplePost("Hand", "slug = \"hello\"\n"));
+    EXPECT_EQ(create(site, "hello", "T", "D", nullptr, "2024-05-01").code, 2);
+    EXPECT_EQ(quorlina_post_delete(site.c_root(), "hello"), 0);
+    EXPECT_FALSE(qtest::exists(blogPath(site, "2024/05/01/hello-world.md")));
+    EXPECT_EQ(quorlina_post_delete(site.c_root(), "hello"), 3);
+}
+
 TEST(PostCreate, DefaultDateIsTodayInUtc) {
     TempSite site;
     std::string before = dateFromTimestamp(platform::nowSeconds());

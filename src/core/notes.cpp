@@ -142,6 +142,35 @@ Result<Note> readNote(std::string_view notesDir, std::string_view id) {
     return loadNoteIn(**dir, notesDir, found->fileName());
 }
 
+namespace {
+
+// Whether a note of the open notes directory `dir` other than the file
+// `self` answers to `slug`, by its file stem or by its slug. A file whose
+// front matter cannot be read answers only by its stem (every lookup fails
+// while it is broken); a file that cannot be read at all fails the check.
+Result<bool> slugTakenIn(const Dir &dir, std::string_view slug, std::string_view self) {
+    auto scan = dir.reopen();
+    if (!scan) return std::move(scan).failure();
+    platform::FileReader reader;
+    for (;;) {
+        auto next = scan->next();
+        if (!next) return std::move(next).failure();
+        if (!*next) return false;
+        const platform::DirEntry entry = **next;
+        if (entry.kind != platform::EntryKind::File || !isNoteFileName(entry.name) || entry.name == self) continue;
+        if (stemOf(entry.name) == slug) return true;
+        auto head = reader.read(dir, entry.name, text::frontMatterSettled);
+        if (!head) {
+            if (content::changedSinceListed(head.error())) continue;
+            return std::move(head).failure();
+        }
+        auto parsed = note_frontmatter::parse(*head);
+        if (parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug) return true;
+    }
+}
+
+}  // namespace
+
 Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp,
                                std::optional<std::string_view> slug, std::string_view content) {
     if (timestamp == 0) timestamp = platform::nowSeconds();
@@ -160,6 +189,12 @@ Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp
     QL_TRY(platform::checkWriteSize(text.size()));
     auto dir = content::openLockedMaking(notesDir);
     if (!dir) return std::move(dir).failure();
+    // One answer per id: a slug that another note answers to is refused.
+    if (slug) {
+        auto taken = slugTakenIn(*dir, *slug, name);
+        if (!taken) return std::move(taken).failure();
+        if (*taken) return Error::DuplicateNote;
+    }
     Status written = dir->writeExclusive(name, text);
     if (!written) {
         return written.error() == Error::PathAlreadyExists ? Failure(Error::DuplicateNote)
@@ -186,6 +221,13 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
     if (!note) return std::move(note).failure();
 
     QL_TRY(platform::checkPathLength(note->path));
+    // One answer per id: a new slug that another note answers to is refused
+    // (the note's own stem and slug are its own).
+    if (slug && (!note->frontmatter.slug || *slug != *note->frontmatter.slug)) {
+        auto taken = slugTakenIn(*dir, *slug, note->fileName());
+        if (!taken) return std::move(taken).failure();
+        if (*taken) return Error::DuplicateNote;
+    }
     // Only what changes is written: the rest of the block, and the body when
     // none is given, stay byte for byte.
     std::optional<std::optional<std::string_view>> newSlug;

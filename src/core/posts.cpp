@@ -325,6 +325,34 @@ Result<Post> findWholePost(const Dir &blog, std::string_view blogDir, std::strin
 
 }  // namespace
 
+namespace {
+
+// Whether a post of the open day directory `day` other than <slug>.md
+// answers to `slug` by its "slug" key. A file whose front matter cannot be
+// read as a post's answers to nothing (every lookup fails while it is
+// broken); a file that cannot be read at all fails the check.
+Result<bool> slugTakenIn(const Dir &day, std::string_view slug) {
+    auto scan = day.reopen();
+    if (!scan) return std::move(scan).failure();
+    platform::FileReader reader;
+    for (;;) {
+        auto next = scan->next();
+        if (!next) return std::move(next).failure();
+        if (!*next) return false;
+        const platform::DirEntry entry = **next;
+        if (entry.kind != EntryKind::File || !isPostFileName(entry.name)) continue;
+        auto head = reader.read(day, entry.name, post_frontmatter::headSettled);
+        if (!head) {
+            if (content::changedSinceListed(head.error())) continue;
+            return std::move(head).failure();
+        }
+        auto parsed = post_frontmatter::parse(*head);
+        if (parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug) return true;
+    }
+}
+
+}  // namespace
+
 Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
     auto blog = content::openIfPresent(blogDir);
     if (!blog) return std::move(blog).failure();
@@ -379,7 +407,16 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
         // opening and writing: both show as FileNotFound, and the
         // directories are made again (a bounded number of times).
         auto dir = openDayDir(*blog, year, month, day, true);
-        written = dir ? dir->writeExclusive(fileName, content) : Status{std::move(dir).failure()};
+        if (!dir) {
+            written = std::move(dir).failure();
+        } else {
+            // One answer per slug and date: a post of the date that answers
+            // to the slug by its "slug" key refuses it, as its file name does.
+            auto taken = slugTakenIn(*dir, slug);
+            if (!taken) return std::move(taken).failure();
+            if (*taken) return Error::DuplicatePost;
+            written = dir->writeExclusive(fileName, content);
+        }
         if (written.ok() || written.error() != Error::FileNotFound) break;
     }
     if (!written) {

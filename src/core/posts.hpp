@@ -75,8 +75,8 @@ Result<Post> readPost(std::string_view blogDir, std::string_view slug);
 // UTC date when absent. Fails, writing nothing, with InvalidSlug,
 // MissingTitle, MissingDescription, InvalidFrontmatterValue (a value that
 // isWritableFrontmatterValue refuses), InvalidDate or NameTooLong (a path of
-// 1024 bytes or more); an existing entry of that name fails with
-// DuplicatePost.
+// 1024 bytes or more); an existing entry of that name, or a post of that
+// date whose "slug" key is `slug`, fails with DuplicatePost.
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
                                std::string_view description, const std::vector<std::string> &tags,
                                std::optional<std::string_view> date);
