@@ -84,10 +84,13 @@ public:
     // A second handle on this directory, with its own position and lock.
     Result<Dir> reopen() const;
 
-    // Takes an exclusive advisory lock (flock) on this handle, waiting for
-    // it; it is released when the handle is closed, or when the process
-    // ends. Every change to a family directory is made under its lock.
-    Status lockExclusive() const;
+    // Takes an exclusive advisory lock (flock) on this directory, waiting
+    // for it; it is released when the handle is closed, or when the process
+    // ends. Every change to a family directory is made under its lock. The
+    // lock is held through a descriptor of its own that a forked child
+    // never keeps: the child closes it at once (pthread_atfork), so a
+    // process forked while a write is in flight never holds the lock.
+    Status lockExclusive();
 
     // The next entry in file-system order, or nothing at the end. "." and
     // ".." and entries with inode 0 are never returned. Entries whose kind
@@ -107,9 +110,11 @@ public:
     // its 0777 bits, never set-id or sticky) and, in a process running as
     // root, its owner and group, all before any content is written. It is
     // then flushed to disk and renamed over the old file, and the directory
-    // is flushed. A new file takes 0666 less the umask. Content larger than
-    // kReadLimit fails with FileTooBig. On failure the old file is untouched
-    // and no temporary is left.
+    // is flushed. A new file's temporary is instead created 0666, and the
+    // kernel applies the umask (or a default ACL), so the umask is honoured
+    // without /proc and the temporary is never wider than the file it
+    // becomes. Content larger than kReadLimit fails with FileTooBig. On
+    // failure the old file is untouched and no temporary is left.
     Status writeReplace(std::string_view name, std::string_view content) const;
 
     // Publishes a complete new file `name` holding `content`, written as by
@@ -148,8 +153,10 @@ public:
 private:
     Dir(void *d, std::string path) noexcept : dir_(d), path_(std::move(path)) {}
     static Result<Dir> adopt(int fd, std::string path);
+    void releaseLock() noexcept;
     void *dir_ = nullptr;  // DIR *
     std::string path_;
+    int lockFd_ = -1;      // the descriptor holding the lock, when taken
 };
 
 // Reads content files one after another into one buffer that it keeps, so

@@ -5,8 +5,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <vector>
 
 #include "core/paths.hpp"
 #include "core/platform.hpp"
@@ -37,21 +41,28 @@ Status makeChildDir(int dirfd, const char *name) noexcept {
 
 }  // namespace
 
-Dir::Dir(Dir &&other) noexcept : dir_(other.dir_), path_(std::move(other.path_)) { other.dir_ = nullptr; }
+Dir::Dir(Dir &&other) noexcept : dir_(other.dir_), path_(std::move(other.path_)), lockFd_(other.lockFd_) {
+    other.dir_ = nullptr;
+    other.lockFd_ = -1;
+}
 
 // Closing a directory stream is not behind the seam (see platform.hpp);
 // nothing was written through it, so there is no failure to report.
 Dir &Dir::operator=(Dir &&other) noexcept {
     if (this != &other) {
+        releaseLock();
         if (dir_) ::closedir(asDir(dir_));
         dir_ = other.dir_;
         path_ = std::move(other.path_);
+        lockFd_ = other.lockFd_;
         other.dir_ = nullptr;
+        other.lockFd_ = -1;
     }
     return *this;
 }
 
 Dir::~Dir() {
+    releaseLock();
     if (dir_) ::closedir(asDir(dir_));
 }
 
@@ -184,8 +195,76 @@ Result<Dir> Dir::reopen() const {
     return failingAt(adopt(fd.ret, path_), [&] { return path_; });
 }
 
-Status Dir::lockExclusive() const {
-    return failingAt(sysCall(Op::Lock, [&] { return ::flock(fd(), LOCK_EX); }).status(), [&] { return path_; });
+// ---------------------------------------------------------------- locks
+//
+// flock(2) belongs to the open file description, which a forked child
+// shares: a child forked while a thread holds a lock would keep it after
+// the parent lets go (and block on it itself, for ever). So every lock is
+// taken through a descriptor opened for it alone, registered while it may
+// hold a lock, and a fork's child handler closes every registered one. The
+// registry's mutex is held across fork (prepare and parent/child handlers),
+// and around opening and registering, and closing and unregistering, so a
+// child never inherits a lock descriptor that is not registered.
+//
+// POSIX record locks (fcntl F_SETLK), which a child does not inherit, are
+// per process (no exclusion between threads), dropped when any descriptor
+// of the file is closed, and need write access, so no directory can carry
+// one; open file description locks (F_OFD_SETLK) are shared with a child
+// as flock is.
+
+namespace {
+
+std::mutex g_lockRegistryMutex;
+std::vector<int> *g_lockFds = nullptr;  // made once, never freed: a child handler may run at exit
+std::once_flag g_atforkOnce;
+
+void lockRegistryPrepare() noexcept { g_lockRegistryMutex.lock(); }
+void lockRegistryParent() noexcept { g_lockRegistryMutex.unlock(); }
+void lockRegistryChild() noexcept {
+    // Only close(2) and the vector's own storage: no allocation here.
+    for (int fd : *g_lockFds) ::close(fd);
+    g_lockFds->clear();
+    g_lockRegistryMutex.unlock();
+}
+
+}  // namespace
+
+Status Dir::lockExclusive() {
+    if (lockFd_ >= 0) return {};
+    std::call_once(g_atforkOnce, [] {
+        g_lockFds = new std::vector<int>();
+        g_lockFds->reserve(8);
+        ::pthread_atfork(lockRegistryPrepare, lockRegistryParent, lockRegistryChild);
+    });
+    {
+        std::lock_guard<std::mutex> registry(g_lockRegistryMutex);
+        auto opened = sysOpenAt(fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (!opened.ok()) return concerning(path_, opened.failure());
+        try {
+            g_lockFds->push_back(opened.ret);
+        } catch (...) {
+            ::close(opened.ret);
+            return concerning(path_, Failure(Error::OutOfMemory, ENOMEM));
+        }
+        lockFd_ = opened.ret;
+    }
+    // Waiting for the lock does not hold the registry: a fork meanwhile
+    // closes this descriptor in the child, and the lock is the parent's.
+    Status locked = sysCall(Op::Lock, [&] { return ::flock(lockFd_, LOCK_EX); }).status();
+    if (!locked) {
+        releaseLock();
+        return failingAt(std::move(locked), [&] { return path_; });
+    }
+    return {};
+}
+
+void Dir::releaseLock() noexcept {
+    if (lockFd_ < 0) return;
+    std::lock_guard<std::mutex> registry(g_lockRegistryMutex);
+    // Closing the only descriptor of this description releases the lock.
+    ::close(lockFd_);
+    std::erase(*g_lockFds, lockFd_);
+    lockFd_ = -1;
 }
 
 Result<FileId> Dir::fileId(std::string_view name) const {

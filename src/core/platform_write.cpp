@@ -10,8 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 #include "core/platform.hpp"
 #include "core/platform_sys.hpp"
@@ -44,6 +42,23 @@ Sys<int> renameNoReplace(int dirfd, const char *from, const char *to) noexcept {
     (void)dirfd, (void)from, (void)to;
     return Sys<int>{-1, ENOSYS, false};
 #endif
+}
+
+// Renames `from` to `to` in `dirfd` without ever replacing an entry `to`
+// (PathAlreadyExists). Where the file system cannot refuse to replace, the
+// name is checked first and a plain rename follows: under the family lock
+// no writer of this library can take the name in between.
+Status moveExclusive(int dirfd, const char *from, const char *to) noexcept {
+    auto renamed = renameNoReplace(dirfd, from, to);
+    if (!renamed.ok() && noReplaceUnsupported(renamed.err)) {
+        struct stat st {};
+        auto found = sysCall(Op::Stat, [&] { return ::fstatat(dirfd, to, &st, AT_SYMLINK_NOFOLLOW); });
+        if (found.ok()) return Error::PathAlreadyExists;
+        if (!found.systemFailedWith(ENOENT)) return found.failure();
+        renamed = sysCall(Op::Rename, [&] { return ::renameat(dirfd, from, dirfd, to); }, OnInterrupt::Report);
+    }
+    if (renamed.systemFailedWith(EEXIST)) return Error::PathAlreadyExists;
+    return renamed.status();
 }
 
 // Removes the entry `name` of `dirfd`: a temporary that is no longer
@@ -82,41 +97,22 @@ std::string tempName() {
     return buf;
 }
 
-// The process's file-creation mask, read without changing it (umask(2)
-// can only be read by setting it, which would race with other threads).
-// Reading /proc is not behind the fault seam (see platform.hpp): its
-// failure is no failure of a call, which then assumes 022.
-mode_t currentUmask() noexcept {
-    int fd = ::openat(AT_FDCWD, "/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 022;
-    char buf[4096];
-    ssize_t n = retryInterrupted([&] { return ::read(fd, buf, sizeof buf - 1); });
-    ::close(fd);
-    if (n <= 0) return 022;
-    buf[n] = '\0';
-    const char *line = std::strstr(buf, "\nUmask:");
-    if (line == nullptr) return 022;
-    return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8) & 0777);
-}
-
 // Owner, group and permission bits a new file takes before any content is
 // written to it.
 struct FileAttrs {
-    mode_t mode = 0;         // only the 0777 bits: never set-id or sticky
+    bool fresh = true;       // a new file: the create's 0666 less the umask
+    mode_t mode = 0;         // otherwise only the 0777 bits: never set-id or sticky
     bool chown = false;      // restore owner and group (only when we may)
     uid_t uid = 0;
     gid_t gid = 0;
 };
 
 // The attributes for a file that replaces `st` (an existing regular
-// file), or, with nullptr, for a new file: the bits a plain create gives
-// (0666 less the umask).
+// file), or, with nullptr, for a new file.
 FileAttrs attrsFor(const struct stat *st) noexcept {
     FileAttrs a;
-    if (st == nullptr) {
-        a.mode = 0666 & ~currentUmask();
-        return a;
-    }
+    if (st == nullptr) return a;
+    a.fresh = false;
     a.mode = st->st_mode & 0777;
     // Only a privileged process can give a file away; everyone else owns
     // what the rename publishes.
@@ -128,17 +124,24 @@ FileAttrs attrsFor(const struct stat *st) noexcept {
     return a;
 }
 
-// Creates a new hidden temporary file in `dirfd` with mode 0600, gives it
-// its final owner and permission bits, then writes `content` to it, flushed
-// to disk. On failure nothing is left behind.
+// Creates a new hidden temporary file in `dirfd`, gives it its final owner
+// and permission bits, then writes `content` to it, flushed to disk. On
+// failure nothing is left behind. A replacement's temporary is created
+// 0600 and takes the old file's bits before any content goes in; a new
+// file's is created 0666 and the kernel applies the umask (or a default
+// ACL), which is what the final file gets: the process's umask is never
+// read, so /proc is not needed, and the temporary is never wider than the
+// file it becomes.
 Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAttrs &attrs) {
     // Nothing is written that the readers would refuse to read back.
     if (content.size() > kReadLimit) return Error::FileTooBig;
     std::string tmp;
     Sys<int> opened;
+    const mode_t createMode = attrs.fresh ? 0666 : 0600;
     for (int attempt = 0; attempt < 16; ++attempt) {
         tmp = tempName();
-        opened = sysOpenAt(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+        opened = sysOpenAt(dirfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                           createMode);
         if (opened.ok() || opened.err != EEXIST) break;
     }
     if (!opened.ok()) return std::move(opened).failure();
@@ -147,7 +150,7 @@ Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAtt
     Status st;
     if (attrs.chown) st = sysCall(Op::Chown, [&] { return ::fchown(fd, attrs.uid, attrs.gid); }).status();
     // The bits are set after fchown, which may clear set-id bits.
-    if (st.ok()) st = sysCall(Op::Chmod, [&] { return ::fchmod(fd, attrs.mode); }).status();
+    if (st.ok() && !attrs.fresh) st = sysCall(Op::Chmod, [&] { return ::fchmod(fd, attrs.mode); }).status();
     if (st.ok()) st = writeAll(fd, content);
     if (st.ok()) st = syncFd(fd, Op::Sync);
     if (st.ok()) st = closeFd(guard.release());
@@ -221,27 +224,13 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
             discard(fd(), tmp->c_str());
             return std::move(linked).failure();
         }
-        // The ways below are for file systems without hard links.
-        // An atomic rename that refuses to replace.
-        auto renamed = renameNoReplace(fd(), tmp->c_str(), n);
-        if (renamed.ok()) return done();
-        if (renamed.err == EEXIST || !noReplaceUnsupported(renamed.err)) {
+        // A file system without hard links: the complete temporary moves to
+        // the name in one rename that never replaces, so the file is never
+        // seen before it is whole, and it keeps what the temporary was given.
+        Status moved = moveExclusive(fd(), tmp->c_str(), n);
+        if (!moved) {
             discard(fd(), tmp->c_str());
-            return renamed.err == EEXIST ? Failure(Error::PathAlreadyExists) : std::move(renamed).failure();
-        }
-        discard(fd(), tmp->c_str());
-        // Last resort: an exclusive create of the final name, removed again if
-        // writing it fails. It starts empty and 0600, and takes its bits
-        // before the content goes in.
-        auto out = sysOpenAt(fd(), n, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-        if (!out.ok()) return std::move(out).failure();
-        FdGuard guard(out.ret);
-        Status st = sysCall(Op::Chmod, [&] { return ::fchmod(out.ret, attrs.mode); }).status();
-        if (st.ok()) st = writeAll(out.ret, content);
-        if (st.ok()) st = syncFd(out.ret, Op::Sync);
-        if (!st.ok()) {
-            discard(fd(), n);
-            return st;
+            return moved;
         }
         return done();
     }), [&] { return pathOf(name); });
@@ -250,19 +239,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
 Status Dir::renameExclusive(std::string_view from, std::string_view to) const {
     return failingAt(withName(from, [&](const char *f) -> Status {
         return withName(to, [&](const char *t) -> Status {
-            auto renamed = renameNoReplace(fd(), f, t);
-            if (!renamed.ok() && noReplaceUnsupported(renamed.err)) {
-                // The file system cannot refuse to replace: the name is
-                // checked first. Under the family lock no other writer of
-                // this library can take it in between.
-                struct stat st {};
-                auto found = sysCall(Op::Stat, [&] { return ::fstatat(fd(), t, &st, AT_SYMLINK_NOFOLLOW); });
-                if (found.ok()) return Error::PathAlreadyExists;
-                if (!found.systemFailedWith(ENOENT)) return found.failure();
-                renamed = sysCall(Op::Rename, [&] { return ::renameat(fd(), f, fd(), t); }, OnInterrupt::Report);
-            }
-            if (renamed.systemFailedWith(EEXIST)) return Error::PathAlreadyExists;
-            if (!renamed.ok()) return renamed.failure();
+            QL_TRY(moveExclusive(fd(), f, t));
             return syncFd(fd(), Op::SyncDir);
         });
     }), [&] { return pathOf(from); });
