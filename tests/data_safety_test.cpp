@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -519,6 +520,64 @@ TEST_F(DataSafety, SnippetMoveThatFailsLeavesOneFile) {
         if (root) {
             EXPECT_EQ(now.st_uid, 65534u) << row.err;
         }
+    }
+}
+
+// --------------------------------------------------------------- litter
+
+// Temporaries left by killed writers are removed by the next create, update
+// or delete in their directory, which holds the family lock (so no live
+// writer owns them). Only regular files named exactly as the library names
+// its temporaries go; links (and what they point to), directories, other
+// kinds and look-alike names stay.
+TEST_F(DataSafety, TheNextWriteRemovesTemporariesOfKilledWriters) {
+    const std::vector<std::string> litter = {".quorlina-tmp-4242-0-1a2b3c", ".quorlina-tmp-1-17-0"};
+    const std::vector<std::string> kept = {".quorlina-tmp-4242-0-1a2b3c~", ".quorlina-tmp-x-0-1", ".quorlina-tmp-1-2-",
+                                           "quorlina-tmp-1-2-3", ".quorlina-tmp-1-2-3G", ".quorlina-tmp--2-3",
+                                           ".quorlina-tmp-9-9-9dir", ".quorlina-tmp-8-8-8link"};
+    struct Row {
+        const char *what;
+        const char *dir;  // below the root
+        std::function<int(const char *root)> call;
+    } rows[] = {
+        {"snippet create", "content/snippets",
+         [](const char *r) { return callText([&](char **o) { return quorlina_snippet_create(r, 1800000000, "D", "x", "a.py", o); }).code; }},
+        {"snippet update", "content/snippets", [](const char *r) { return quorlina_snippet_update(r, kTs, "New", nullptr, nullptr); }},
+        {"snippet delete", "content/snippets", [](const char *r) { return quorlina_snippet_delete(r, kTs); }},
+        {"note create", "content/notes",
+         [](const char *r) { return callText([&](char **o) { return quorlina_note_create(r, 1800000000, nullptr, "x", o); }).code; }},
+        {"note update", "content/notes", [](const char *r) { return quorlina_note_update(r, "1700000000", nullptr, 0, "y"); }},
+        {"note delete", "content/notes", [](const char *r) { return quorlina_note_delete(r, "1700000000"); }},
+        {"post create", "content/blog/2024/03/09",
+         [](const char *r) {
+             return callText([&](char **o) { return quorlina_post_create(r, "new", "T", "D", nullptr, "2024-03-09", o); }).code;
+         }},
+        {"post update", "content/blog/2024/03/09",
+         [](const char *r) { return quorlina_post_update(r, "hello", "New", nullptr, nullptr, nullptr, nullptr); }},
+        {"post delete", "content/blog/2024/03/09", [](const char *r) { return quorlina_post_delete(r, "other"); }},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        qtest::writeFile(site.path("content/snippets/1700000000.py"), "+++\ndescription = \"D\"\n+++\n\nx");
+        qtest::writeFile(site.path("content/notes/1700000000.md"), "note");
+        qtest::writeFile(site.path("content/blog/2024/03/09/hello.md"), "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n");
+        qtest::writeFile(site.path("content/blog/2024/03/09/other.md"), "+++\ntitle = \"O\"\ndescription = \"D\"\n+++\n");
+        qtest::writeFile(site.path("outside"), "keep");
+        const std::string dir = site.path(row.dir);
+        for (const auto &name : litter) qtest::writeFile(dir + "/" + name, "half-written");
+        for (const auto &name : kept) {
+            if (name.ends_with("dir")) {
+                ASSERT_EQ(::mkdir((dir + "/" + name).c_str(), 0755), 0);
+            } else if (name.ends_with("link")) {
+                ASSERT_EQ(::symlink("../../../../../outside", (dir + "/" + name).c_str()), 0);
+            } else {
+                qtest::writeFile(dir + "/" + name, "not ours");
+            }
+        }
+        ASSERT_EQ(row.call(site.c_root()), 0) << row.what;
+        for (const auto &name : litter) EXPECT_FALSE(qtest::exists(dir + "/" + name)) << row.what << ": " << name;
+        for (const auto &name : kept) EXPECT_TRUE(qtest::exists(dir + "/" + name)) << row.what << ": " << name;
+        EXPECT_EQ(qtest::readFile(site.path("outside")), std::optional<std::string>("keep"));
     }
 }
 

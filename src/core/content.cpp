@@ -23,6 +23,7 @@ Result<Dir> openLocked(std::string_view dirPath, Error notFound) {
     auto dir = Dir::open(dirPath);
     if (!dir) return dir.error() == Error::FileNotFound ? Failure(notFound) : std::move(dir).failure();
     QL_TRY(dir->lockExclusive());
+    dir->removeTemporaries();
     return dir;
 }
 
@@ -30,6 +31,7 @@ Result<Dir> openLockedMaking(std::string_view dirPath) {
     auto dir = Dir::openMaking(dirPath);
     if (!dir) return std::move(dir).failure();
     QL_TRY(dir->lockExclusive());
+    dir->removeTemporaries();
     return dir;
 }
 

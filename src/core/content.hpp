@@ -25,12 +25,13 @@ Status scanIfPresent(std::string_view dirPath, Scan &&scan) {
     return *dir ? scan(**dir) : Status{};
 }
 
-// The family directory opened and locked for a change to an existing item;
-// a missing directory fails with `notFound`, since it holds no item.
+// The family directory opened and locked for a change to an existing item,
+// with the temporaries of killed writers removed from it; a missing
+// directory fails with `notFound`, since it holds no item.
 Result<platform::Dir> openLocked(std::string_view dirPath, Error notFound);
 
 // The family directory made when missing (with its parents), opened and
-// locked for a new item.
+// locked for a new item, with the temporaries of killed writers removed.
 Result<platform::Dir> openLockedMaking(std::string_view dirPath);
 
 // Removes the content file `name` of `dir`. A directory at the name is

@@ -124,6 +124,13 @@ public:
     // (flushing the directory).
     Status writeExclusive(std::string_view name, std::string_view content) const;
 
+    // Removes the temporaries that writers killed in this directory left:
+    // regular files named exactly as this library names its temporaries
+    // (never a link, a directory or another name). Only under the family
+    // lock, which no live writer then holds. Failures are passed over: a
+    // temporary that stays is only litter.
+    void removeTemporaries() const;
+
     // Renames the entry `from` to `to` atomically, never over an existing
     // entry (PathAlreadyExists), and flushes the directory. The file keeps
     // its inode, so its owner, bits and content. Where the file system

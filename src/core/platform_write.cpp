@@ -84,8 +84,11 @@ Status writeAll(int fd, std::string_view data) noexcept {
 
 std::atomic<std::uint64_t> g_tempCounter{0};
 
-// A temporary name in the same directory. It starts with "." and holds no
-// other ".", so no content scan ever takes it for an item.
+constexpr std::string_view kTempPrefix = ".quorlina-tmp-";
+
+// A temporary name in the same directory, ".quorlina-tmp-<pid>-<count>-<hex>".
+// It starts with "." and holds no other ".", so no content scan ever takes
+// it for an item; isTemporaryName knows it again.
 std::string tempName() {
     std::uint64_t n = g_tempCounter.fetch_add(1, std::memory_order_relaxed);
     timespec ts{};  // stays zero when the clock cannot be read: the pid and count still differ
@@ -95,6 +98,30 @@ std::string tempName() {
                   static_cast<unsigned long long>(n),
                   static_cast<unsigned long>(ts.tv_nsec) ^ static_cast<unsigned long>(ts.tv_sec));
     return buf;
+}
+
+// The number of bytes at the start of `s` that `accept` takes.
+template <class Accept>
+std::size_t spanOf(std::string_view s, Accept &&accept) noexcept {
+    std::size_t i = 0;
+    while (i < s.size() && accept(s[i])) ++i;
+    return i;
+}
+
+// Whether `name` is exactly a name tempName gives: the prefix, decimal
+// digits, "-", decimal digits, "-", lowercase hexadecimal digits.
+bool isTemporaryName(std::string_view name) noexcept {
+    if (!name.starts_with(kTempPrefix)) return false;
+    name.remove_prefix(kTempPrefix.size());
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    auto hex = [&](char c) { return digit(c) || (c >= 'a' && c <= 'f'); };
+    for (int field = 0; field < 2; ++field) {
+        std::size_t n = spanOf(name, digit);
+        if (n == 0 || n == name.size() || name[n] != '-') return false;
+        name.remove_prefix(n + 1);
+    }
+    std::size_t n = spanOf(name, hex);
+    return n > 0 && n == name.size();
 }
 
 // Owner, group and permission bits a new file takes before any content is
@@ -234,6 +261,23 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
         }
         return done();
     }), [&] { return pathOf(name); });
+}
+
+void Dir::removeTemporaries() const {
+    auto scan = reopen();
+    if (!scan) return;
+    for (;;) {
+        auto next = scan->next();
+        if (!next || !*next) return;
+        const DirEntry entry = **next;
+        // A regular file, never a link (unlinkat would remove the link, not
+        // follow it, but a link is not a temporary of ours).
+        if (entry.kind != EntryKind::File || !isTemporaryName(entry.name)) continue;
+        (void)withName(entry.name, [&](const char *n) -> Status {
+            discard(fd(), n);
+            return {};
+        });
+    }
 }
 
 Status Dir::renameExclusive(std::string_view from, std::string_view to) const {

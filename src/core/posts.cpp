@@ -410,6 +410,7 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
         if (!dir) {
             written = std::move(dir).failure();
         } else {
+            dir->removeTemporaries();
             // One answer per slug and date: a post of the date that answers
             // to the slug by its "slug" key refuses it, as its file name does.
             auto taken = slugTakenIn(*dir, slug);
@@ -479,6 +480,7 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
 
     auto dir = openPostDir(*blog, *post);
     if (!dir) return gone(std::move(dir).failure());
+    dir->removeTemporaries();
     return dir->writeReplace(post->fileName(), content);
 }
 
@@ -502,6 +504,9 @@ Status deletePost(std::string_view blogDir, std::string_view slug) {
         if (!child) return gone(std::move(child).failure());
         levels[i + 1] = std::move(*child);
     }
+    // Litter of killed writers goes first, so that it keeps no emptied
+    // directory from being pruned.
+    levels[3]->removeTemporaries();
     QL_TRY(content::removeContentFile(*levels[3], post.fileName(), Error::PostNotFound));
 
     // Prune the day, month and year directories while they are empty, each
