@@ -1,6 +1,8 @@
 // The snippet family through the C interface: exact file bytes, exact JSON,
 // order, result codes, and what stays on disk when a call fails.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -281,6 +283,56 @@ TEST_F(Snippets, OverflowingStemNamesTheParseError) {
     EXPECT_EQ(list().code, 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "warning: Invalid timestamp in filename '99999999999999999999.py': error.Overflow\n");
+}
+
+// A snippet whose stem is not a timestamp fails a read and an update of its
+// stem with 1 and the same warning line a list writes.
+TEST_F(Snippets, ReadAndUpdateOfABadStemWriteTheListsWarning) {
+    put("-5.py", kSortFile);
+    const std::string warning = "warning: Invalid timestamp in filename '-5.py'\n";
+    struct Row {
+        const char *what;
+        std::function<int()> call;
+    } rows[] = {
+        {"list", [&] { return list().code; }},
+        {"read", [&] { return read(-5).code; }},
+        {"update", [&] { return quorlina_snippet_update(site.c_root(), -5, "New", nullptr, nullptr); }},
+        {"update with a new extension", [&] { return quorlina_snippet_update(site.c_root(), -5, nullptr, nullptr, "a.rb"); }},
+    };
+    for (const Row &r : rows) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(r.call(), 1) << r.what;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), warning) << r.what;
+    }
+    EXPECT_EQ(qtest::listDir(dir()), std::vector<std::string>{"-5.py"});
+    EXPECT_EQ(qtest::readFile(file("-5.py")), std::optional<std::string>(kSortFile));
+}
+
+// A control byte in a file name never reaches the terminal: the warning
+// line spells it \xNN and stays one line.
+TEST(WarningLine, ControlBytesInFileNamesAreSpelledOut) {
+    struct Row {
+        const char *family;
+        std::string name;
+        std::string shown;
+    } rows[] = {
+        {"snippets", "a\nb.py", "'a\\x0ab.py'"},
+        {"snippets", "\x1b[31mred.py", "'\\x1b[31mred.py'"},
+        {"snippets", "del\x7f\t.py", "'del\\x7f\\x09.py'"},
+        {"notes", "x\ry.md", "'x\\x0dy.md': error.InvalidCharacter"},
+        {"notes", "caf\xc3\xa9.md", "'caf\xc3\xa9.md': error.InvalidCharacter"},
+    };
+    for (const Row &r : rows) {
+        TempSite site;
+        qtest::writeFile(site.path(std::string("content/") + r.family + "/" + r.name), kSortFile);
+        testing::internal::CaptureStderr();
+        auto res = callText([&](char **o) {
+            return std::string(r.family) == "notes" ? quorlina_note_list(site.c_root(), o)
+                                                    : quorlina_snippet_list(site.c_root(), o);
+        });
+        EXPECT_EQ(res.code, 1) << r.shown;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: Invalid timestamp in filename " + r.shown + "\n");
+    }
 }
 
 TEST_F(Snippets, FrontMatterFaultsComeBeforeNameFaults) {

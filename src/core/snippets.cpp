@@ -152,21 +152,6 @@ Failure gone(Status loaded) {
     return std::move(loaded).failure();
 }
 
-// `st`, the outcome of loading the file at `fullPath`, with a failure as
-// that file's.
-Status asFileOutcome(std::string_view fullPath, Status st) {
-    if (!st) return concerning(std::string(fullPath), std::move(st).failure());
-    return st;
-}
-
-// Loads the snippet file `name` of `dir` into `s`; see parseSnippetFields.
-Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
-    auto raw = dir.readFile(name);
-    if (!raw) return asFileOutcome(fullPath, std::move(raw).failure());
-    s.raw = std::move(*raw);
-    return asFileOutcome(fullPath, parseSnippetFields(name, fullPath, s.raw, s));
-}
-
 // The failure of the snippet file `name` at `fullPath`, whose name is not a
 // timestamp, with the warning line: its reason is the number reader's when
 // the stem is all digits (too large a number).
@@ -175,6 +160,23 @@ Failure badName(std::string_view name, std::string_view fullPath) {
     std::optional<Error> why;
     if (isAllDigits(stem)) why = parseSigned(stem).error();
     return content::badTimestampName(std::string(fullPath), why);
+}
+
+// `st`, the outcome of loading the snippet file `name` at `fullPath`, with
+// a failure as that file's; a name that is not a timestamp asks for the
+// warning line, whichever call loads the file.
+Status fileOutcome(std::string_view name, std::string_view fullPath, Status st) {
+    if (st) return st;
+    if (st.error() == Error::InvalidTimestamp) return badName(name, fullPath);
+    return concerning(std::string(fullPath), std::move(st).failure());
+}
+
+// Loads the snippet file `name` of `dir` into `s`; see parseSnippetFields.
+Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
+    auto raw = dir.readFile(name);
+    if (!raw) return fileOutcome(name, fullPath, std::move(raw).failure());
+    s.raw = std::move(*raw);
+    return fileOutcome(name, fullPath, parseSnippetFields(name, fullPath, s.raw, s));
 }
 
 Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
@@ -233,10 +235,8 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
             std::string_view name = entries.name(i);
             full.assign(prefix).append(name);
             auto text = reader.read(dir, name, nullptr, i);
-            if (!text) return asFileOutcome(full, std::move(text).failure());
-            Status st = parseSnippetFields(name, full, *text, current, entries.key(i));
-            if (!st && st.error() == Error::InvalidTimestamp) return badName(name, full);
-            QL_TRY(asFileOutcome(full, std::move(st)));
+            if (!text) return fileOutcome(name, full, std::move(text).failure());
+            QL_TRY(fileOutcome(name, full, parseSnippetFields(name, full, *text, current, entries.key(i))));
             code = text->substr(current.codeOffset);
             current.codeOffset = 0;  // no text, so no code
             return Status{};

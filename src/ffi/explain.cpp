@@ -21,11 +21,23 @@ thread_local LastError t_last;
 // The warning line for a file whose name is not a timestamp, where the name
 // is the entry's name as found in the directory:
 // "warning: Invalid timestamp in filename '<name>'", followed by
-// ": error.<name of the reason>" when the failure gives one.
+// ": error.<name of the reason>" when the failure gives one. A control byte
+// of the name (below 0x20, and 0x7F) is written as \xNN, so the line stays
+// one line and passes no escape sequence to a terminal; other bytes are
+// written as they are.
 void warnBadName(const Failure &f) noexcept {
+    static constexpr char kHex[] = "0123456789abcdef";
     try {
         std::string line = "warning: Invalid timestamp in filename '";
-        line += content::baseName(f.file);
+        for (char c : content::baseName(f.file)) {
+            auto b = static_cast<unsigned char>(c);
+            if (b < 0x20 || b == 0x7F) {
+                const char spelled[4] = {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]};
+                line.append(spelled, 4);
+            } else {
+                line.push_back(c);
+            }
+        }
         line += '\'';
         if (f.nameCause) {
             line += ": error.";
