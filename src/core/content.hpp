@@ -5,7 +5,9 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/platform.hpp"
 #include "core/result.hpp"
@@ -48,6 +50,32 @@ std::string_view baseName(std::string_view path) noexcept;
 inline bool changedSinceListed(Error e) noexcept {
     return e == Error::FileNotFound || e == Error::SymLinkLoop || e == Error::NotRegularFile ||
            e == Error::IsDir;
+}
+
+// Whether some regular file of `dir` answers: reads the start of every
+// regular file for which wanted(name) is true, in directory order, as far
+// as `settled` needs (its front matter), until answers(name, head) is true.
+// A file gone or replaced since the listing is passed over; one that cannot
+// be read fails the call.
+template <class Wanted, class Answers>
+Result<bool> anyFileAnswers(const platform::Dir &dir, platform::FileReader::Settled settled, Wanted &&wanted,
+                            Answers &&answers) {
+    auto scan = dir.reopen();
+    if (!scan) return std::move(scan).failure();
+    platform::FileReader reader;
+    for (;;) {
+        auto next = scan->next();
+        if (!next) return std::move(next).failure();
+        if (!*next) return false;
+        const platform::DirEntry entry = **next;
+        if (entry.kind != platform::EntryKind::File || !wanted(entry.name)) continue;
+        auto head = reader.read(dir, entry.name, settled);
+        if (!head) {
+            if (changedSinceListed(head.error())) continue;
+            return std::move(head).failure();
+        }
+        if (answers(entry.name, *head)) return true;
+    }
 }
 
 // The failure of a content file whose name is not a timestamp, at `path`:

@@ -149,24 +149,13 @@ namespace {
 // front matter cannot be read answers only by its stem (every lookup fails
 // while it is broken); a file that cannot be read at all fails the check.
 Result<bool> slugTakenIn(const Dir &dir, std::string_view slug, std::string_view self) {
-    auto scan = dir.reopen();
-    if (!scan) return std::move(scan).failure();
-    platform::FileReader reader;
-    for (;;) {
-        auto next = scan->next();
-        if (!next) return std::move(next).failure();
-        if (!*next) return false;
-        const platform::DirEntry entry = **next;
-        if (entry.kind != platform::EntryKind::File || !isNoteFileName(entry.name) || entry.name == self) continue;
-        if (stemOf(entry.name) == slug) return true;
-        auto head = reader.read(dir, entry.name, text::frontMatterSettled);
-        if (!head) {
-            if (content::changedSinceListed(head.error())) continue;
-            return std::move(head).failure();
-        }
-        auto parsed = note_frontmatter::parse(*head);
-        if (parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug) return true;
-    }
+    return content::anyFileAnswers(
+        dir, text::frontMatterSettled, [&](std::string_view name) { return isNoteFileName(name) && name != self; },
+        [&](std::string_view name, std::string_view head) {
+            if (stemOf(name) == slug) return true;
+            auto parsed = note_frontmatter::parse(head);
+            return parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug;
+        });
 }
 
 }  // namespace

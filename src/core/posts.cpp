@@ -332,23 +332,10 @@ namespace {
 // read as a post's answers to nothing (every lookup fails while it is
 // broken); a file that cannot be read at all fails the check.
 Result<bool> slugTakenIn(const Dir &day, std::string_view slug) {
-    auto scan = day.reopen();
-    if (!scan) return std::move(scan).failure();
-    platform::FileReader reader;
-    for (;;) {
-        auto next = scan->next();
-        if (!next) return std::move(next).failure();
-        if (!*next) return false;
-        const platform::DirEntry entry = **next;
-        if (entry.kind != EntryKind::File || !isPostFileName(entry.name)) continue;
-        auto head = reader.read(day, entry.name, post_frontmatter::headSettled);
-        if (!head) {
-            if (content::changedSinceListed(head.error())) continue;
-            return std::move(head).failure();
-        }
-        auto parsed = post_frontmatter::parse(*head);
-        if (parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug) return true;
-    }
+    return content::anyFileAnswers(day, post_frontmatter::headSettled, isPostFileName, [&](std::string_view, std::string_view head) {
+        auto parsed = post_frontmatter::parse(head);
+        return parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug;
+    });
 }
 
 }  // namespace
