@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -483,10 +484,10 @@ TEST_F(DataSafety, SnippetMoveThatFailsLeavesOneFile) {
         int err;
         int code;
         const char *left;  // the one file afterwards
-        std::string text;  // the last-error text, after the root
+        std::string path;  // the last-error text names it, after the root, and the system's reason
     } rows[] = {
-        {EPERM, 100, "1700000000.py", "/content/snippets/1700000000.py: Operation not permitted"},
-        {EXDEV, 100, "1700000000.py", "/content/snippets/1700000000.py: Invalid cross-device link"},
+        {EPERM, 100, "1700000000.py", "/content/snippets/1700000000.py"},
+        {EXDEV, 100, "1700000000.py", "/content/snippets/1700000000.py"},
         {EINVAL, 0, "1700000000.rb", ""},
         {ENOSYS, 0, "1700000000.rb", ""},
     };
@@ -509,7 +510,7 @@ TEST_F(DataSafety, SnippetMoveThatFailsLeavesOneFile) {
         EXPECT_EQ(code, row.code) << row.err;
         EXPECT_EQ(qtest::listDir(dir), std::vector<std::string>{row.left}) << row.err;
         if (row.code != 0) {
-            EXPECT_EQ(quorlina_last_error(), site.root() + row.text);
+            EXPECT_EQ(quorlina_last_error(), site.root() + row.path + ": " + std::strerror(row.err));
         }
         EXPECT_EQ(qtest::readFile(dir + "/" + row.left),
                   std::optional<std::string>("+++\ndescription = \"D\"\nfilename = \"b.rb\"\n+++\n\nx\n"))

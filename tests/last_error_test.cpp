@@ -104,35 +104,35 @@ TEST(LastError, FileSystemFailuresNameThePathAndTheSystemsReason) {
         int err;
         std::function<int()> call;
         int code;
-        std::string text;
+        std::string path;  // the text is the path, ": ", the system's text (glibc: "No space left on device")
     } rows[] = {
         {"note create, disk full", Op::Write, ENOSPC,
          [&] { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, nullptr, "x", o); }).code; },
-         100, notes + "/1800000000.md: No space left on device"},
+         100, notes + "/1800000000.md"},
         {"note update, rename refused", Op::Rename, EPERM,
          [&] { return quorlina_note_update(r, "n", nullptr, 0, "new"); }, 100,
-         notes + "/1700000000.md: Operation not permitted"},
+         notes + "/1700000000.md"},
         {"note delete, I/O error", Op::Unlink, EIO, [&] { return quorlina_note_delete(r, "n"); }, 100,
-         notes + "/1700000000.md: Input/output error"},
+         notes + "/1700000000.md"},
         {"note list, directory refused", Op::Open, EACCES,
          [&] { return qtest::callText([&](char **o) { return quorlina_note_list(r, o); }).code; }, 8,
-         notes + ": Permission denied"},
+         notes},
         {"note update, no lock", Op::Lock, ENOLCK, [&] { return quorlina_note_update(r, "n", nullptr, 0, "new"); },
-         100, notes + ": No locks available"},
+         100, notes},
         {"snippet update, disk full", Op::Write, ENOSPC,
          [&] { return quorlina_snippet_update(r, 1700000000, "New", nullptr, nullptr); }, 100,
-         root + "content/snippets/1700000000.py: No space left on device"},
+         root + "content/snippets/1700000000.py"},
         {"post create, directory refused", Op::Mkdir, EACCES,
          [&] {
              return qtest::callText([&](char **o) { return quorlina_post_create(r, "p", "T", "D", nullptr, "2025-01-02", o); })
                  .code;
          },
-         8, blog + "/2025: Permission denied"},
+         8, blog + "/2025"},
         {"post update, read error", Op::Read, EIO,
          [&] { return quorlina_post_update(r, "hello", "New", nullptr, nullptr, nullptr, nullptr); }, 100,
-         blog + ": Input/output error"},
+         blog},
         {"post delete, pruning refused", Op::Rmdir, EPERM, [&] { return quorlina_post_delete(r, "hello"); }, 100,
-         blog + "/2024/03/09: Operation not permitted"},
+         blog + "/2024/03/09"},
     };
     for (const Row &row : rows) {
         fixture();
@@ -142,7 +142,7 @@ TEST(LastError, FileSystemFailuresNameThePathAndTheSystemsReason) {
         int code = row.call();
         quorlina::platform::fault::setHook(nullptr);
         EXPECT_EQ(code, row.code) << row.what;
-        EXPECT_EQ(quorlina_last_error(), row.text) << row.what;
+        EXPECT_EQ(quorlina_last_error(), row.path + ": " + std::strerror(row.err)) << row.what;
     }
     // The pruning failed after the post was removed: it is gone.
     EXPECT_FALSE(qtest::exists(site.path("content/blog/2024/03/09/hello.md")));

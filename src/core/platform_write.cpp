@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -38,9 +41,20 @@ Sys<int> renameNoReplace(int dirfd, const char *from, const char *to) noexcept {
 #elif defined(RENAME_NOREPLACE)
     return sysCall(Op::Rename, [&] { return ::renameat2(dirfd, from, dirfd, to, RENAME_NOREPLACE); },
                    OnInterrupt::Report);
+#elif defined(__linux__) && defined(SYS_renameat2)
+    // A C library without a renameat2 wrapper (older musl): the system
+    // call itself, with RENAME_NOREPLACE's value.
+    return sysCall(
+        Op::Rename,
+        [&] { return static_cast<int>(::syscall(SYS_renameat2, dirfd, from, dirfd, to, 1u)); },
+        OnInterrupt::Report);
 #else
+    // Still behind the seam, so that every system answers alike.
     (void)dirfd, (void)from, (void)to;
-    return Sys<int>{-1, ENOSYS, false};
+    return sysCall(Op::Rename, [] {
+        errno = ENOSYS;
+        return -1;
+    }, OnInterrupt::Report);
 #endif
 }
 
