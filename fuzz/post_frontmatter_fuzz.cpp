@@ -46,7 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::optional<std::string_view> slug;
     if (text::isValidSlug(slugText)) slug = slugText;
 
-    std::string file = buildPostFrontmatter(title, description, slug, tags) + std::string(body);
+    // A new post's block has no slug key; a slug is written as an update
+    // keeps one, on its own line before the closing delimiter.
+    std::string block = buildPostFrontmatter(title, description, tags);
+    if (slug) block.insert(block.size() - 4, "slug = \"" + std::string(*slug) + "\"\n");
+    std::string file = block + std::string(body);
     auto back = post_frontmatter::parse(file);
     FUZZ_CHECK(back.ok(), "written block does not parse: " + qfuzz::show(file));
     const PostFrontmatter &fm = back->frontmatter;

@@ -1,4 +1,7 @@
-# Fails unless LIB defines exactly the nineteen quorlina_* dynamic symbols.
+# Fails unless LIB defines exactly the nineteen quorlina_* dynamic symbols,
+# or when its own code (every symbol it defines, exported or not) holds one
+# of the helpers that only tests use, or code that nothing uses. Reports a
+# skip when LIB has no symbol table for its own code (a stripped build).
 execute_process(COMMAND ${NM} -D --defined-only ${LIB}
   OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -28,3 +31,33 @@ if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ.\n expected: ${expected}\n found: ${found}")
 endif()
 message(STATUS "exactly the 19 quorlina_* symbols are exported")
+
+# The library's own code, demangled.
+execute_process(COMMAND ${NM} -C --defined-only ${LIB}
+  OUTPUT_VARIABLE own RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm -C failed on ${LIB}")
+endif()
+if(NOT own MATCHES "quorlina::")
+  message("SKIP: ${LIB} has no symbol table for its own code")
+  return()
+endif()
+set(test_only
+  "quorlina::loadPosts" "quorlina::findPostBySlug" "quorlina::loadNotes" "quorlina::findNoteById"
+  "quorlina::loadSnippetFromFile" "quorlina::platform::makeDirPath" "quorlina::ffi::escapeJson"
+  "quorlina::Post::rest" "quorlina::text::isW3" "quorlina::platform::Dir::isOpen"
+  "quorlina::platform::copyToCHeap" "quorlina::platform::resizeCHeap")
+set(present "")
+foreach(name ${test_only})
+  # The name as a function's (its argument list) or with an ABI tag.
+  string(FIND "${own}" " ${name}(" at_args)
+  string(FIND "${own}" " ${name}[" at_tag)
+  if(at_args GREATER -1 OR at_tag GREATER -1)
+    list(APPEND present ${name})
+  endif()
+endforeach()
+if(present)
+  message(FATAL_ERROR "the library's code holds what only tests use or nothing uses: ${present}")
+endif()
+list(LENGTH test_only checked)
+message(STATUS "none of the ${checked} names that only tests use or nothing uses is in the library's code")

@@ -10,12 +10,15 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/platform.hpp"
 #include "support/test_support.hpp"
 
 using qtest::callText;
@@ -459,6 +462,124 @@ TEST_F(DataSafety, SnippetRenameNeverReplacesAnotherFile) {
     EXPECT_EQ(qtest::readFile(site.path("content/snippets/1700000000.rs")), std::optional<std::string>(rs));
     EXPECT_EQ(qtest::listDir(site.path("content/snippets")),
               (std::vector<std::string>{"1700000000.py", "1700000000.rs"}));
+}
+
+// An extension change first rewrites the file under its old name, then
+// moves it with an exclusive rename (the second rename of the call). When
+// the move is refused the call fails with the file-system code and the one
+// file keeps its old name; where the file system cannot rename exclusively
+// the name is checked and a plain rename moves it. Either way the file
+// keeps its inode, so its owner and bits.
+namespace {
+int g_renames = 0;
+int g_moveErrno = 0;
+int failTheMove(quorlina::platform::fault::Op op) {
+    if (op != quorlina::platform::fault::Op::Rename) return 0;
+    return ++g_renames == 2 ? g_moveErrno : 0;
+}
+}  // namespace
+
+TEST_F(DataSafety, SnippetMoveThatFailsLeavesOneFile) {
+    struct Row {
+        int err;
+        int code;
+        const char *left;  // the one file afterwards
+        std::string path;  // the last-error text names it, after the root, and the system's reason
+    } rows[] = {
+        {EPERM, 100, "1700000000.py", "/content/snippets/1700000000.py"},
+        {EXDEV, 100, "1700000000.py", "/content/snippets/1700000000.py"},
+        {EINVAL, 0, "1700000000.rb", ""},
+        {ENOSYS, 0, "1700000000.rb", ""},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        const std::string dir = site.path("content/snippets");
+        qtest::writeFile(dir + "/1700000000.py", "+++\ndescription = \"D\"\nfilename = \"a.py\"\n+++\n\nx\n");
+        ASSERT_EQ(::chmod((dir + "/1700000000.py").c_str(), 0640), 0);
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(::chown((dir + "/1700000000.py").c_str(), 65534, 65534), 0);
+        }
+        struct stat was {};
+        ASSERT_EQ(::stat((dir + "/1700000000.py").c_str(), &was), 0);
+        g_renames = 0;
+        g_moveErrno = row.err;
+        quorlina::platform::fault::setHook(failTheMove);
+        int code = quorlina_snippet_update(site.c_root(), kTs, nullptr, nullptr, "b.rb");
+        quorlina::platform::fault::setHook(nullptr);
+        EXPECT_EQ(code, row.code) << row.err;
+        EXPECT_EQ(qtest::listDir(dir), std::vector<std::string>{row.left}) << row.err;
+        if (row.code != 0) {
+            EXPECT_EQ(quorlina_last_error(), site.root() + row.path + ": " + std::strerror(row.err));
+        }
+        EXPECT_EQ(qtest::readFile(dir + "/" + row.left),
+                  std::optional<std::string>("+++\ndescription = \"D\"\nfilename = \"b.rb\"\n+++\n\nx\n"))
+            << row.err;
+        struct stat now {};
+        ASSERT_EQ(::stat((dir + "/" + row.left).c_str(), &now), 0);
+        EXPECT_EQ(now.st_mode & 07777, 0640u) << row.err;
+        if (root) {
+            EXPECT_EQ(now.st_uid, 65534u) << row.err;
+        }
+    }
+}
+
+// --------------------------------------------------------------- litter
+
+// Temporaries left by killed writers are removed by the next create, update
+// or delete in their directory, which holds the family lock (so no live
+// writer owns them). Only regular files named exactly as the library names
+// its temporaries go; links (and what they point to), directories, other
+// kinds and look-alike names stay.
+TEST_F(DataSafety, TheNextWriteRemovesTemporariesOfKilledWriters) {
+    const std::vector<std::string> litter = {".quorlina-tmp-4242-0-1a2b3c", ".quorlina-tmp-1-17-0"};
+    const std::vector<std::string> kept = {".quorlina-tmp-4242-0-1a2b3c~", ".quorlina-tmp-x-0-1", ".quorlina-tmp-1-2-",
+                                           "quorlina-tmp-1-2-3", ".quorlina-tmp-1-2-3G", ".quorlina-tmp--2-3",
+                                           ".quorlina-tmp-9-9-9dir", ".quorlina-tmp-8-8-8link"};
+    struct Row {
+        const char *what;
+        const char *dir;  // below the root
+        std::function<int(const char *root)> call;
+    } rows[] = {
+        {"snippet create", "content/snippets",
+         [](const char *r) { return callText([&](char **o) { return quorlina_snippet_create(r, 1800000000, "D", "x", "a.py", o); }).code; }},
+        {"snippet update", "content/snippets", [](const char *r) { return quorlina_snippet_update(r, kTs, "New", nullptr, nullptr); }},
+        {"snippet delete", "content/snippets", [](const char *r) { return quorlina_snippet_delete(r, kTs); }},
+        {"note create", "content/notes",
+         [](const char *r) { return callText([&](char **o) { return quorlina_note_create(r, 1800000000, nullptr, "x", o); }).code; }},
+        {"note update", "content/notes", [](const char *r) { return quorlina_note_update(r, "1700000000", nullptr, 0, "y"); }},
+        {"note delete", "content/notes", [](const char *r) { return quorlina_note_delete(r, "1700000000"); }},
+        {"post create", "content/blog/2024/03/09",
+         [](const char *r) {
+             return callText([&](char **o) { return quorlina_post_create(r, "new", "T", "D", nullptr, "2024-03-09", o); }).code;
+         }},
+        {"post update", "content/blog/2024/03/09",
+         [](const char *r) { return quorlina_post_update(r, "hello", "New", nullptr, nullptr, nullptr, nullptr); }},
+        {"post delete", "content/blog/2024/03/09", [](const char *r) { return quorlina_post_delete(r, "other"); }},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        qtest::writeFile(site.path("content/snippets/1700000000.py"), "+++\ndescription = \"D\"\n+++\n\nx");
+        qtest::writeFile(site.path("content/notes/1700000000.md"), "note");
+        qtest::writeFile(site.path("content/blog/2024/03/09/hello.md"), "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n");
+        qtest::writeFile(site.path("content/blog/2024/03/09/other.md"), "+++\ntitle = \"O\"\ndescription = \"D\"\n+++\n");
+        qtest::writeFile(site.path("outside"), "keep");
+        const std::string dir = site.path(row.dir);
+        for (const auto &name : litter) qtest::writeFile(dir + "/" + name, "half-written");
+        for (const auto &name : kept) {
+            if (name.ends_with("dir")) {
+                ASSERT_EQ(::mkdir((dir + "/" + name).c_str(), 0755), 0);
+            } else if (name.ends_with("link")) {
+                ASSERT_EQ(::symlink("../../../../../outside", (dir + "/" + name).c_str()), 0);
+            } else {
+                qtest::writeFile(dir + "/" + name, "not ours");
+            }
+        }
+        ASSERT_EQ(row.call(site.c_root()), 0) << row.what;
+        for (const auto &name : litter) EXPECT_FALSE(qtest::exists(dir + "/" + name)) << row.what << ": " << name;
+        for (const auto &name : kept) EXPECT_TRUE(qtest::exists(dir + "/" + name)) << row.what << ": " << name;
+        EXPECT_EQ(qtest::readFile(site.path("outside")), std::optional<std::string>("keep"));
+    }
 }
 
 // ------------------------------------------------- names refused up front

@@ -15,27 +15,28 @@
 #include "ffi/json.hpp"
 #include "ffi/tags_csv.hpp"
 #include "support/test_support.hpp"
+#include "support/whole_loads.hpp"
 
 using namespace quorlina;
 using qtest::TempSite;
 
 TEST(EscapeJson, FiveEscapesAndEverythingElseVerbatim) {
-    EXPECT_EQ(ffi::escapeJson("a\"b\\c"), "a\\\"b\\\\c");
-    EXPECT_EQ(ffi::escapeJson("\r\n"), "\\r\\n");
-    EXPECT_EQ(ffi::escapeJson("\t"), "\\t");
-    EXPECT_EQ(ffi::escapeJson(""), "");
-    EXPECT_EQ(ffi::escapeJson("h\xC3\xA9llo \xE2\x82\xAC"), "h\xC3\xA9llo \xE2\x82\xAC");
-    EXPECT_EQ(ffi::escapeJson("\x7F\x80\xFF"), "\x7F\x80\xFF");
+    EXPECT_EQ(qtest::escapeJson("a\"b\\c"), "a\\\"b\\\\c");
+    EXPECT_EQ(qtest::escapeJson("\r\n"), "\\r\\n");
+    EXPECT_EQ(qtest::escapeJson("\t"), "\\t");
+    EXPECT_EQ(qtest::escapeJson(""), "");
+    EXPECT_EQ(qtest::escapeJson("h\xC3\xA9llo \xE2\x82\xAC"), "h\xC3\xA9llo \xE2\x82\xAC");
+    EXPECT_EQ(qtest::escapeJson("\x7F\x80\xFF"), "\x7F\x80\xFF");
 }
 
 TEST(EscapeJson, OtherControlBytesBecomeUnicodeEscapes) {
-    EXPECT_EQ(ffi::escapeJson(std::string("\x01", 1)), "\\u0001");
-    EXPECT_EQ(ffi::escapeJson(std::string("\x1F", 1)), "\\u001f");
-    EXPECT_EQ(ffi::escapeJson(std::string("a\0b", 3)), "a\\u0000b");
-    EXPECT_EQ(ffi::escapeJson("\x0B\x0C\x08"), "\\u000b\\u000c\\u0008");
+    EXPECT_EQ(qtest::escapeJson(std::string("\x01", 1)), "\\u0001");
+    EXPECT_EQ(qtest::escapeJson(std::string("\x1F", 1)), "\\u001f");
+    EXPECT_EQ(qtest::escapeJson(std::string("a\0b", 3)), "a\\u0000b");
+    EXPECT_EQ(qtest::escapeJson("\x0B\x0C\x08"), "\\u000b\\u000c\\u0008");
     // Every byte below 0x20 yields an escape and no raw control byte.
     for (int c = 0; c < 0x20; ++c) {
-        std::string out = ffi::escapeJson(std::string(1, static_cast<char>(c)));
+        std::string out = qtest::escapeJson(std::string(1, static_cast<char>(c)));
         ASSERT_EQ(out[0], '\\') << c;
         for (char o : out) ASSERT_GE(static_cast<unsigned char>(o), 0x20) << c;
     }
@@ -198,10 +199,10 @@ TEST(Platform, PathOf1023BytesIsAcceptedAnd1024Refused) {
         }
     }
     ASSERT_EQ(dir.size(), 1023u);
-    ASSERT_TRUE(platform::makeDirPath(dir).ok());
+    ASSERT_TRUE(platform::Dir::openMaking(dir).ok());
     EXPECT_TRUE(platform::Dir::open(dir).ok());
     std::string longer = dir + "x";
-    EXPECT_EQ(platform::makeDirPath(longer).error(), Error::NameTooLong);
+    EXPECT_EQ(platform::Dir::openMaking(longer).error(), Error::NameTooLong);
     EXPECT_EQ(platform::Dir::open(longer).error(), Error::NameTooLong);
     EXPECT_EQ(ffi::mapError(platform::Dir::open(longer).error()), 100);
 }
@@ -294,9 +295,44 @@ TEST(Platform, IterationReportsKindsAndSkipsDots) {
     EXPECT_EQ(dir->readFile("l").error(), Error::SymLinkLoop);
 }
 
+// The line goes out whole, through short writes too (the warning's writes
+// are behind the seam like every other write).
 TEST(Platform, WarningLineIsWrittenWhole) {
-    testing::internal::CaptureStderr();
     std::string line = "warning: Invalid timestamp in filename '" + std::string(100, 'x') + "'\n";
-    platform::writeErrorLine(line);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), line);
+    static int writes;
+    auto shortWrite = [](platform::fault::Op op) {
+        if (op != platform::fault::Op::Write) return 0;
+        ++writes;
+        return platform::fault::kShortWrite;
+    };
+    for (bool shortWrites : {false, true}) {
+        writes = 0;
+        testing::internal::CaptureStderr();
+        platform::fault::setHook(shortWrites ? +shortWrite : nullptr);
+        platform::writeErrorLine(line);
+        platform::fault::setHook(nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), line) << shortWrites;
+        EXPECT_EQ(writes > 3, shortWrites);
+    }
+}
+
+namespace {
+int failClock(platform::fault::Op op) { return op == platform::fault::Op::Clock ? EINVAL : 0; }
+}  // namespace
+
+// The real-time clock is behind the seam: when it cannot be read, the time
+// is 0, so a note made "now" is 0.md and a post made "today" is dated
+// 1970-01-01; temporary names, which also read a clock, stay usable.
+TEST(Platform, AClockThatCannotBeReadGivesTimeZero) {
+    TempSite site;
+    platform::fault::setHook(failClock);
+    auto note = qtest::callText([&](char **o) { return quorlina_note_create(site.c_root(), 0, nullptr, "x", o); });
+    auto post = qtest::callText(
+        [&](char **o) { return quorlina_post_create(site.c_root(), "p", "T", "D", nullptr, nullptr, o); });
+    platform::fault::setHook(nullptr);
+    EXPECT_EQ(note.code, 0);
+    EXPECT_EQ(note.text, site.root() + "/content/notes/0.md");
+    EXPECT_EQ(post.code, 0);
+    EXPECT_EQ(post.text, site.root() + "/content/blog/1970/01/01/p.md");
+    EXPECT_EQ(qtest::listDir(site.path("content/notes")), std::vector<std::string>{"0.md"});
 }

@@ -1,8 +1,9 @@
 // The list, read, update and delete exports read the content files one at
 // a time in list order (front matter only where that is all they need) and
 // write list JSON straight into the returned block. These tests hold them
-// to the whole-file loads (loadPosts, loadNotes) byte for byte and code for
-// code, on sites large enough to exercise the buffer growth
+// to whole-file loads (qtest::loadPosts, qtest::loadNotes, which read every
+// listed file again in full) byte for byte, on sites large enough to
+// exercise the buffer growth
 // and the head reads, and check the in-place JSON escaping against the
 // string one.
 #include <dirent.h>
@@ -24,6 +25,7 @@
 #include "ffi/post_json.hpp"
 #include "ffi/snippet_json.hpp"
 #include "support/test_support.hpp"
+#include "support/whole_loads.hpp"
 
 using qtest::callText;
 using qtest::TempSite;
@@ -94,7 +96,7 @@ std::string noteListFromFullLoad(const std::vector<Note> &notes) {
     for (std::size_t i = 0; i < notes.size(); ++i) {
         if (i) out += ",";
         out += "{\"date\":\"" + notes[i].date + "\",\"id\":\"" + notes[i].id + "\",\"slug\":";
-        out += notes[i].frontmatter.slug ? "\"" + ffi::escapeJson(*notes[i].frontmatter.slug) + "\"" : "null";
+        out += notes[i].frontmatter.slug ? "\"" + qtest::escapeJson(*notes[i].frontmatter.slug) + "\"" : "null";
         out += "}";
     }
     return out + "]";
@@ -112,7 +114,7 @@ TEST(JsonEscaping, InPlaceEscapingMatchesTheStringOne) {
             ffi::CHeapText out;
             out.append(std::string(prefix, 'p'));
             ffi::appendEscapedJson(out, text);
-            ASSERT_EQ(out.view(), std::string(prefix, 'p') + ffi::escapeJson(text)) << len << " " << prefix;
+            ASSERT_EQ(out.view(), std::string(prefix, 'p') + qtest::escapeJson(text)) << len << " " << prefix;
         }
     }
     ffi::CHeapText big;
@@ -120,14 +122,14 @@ TEST(JsonEscaping, InPlaceEscapingMatchesTheStringOne) {
     for (int i = 0; i < 50; ++i) {
         std::string text = mixedText(rng, 1 + rng.below(40000));
         ffi::appendEscapedJson(big, text);
-        expected += ffi::escapeJson(text);
+        expected += qtest::escapeJson(text);
     }
     ASSERT_EQ(big.view(), expected);
     // Only special bytes: every one of them grows to six bytes or two.
     std::string controls(5000, '\x02');
     ffi::CHeapText grown;
     ffi::appendEscapedJson(grown, controls);
-    EXPECT_EQ(grown.view(), ffi::escapeJson(controls));
+    EXPECT_EQ(grown.view(), qtest::escapeJson(controls));
     EXPECT_EQ(grown.size(), 6 * controls.size());
 }
 
@@ -177,7 +179,7 @@ TEST(ListScan, PostListAndReadMatchTheFullLoad) {
     qtest::writeFile(blog + "/2021/01/notes.md", "not a post");
     qtest::writeFile(blog + "/2021/13/01/x.md", "not a post");
 
-    auto all = loadPosts(blog);
+    auto all = qtest::loadPosts(blog);
     ASSERT_TRUE(all.ok());
     ASSERT_EQ(all->size(), 600u);
     auto list = listOf("post", site);
@@ -191,7 +193,7 @@ TEST(ListScan, PostListAndReadMatchTheFullLoad) {
     for (std::size_t i = 0; i < slugs.size(); i += 43) {
         auto read = callText([&](char **out) { return quorlina_post_read(site.c_root(), slugs[i].c_str(), out); });
         ASSERT_EQ(read.code, 0) << slugs[i];
-        EXPECT_EQ(read.text, ffi::buildPostJson(*findPostBySlug(*all, slugs[i])));
+        EXPECT_EQ(read.text, ffi::buildPostJson(*qtest::findPostBySlug(*all, slugs[i])));
     }
 }
 
@@ -220,7 +222,7 @@ TEST(ListScan, NoteListAndReadMatchTheFullLoad) {
     }
     qtest::writeFile(dir + "/_index.md", "+++\nunclosed");
 
-    auto all = loadNotes(dir);
+    auto all = qtest::loadNotes(dir);
     ASSERT_TRUE(all.ok());
     auto list = listOf("note", site);
     ASSERT_EQ(list.code, 0);
@@ -229,11 +231,11 @@ TEST(ListScan, NoteListAndReadMatchTheFullLoad) {
     for (std::size_t i = 0; i < ids.size(); i += 41) {
         auto read = callText([&](char **out) { return quorlina_note_read(site.c_root(), ids[i].c_str(), out); });
         ASSERT_EQ(read.code, 0) << ids[i];
-        const Note *note = findNoteById(*all, ids[i]);
+        const Note *note = qtest::findNoteById(*all, ids[i]);
         ASSERT_NE(note, nullptr);
         std::string expected = "{\"date\":\"" + note->date + "\",\"id\":\"" + note->id + "\",\"slug\":" +
                                (note->frontmatter.slug ? "\"" + *note->frontmatter.slug + "\"" : "null") +
-                               ",\"content\":\"" + ffi::escapeJson(note->body()) + "\"}";
+                               ",\"content\":\"" + qtest::escapeJson(note->body()) + "\"}";
         EXPECT_EQ(read.text, expected);
     }
 }

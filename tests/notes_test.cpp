@@ -1,6 +1,8 @@
 // Notes: the file format, the store (ids, dates, order, all-or-nothing
 // loading) and the five note exports.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include "core/platform.hpp"
 #include "ffi/frame.hpp"
 #include "support/test_support.hpp"
+#include "support/whole_loads.hpp"
 
 using namespace quorlina;
 using qtest::TempSite;
@@ -199,7 +202,7 @@ TEST(NoteStore, IdsDatesAndFirstMatchInStoreOrder) {
     writeNote(site, "1800000000.md", "+++\nslug = \"1700000000\"\n+++\nnewer");
     writeNote(site, "1700000000.md", "older");
     writeNote(site, "1_600_000_000.md", "+++\nslug = \"a_b-1\"\n+++\n\n\tTab\\ \"q\" \r \x01 \xC3\xA9");
-    auto notes = loadNotes(site.path("content/notes"));
+    auto notes = qtest::loadNotes(site.path("content/notes"));
     ASSERT_TRUE(notes.ok());
     ASSERT_EQ(notes->size(), 3u);
     EXPECT_EQ((*notes)[0].id, "1700000000");
@@ -210,12 +213,12 @@ TEST(NoteStore, IdsDatesAndFirstMatchInStoreOrder) {
     EXPECT_EQ((*notes)[2].date, "2020-09-13");
     EXPECT_EQ((*notes)[2].body(), "Tab\\ \"q\" \r \x01 \xC3\xA9");
 
-    EXPECT_EQ(findNoteById(*notes, "1700000000"), &(*notes)[0]);
-    EXPECT_EQ(findNoteById(*notes, "1800000000"), &(*notes)[0]);
-    EXPECT_EQ(findNoteById(*notes, "1_600_000_000"), &(*notes)[2]);
-    EXPECT_EQ(findNoteById(*notes, "1600000000"), nullptr);
-    EXPECT_EQ(findNoteById(*notes, "1700000000.md"), nullptr);
-    EXPECT_EQ(findNoteById(*notes, ""), nullptr);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1700000000"), &(*notes)[0]);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1800000000"), &(*notes)[0]);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1_600_000_000"), &(*notes)[2]);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1600000000"), nullptr);
+    EXPECT_EQ(qtest::findNoteById(*notes, "1700000000.md"), nullptr);
+    EXPECT_EQ(qtest::findNoteById(*notes, ""), nullptr);
 
     EXPECT_EQ(read(site, "1700000000").text,
               R"({"date":"2027-01-15","id":"1700000000","slug":"1700000000","content":"newer"})");
@@ -283,7 +286,7 @@ TEST(NoteStore, OneBrokenFileFailsEveryOperationUntilRepaired) {
     EXPECT_EQ(read(site, "good").code, 7);
     EXPECT_EQ(quorlina_note_update(site.c_root(), "good", nullptr, 0, "new"), 7);
     EXPECT_EQ(quorlina_note_delete(site.c_root(), "good"), 7);
-    EXPECT_EQ(loadNotes(site.path("content/notes")).error(), Error::UnclosedFrontmatter);
+    EXPECT_EQ(qtest::loadNotes(site.path("content/notes")).error(), Error::UnclosedFrontmatter);
     // Creating does not load the store.
     EXPECT_EQ(create(site, 1700000002, nullptr, "c").code, 0);
 
@@ -318,7 +321,7 @@ TEST(NoteStore, FileGoneSinceListedIsSkippedOtherOpenFailuresFail) {
         g_opens = 0;
         g_secondOpenErrno = c.err;
         HookGuard hook(failSecondOpen);
-        auto notes = loadNotes(site.path("content/notes"));
+        auto notes = qtest::loadNotes(site.path("content/notes"));
         if (c.code == 0) {
             ASSERT_TRUE(notes.ok()) << c.err;
             EXPECT_EQ(notes->size(), 1u);
@@ -378,6 +381,42 @@ TEST(NoteCreate, RefusalsTouchNothing) {
     EXPECT_EQ(create(site, 1700000002, nullptr, "x").code, 2);
     EXPECT_EQ(qtest::listDir(site.path("content/notes")),
               (std::vector<std::string>{"1700000000.md", "1700000001.md", "1700000002.md"}));
+}
+
+// One answer per id: a slug that another note answers to, by its slug or
+// by its file stem, is refused (2) by create and update, and nothing is
+// written; a note may keep (or be given again) its own slug or stem.
+TEST(NoteCreate, ASlugAnotherNoteAnswersToIsRefused) {
+    struct Row {
+        const char *what;
+        std::function<int(const char *root)> call;
+        int code;
+    } rows[] = {
+        {"create with a taken slug",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, "review", "x", o); }).code; }, 2},
+        {"create with another note's stem",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, "1700000001", "x", o); }).code; }, 2},
+        {"create with a free slug",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, "fresh", "x", o); }).code; }, 0},
+        {"create without a slug",
+         [](const char *r) { return qtest::callText([&](char **o) { return quorlina_note_create(r, 1800000000, nullptr, "x", o); }).code; }, 0},
+        {"update to a taken slug", [](const char *r) { return quorlina_note_update(r, "1700000001", "review", 0, nullptr); }, 2},
+        {"update to another note's stem",
+         [](const char *r) { return quorlina_note_update(r, "review", "1700000001", 0, nullptr); }, 2},
+        {"update to its own slug", [](const char *r) { return quorlina_note_update(r, "review", "review", 0, "new"); }, 0},
+        {"update to its own stem", [](const char *r) { return quorlina_note_update(r, "review", "1700000000", 0, nullptr); }, 0},
+        {"update to a free slug", [](const char *r) { return quorlina_note_update(r, "1700000001", "fresh", 0, nullptr); }, 0},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        writeNote(site, "1700000000.md", "+++\nslug = \"review\"\n+++\n\nfirst");
+        writeNote(site, "1700000001.md", "second");
+        const auto before = qtest::snapshot(site.root());
+        EXPECT_EQ(row.call(site.c_root()), row.code) << row.what;
+        if (row.code != 0) {
+            EXPECT_TRUE(qtest::snapshot(site.root()) == before) << row.what;
+        }
+    }
 }
 
 TEST(NoteCreate, ZeroMeansNow) {

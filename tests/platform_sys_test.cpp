@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "core/platform_sys.hpp"
 
@@ -105,4 +106,53 @@ TEST(PlatformSys, SpecialAnswersFailOtherOperationsWithoutTheCall) {
         EXPECT_TRUE(r.injected) << answer;
         EXPECT_EQ(r.err, EINVAL) << answer;
     }
+}
+
+// A name reaches a system call only as a C string that holds all of it:
+// 1023 bytes are passed whole, 1024 and a NUL byte inside are refused
+// before the call.
+TEST(PlatformSys, NamesTheCStringCannotHoldAreRefused) {
+    struct Row {
+        std::string name;
+        bool passed;
+        Error error;
+    } rows[] = {
+        {std::string(kPathMax - 1, 'a'), true, Error::Unexpected},
+        {"", true, Error::Unexpected},
+        {std::string(kPathMax, 'a'), false, Error::NameTooLong},
+        {std::string("a\0b", 3), false, Error::InvalidCharacter},
+        {std::string(1, '\0'), false, Error::InvalidCharacter},
+    };
+    for (const Row &r : rows) {
+        std::string seen;
+        bool called = false;
+        Status st = sys::withName(r.name, [&](const char *c) -> Status {
+            called = true;
+            seen = c;
+            return {};
+        });
+        EXPECT_EQ(called, r.passed) << r.name.size();
+        EXPECT_EQ(st.ok(), r.passed) << r.name.size();
+        if (r.passed) {
+            EXPECT_EQ(seen, r.name);
+        } else {
+            EXPECT_EQ(st.error(), r.error) << r.name.size();
+        }
+    }
+}
+
+// Asking a success for its error is a bug of the caller: debug builds stop
+// at it, and other builds get a defined answer instead of undefined
+// behaviour.
+TEST(PlatformSys, ErrorOfASuccessIsCaught) {
+#ifdef NDEBUG
+    EXPECT_EQ(Status{}.error(), Error::Unexpected);
+    EXPECT_EQ(Result<int>(1).error(), Error::Unexpected);
+    EXPECT_EQ(Status{}.failure().error, Error::Unexpected);
+#else
+    EXPECT_DEATH((void)Status{}.error(), "error\\(\\) of a successful Status");
+    EXPECT_DEATH((void)Result<int>(1).error(), "error\\(\\) of a successful Result");
+#endif
+    EXPECT_EQ(Status{Error::IsDir}.error(), Error::IsDir);
+    EXPECT_EQ(Result<int>(Error::IsDir).failure().error, Error::IsDir);
 }

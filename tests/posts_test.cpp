@@ -16,6 +16,7 @@
 #include "core/posts.hpp"
 #include "ffi/frame.hpp"
 #include "support/test_support.hpp"
+#include "support/whole_loads.hpp"
 
 using namespace quorlina;
 using qtest::TempSite;
@@ -107,18 +108,18 @@ struct HookGuard {
 // ------------------------------------------------------------------ writer
 
 TEST(PostWriter, WorkedExampleByteForByte) {
-    EXPECT_EQ(buildPostFrontmatter("Say \"hi\"", "First post", std::nullopt, {"travel", "notes"}), kWorkedBlock);
-    // Without slug and tags the block is exactly four lines.
-    EXPECT_EQ(buildPostFrontmatter("T", "D", std::nullopt, {}), "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n");
-    EXPECT_EQ(buildPostFrontmatter("T", "D", std::string_view("my-slug"), {"x"}),
-              "+++\ntitle = \"T\"\ndescription = \"D\"\nslug = \"my-slug\"\ntags = [\"x\"]\n+++\n");
+    EXPECT_EQ(buildPostFrontmatter("Say \"hi\"", "First post", {"travel", "notes"}), kWorkedBlock);
+    // Without tags the block is exactly four lines.
+    EXPECT_EQ(buildPostFrontmatter("T", "D", {}), "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n");
+    EXPECT_EQ(buildPostFrontmatter("T", "D", {"x"}),
+              "+++\ntitle = \"T\"\ndescription = \"D\"\ntags = [\"x\"]\n+++\n");
 }
 
 TEST(PostWriter, OnlyQuotesAndBackslashesAreEscaped) {
     std::string out;
     appendTomlField(out, "title", "a\"b\\c\td\x01\xC3\xA9");
     EXPECT_EQ(out, "title = \"a\\\"b\\\\c\td\x01\xC3\xA9\"\n");
-    EXPECT_EQ(buildPostFrontmatter("t", "", std::nullopt, {"\"q\"", "a\\"}),
+    EXPECT_EQ(buildPostFrontmatter("t", "", {"\"q\"", "a\\"}),
               "+++\ntitle = \"t\"\ndescription = \"\"\ntags = [\"\\\"q\\\"\", \"a\\\\\"]\n+++\n");
 }
 
@@ -228,7 +229,7 @@ TEST(PostReader, WriterOutputReadsBackUnchanged) {
         "#hash", "a = b", "tags = [x]", "+", "++", "caf\xC3\xA9 \xE2\x9C\x93", "\"quoted\"", "end\\\\", "]",
         ",", "\\n"};
     for (const auto &v : values) {
-        std::string file = buildPostFrontmatter(v, v, std::nullopt, {v, "after"}) + "\nbody";
+        std::string file = buildPostFrontmatter(v, v, {v, "after"}) + "\nbody";
         auto r = post_frontmatter::parse(file);
         ASSERT_TRUE(r.ok()) << v;
         EXPECT_EQ(r->frontmatter.title, v);
@@ -236,7 +237,7 @@ TEST(PostReader, WriterOutputReadsBackUnchanged) {
         EXPECT_EQ(r->frontmatter.tags, (Tags{v, "after"})) << v;
         EXPECT_EQ(r->body, "body");
     }
-    const std::string all = buildPostFrontmatter("t", "d", std::nullopt, values);
+    const std::string all = buildPostFrontmatter("t", "d", values);
     auto r = post_frontmatter::parse(all);
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r->frontmatter.tags, values);
@@ -263,10 +264,10 @@ TEST(PostDate, CalendarValidation) {
 
 TEST(PostScan, MissingBlogDirectoryIsEmpty) {
     TempSite site;
-    auto posts = loadPosts(blogPath(site, ""));
+    auto posts = qtest::loadPosts(blogPath(site, ""));
     ASSERT_TRUE(posts.ok());
     EXPECT_TRUE(posts->empty());
-    EXPECT_EQ(loadPosts(std::string(1024, 'a')).error(), Error::NameTooLong);
+    EXPECT_EQ(qtest::loadPosts(std::string(1024, 'a')).error(), Error::NameTooLong);
 }
 
 TEST(PostScan, RecordFields) {
@@ -276,7 +277,7 @@ TEST(PostScan, RecordFields) {
     writePost(site, "2023/02/31/x.md", simplePost("X"));
     writePost(site, "2022/01/01/.md", simplePost("E"));
     writePost(site, "2_24/+3/09/odd.md", simplePost("Odd"));
-    auto posts = loadPosts(site.path("content/blog"));
+    auto posts = qtest::loadPosts(site.path("content/blog"));
     ASSERT_TRUE(posts.ok());
     ASSERT_EQ(posts->size(), 5u);
     // "_" sorts above the digits, so this odd but valid date comes first.
@@ -288,7 +289,7 @@ TEST(PostScan, RecordFields) {
     EXPECT_EQ(p.date, "2024-03-09");
     EXPECT_EQ(p.frontmatter.title, "Hello");
     EXPECT_EQ(p.body(), "Hi\n");
-    EXPECT_EQ(p.rest(), "\n\n\nHi\n");
+    EXPECT_EQ(post_frontmatter::parse(p.raw)->rest, "\n\n\nHi\n");
     EXPECT_EQ(p.raw, simplePost("Hello", "", "\n\nHi\n"));
     EXPECT_EQ(p.fileName(), "hello.md");
     EXPECT_EQ((*posts)[2].slug, "intro");
@@ -296,10 +297,10 @@ TEST(PostScan, RecordFields) {
     EXPECT_EQ((*posts)[3].date, "2023-02-31");
     EXPECT_EQ((*posts)[4].slug, "");
     EXPECT_EQ((*posts)[4].date, "2022-01-01");
-    EXPECT_EQ(findPostBySlug(*posts, "intro"), &(*posts)[2]);
-    EXPECT_EQ(findPostBySlug(*posts, "other"), nullptr);
-    EXPECT_EQ(findPostBySlug(*posts, "Hello"), nullptr);
-    EXPECT_EQ(findPostBySlug({}, "hello"), nullptr);
+    EXPECT_EQ(qtest::findPostBySlug(*posts, "intro"), &(*posts)[2]);
+    EXPECT_EQ(qtest::findPostBySlug(*posts, "other"), nullptr);
+    EXPECT_EQ(qtest::findPostBySlug(*posts, "Hello"), nullptr);
+    EXPECT_EQ(qtest::findPostBySlug({}, "hello"), nullptr);
 }
 
 TEST(PostScan, NonQualifyingPathsAreSkippedUnread) {
@@ -328,7 +329,7 @@ TEST(PostScan, NonQualifyingPathsAreSkippedUnread) {
             if (op == platform::fault::Op::Open) ++opens;
             return 0;
         });
-        auto posts = loadPosts(site.path("content/blog"));
+        auto posts = qtest::loadPosts(site.path("content/blog"));
         ASSERT_TRUE(posts.ok());
         EXPECT_EQ(slugsOf(*posts), (Tags{"good"}));
     }
@@ -348,7 +349,7 @@ TEST(PostScan, NewestFirstWithWalkOrderTies) {
         expected.push_back(n == "dup-b.md" ? "b" : n.substr(0, n.size() - 3));
     expected.push_back("older");
 
-    auto posts = loadPosts(site.path("content/blog"));
+    auto posts = qtest::loadPosts(site.path("content/blog"));
     ASSERT_TRUE(posts.ok());
     EXPECT_EQ(slugsOf(*posts), expected);
     // Of the two posts with slug "b" the one met first in the walk wins.
@@ -359,7 +360,7 @@ TEST(PostScan, NewestFirstWithWalkOrderTies) {
             break;
         }
     }
-    const Post *b = findPostBySlug(*posts, "b");
+    const Post *b = qtest::findPostBySlug(*posts, "b");
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->frontmatter.title, firstB);
 }
@@ -368,7 +369,7 @@ TEST(PostScan, OneBadFileFailsTheWholeScan) {
     TempSite site;
     writePost(site, "2024/03/09/good.md", simplePost("Good"));
     writePost(site, "2024/03/10/bad.md", "+++\ndescription = \"no title\"\n+++\n");
-    EXPECT_EQ(loadPosts(site.path("content/blog")).error(), Error::MissingTitle);
+    EXPECT_EQ(qtest::loadPosts(site.path("content/blog")).error(), Error::MissingTitle);
     EXPECT_EQ(list(site).code, 7);
     EXPECT_EQ(read(site, "good").code, 7);
     EXPECT_EQ(update(site, "good", "New", nullptr, nullptr), 7);
@@ -412,6 +413,42 @@ TEST(PostCreate, WritesTheDocumentedFile) {
     EXPECT_EQ(json.text,
               "{\"date\":\"2024-03-09\",\"slug\":\"say-hi\",\"title\":\"Say \\\"hi\\\"\","
               "\"description\":\"First post\",\"tags\":[\"travel\",\"notes\",\"a+b\"],\"content\":\"\"}");
+}
+
+// A slug answers to one post per date: a post of that date whose "slug"
+// key says it already answers refuses the create (2), as its own file name
+// does; another date is another post. A broken file of the date answers to
+// nothing, and does not stop the create.
+TEST(PostCreate, ASlugThatAPostOfTheDateAnswersToIsRefused) {
+    struct Row {
+        const char *slug;
+        const char *date;
+        int code;
+    } rows[] = {
+        {"hello", "2024-05-01", 2},   // hello-world.md says slug = "hello"
+        {"hello-world", "2024-05-01", 2},  // its file is there, though it answers to "hello"
+        {"other", "2024-05-01", 2},   // other.md, by its name
+        {"hello", "2024-05-02", 0},   // another date
+        {"fresh", "2024-05-01", 0},
+    };
+    for (const Row &r : rows) {
+        TempSite site;
+        writePost(site, "2024/05/01/hello-world.md", simplePost("Hand", "slug = \"hello\"\n", "\nBy hand.\n"));
+        writePost(site, "2024/05/01/other.md", simplePost("Other"));
+        writePost(site, "2024/05/01/broken.md", "+++\nslug = \"fresh\"\n");
+        auto res = create(site, r.slug, "T", "D", nullptr, r.date);
+        EXPECT_EQ(res.code, r.code) << r.slug << " " << r.date;
+        EXPECT_EQ(res.isNull, r.code != 0);
+        EXPECT_EQ(fileText(site, "2024/05/01/hello-world.md"), simplePost("Hand", "slug = \"hello\"\n", "\nBy hand.\n"));
+    }
+    // The delete of "hello" then removes the hand-written post, the only
+    // one that answers.
+    TempSite site;
+    writePost(site, "2024/05/01/hello-world.md", simplePost("Hand", "slug = \"hello\"\n"));
+    EXPECT_EQ(create(site, "hello", "T", "D", nullptr, "2024-05-01").code, 2);
+    EXPECT_EQ(quorlina_post_delete(site.c_root(), "hello"), 0);
+    EXPECT_FALSE(qtest::exists(blogPath(site, "2024/05/01/hello-world.md")));
+    EXPECT_EQ(quorlina_post_delete(site.c_root(), "hello"), 3);
 }
 
 TEST(PostCreate, DefaultDateIsTodayInUtc) {
@@ -641,10 +678,10 @@ TEST(PostUpdate, OnlyTheChangedLineChangesAndTheTailStays) {
     EXPECT_EQ(fileText(site, "2024/03/09/tight.md"), block + "Body");
     EXPECT_EQ(fileText(site, "2024/03/09/plus.md"), block + "+\nBody");
     EXPECT_EQ(fileText(site, "2024/03/09/bare.md"), block);
-    auto posts = loadPosts(site.path("content/blog"));
+    auto posts = qtest::loadPosts(site.path("content/blog"));
     ASSERT_TRUE(posts.ok());
-    EXPECT_EQ(findPostBySlug(*posts, "crlf")->body(), "Body\r\n");
-    EXPECT_EQ(findPostBySlug(*posts, "plus")->body(), "+\nBody");
+    EXPECT_EQ(qtest::findPostBySlug(*posts, "crlf")->body(), "Body\r\n");
+    EXPECT_EQ(qtest::findPostBySlug(*posts, "plus")->body(), "+\nBody");
 }
 
 namespace {

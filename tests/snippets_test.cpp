@@ -1,6 +1,8 @@
 // The snippet family through the C interface: exact file bytes, exact JSON,
 // order, result codes, and what stays on disk when a call fails.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -283,6 +285,56 @@ TEST_F(Snippets, OverflowingStemNamesTheParseError) {
               "warning: Invalid timestamp in filename '99999999999999999999.py': error.Overflow\n");
 }
 
+// A snippet whose stem is not a timestamp fails a read and an update of its
+// stem with 1 and the same warning line a list writes.
+TEST_F(Snippets, ReadAndUpdateOfABadStemWriteTheListsWarning) {
+    put("-5.py", kSortFile);
+    const std::string warning = "warning: Invalid timestamp in filename '-5.py'\n";
+    struct Row {
+        const char *what;
+        std::function<int()> call;
+    } rows[] = {
+        {"list", [&] { return list().code; }},
+        {"read", [&] { return read(-5).code; }},
+        {"update", [&] { return quorlina_snippet_update(site.c_root(), -5, "New", nullptr, nullptr); }},
+        {"update with a new extension", [&] { return quorlina_snippet_update(site.c_root(), -5, nullptr, nullptr, "a.rb"); }},
+    };
+    for (const Row &r : rows) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(r.call(), 1) << r.what;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), warning) << r.what;
+    }
+    EXPECT_EQ(qtest::listDir(dir()), std::vector<std::string>{"-5.py"});
+    EXPECT_EQ(qtest::readFile(file("-5.py")), std::optional<std::string>(kSortFile));
+}
+
+// A control byte in a file name never reaches the terminal: the warning
+// line spells it \xNN and stays one line.
+TEST(WarningLine, ControlBytesInFileNamesAreSpelledOut) {
+    struct Row {
+        const char *family;
+        std::string name;
+        std::string shown;
+    } rows[] = {
+        {"snippets", "a\nb.py", "'a\\x0ab.py'"},
+        {"snippets", "\x1b[31mred.py", "'\\x1b[31mred.py'"},
+        {"snippets", "del\x7f\t.py", "'del\\x7f\\x09.py'"},
+        {"notes", "x\ry.md", "'x\\x0dy.md': error.InvalidCharacter"},
+        {"notes", "caf\xc3\xa9.md", "'caf\xc3\xa9.md': error.InvalidCharacter"},
+    };
+    for (const Row &r : rows) {
+        TempSite site;
+        qtest::writeFile(site.path(std::string("content/") + r.family + "/" + r.name), kSortFile);
+        testing::internal::CaptureStderr();
+        auto res = callText([&](char **o) {
+            return std::string(r.family) == "notes" ? quorlina_note_list(site.c_root(), o)
+                                                    : quorlina_snippet_list(site.c_root(), o);
+        });
+        EXPECT_EQ(res.code, 1) << r.shown;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: Invalid timestamp in filename " + r.shown + "\n");
+    }
+}
+
 TEST_F(Snippets, FrontMatterFaultsComeBeforeNameFaults) {
     put("abc.py", "no front matter");
     testing::internal::CaptureStderr();
@@ -303,23 +355,41 @@ TEST_F(Snippets, MalformedFilesFailWithSeven) {
     }
 }
 
+// The records a scan makes of one file: its own extension lowercased, the
+// language from the front matter's file name, and a name that cannot be a
+// snippet's is refused or not taken for a snippet at all.
 TEST_F(Snippets, ExtensionIsLowercasedAndChecked) {
-    put("1700000000.P-Y", snippetFile("ok", ""));
-    auto s = quorlina::loadSnippetFromFile(dir(), "1700000000.P-Y");
-    ASSERT_TRUE(s.ok());
-    EXPECT_EQ(s->extension, "p-y");
-    EXPECT_EQ(s->language, "p-y");
-    EXPECT_EQ(s->path, dir() + "/1700000000.P-Y");
-    put("1700000001.p+y", snippetFile("bad", ""));
-    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000001.p+y").error(),
-              quorlina::Error::InvalidExtension);
-    put("1700000002", snippetFile("no dot", ""));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000002").error(),
-              quorlina::Error::InvalidExtension);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    put("1700000003.py", "+++\ndescription = \"x\"\nfilename = \"Build.GRADLE\"\n+++\n");
-    EXPECT_EQ(quorlina::loadSnippetFromFile(dir(), "1700000003.py")->language, "gradle");
+    struct Row {
+        const char *name;
+        std::string body;
+        int records;  // -1: the scan fails with InvalidExtension
+        const char *extension;
+        const char *language;
+    } rows[] = {
+        {"1700000000.P-Y", snippetFile("ok", ""), 1, "p-y", "p-y"},
+        {"1700000001.p+y", snippetFile("bad", ""), -1, "", ""},
+        {"1700000002", snippetFile("no dot", ""), 0, "", ""},
+        {"1700000003.py", "+++\ndescription = \"x\"\nfilename = \"Build.GRADLE\"\n+++\n", 1, "py", "gradle"},
+    };
+    for (const Row &r : rows) {
+        qtest::removeTree(dir());
+        put(r.name, r.body);
+        std::vector<quorlina::Snippet> seen;
+        testing::internal::CaptureStderr();
+        quorlina::Status st = quorlina::visitSnippets(dir(), [&](const quorlina::Snippet &sn, std::string_view) { seen.push_back(sn); });
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << r.name;
+        if (r.records < 0) {
+            ASSERT_FALSE(st.ok()) << r.name;
+            EXPECT_EQ(st.error(), quorlina::Error::InvalidExtension) << r.name;
+            continue;
+        }
+        ASSERT_TRUE(st.ok()) << r.name;
+        ASSERT_EQ(seen.size(), static_cast<std::size_t>(r.records)) << r.name;
+        if (seen.empty()) continue;
+        EXPECT_EQ(seen[0].extension, r.extension) << r.name;
+        EXPECT_EQ(seen[0].language, r.language) << r.name;
+        EXPECT_EQ(seen[0].path, dir() + "/" + r.name);
+    }
 }
 
 TEST_F(Snippets, LookupMatchesTheExactTimestampText) {

@@ -1,11 +1,13 @@
 // What the three families share about their directories and files: a
 // missing family directory is an empty collection, changes to existing
-// items happen under the directory's lock, and the warning line for a file
-// name that is not a timestamp.
+// items happen under the directory's lock, and a file that changed since a
+// scan listed it is passed over.
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/platform.hpp"
 #include "core/result.hpp"
@@ -21,16 +23,17 @@ Result<std::optional<platform::Dir>> openIfPresent(std::string_view dirPath);
 template <class Scan>
 Status scanIfPresent(std::string_view dirPath, Scan &&scan) {
     auto dir = openIfPresent(dirPath);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     return *dir ? scan(**dir) : Status{};
 }
 
-// The family directory opened and locked for a change to an existing item;
-// a missing directory fails with `notFound`, since it holds no item.
+// The family directory opened and locked for a change to an existing item,
+// with the temporaries of killed writers removed from it; a missing
+// directory fails with `notFound`, since it holds no item.
 Result<platform::Dir> openLocked(std::string_view dirPath, Error notFound);
 
 // The family directory made when missing (with its parents), opened and
-// locked for a new item.
+// locked for a new item, with the temporaries of killed writers removed.
 Result<platform::Dir> openLockedMaking(std::string_view dirPath);
 
 // Removes the content file `name` of `dir`. A directory at the name is
@@ -40,9 +43,44 @@ Status removeContentFile(const platform::Dir &dir, std::string_view name, Error 
 // The last component of a path.
 std::string_view baseName(std::string_view path) noexcept;
 
-// The warning line for a file whose name is not a timestamp:
-// "warning: Invalid timestamp in filename '<name>'", followed by
-// ": error.<name of why>" when `why` is given.
-void warnInvalidTimestamp(std::string_view name, std::optional<Error> why);
+// Whether a failure to read an entry that a scan listed as a regular file
+// means the entry changed since it was listed (removed, or replaced by a
+// link, a directory or another kind). Scans skip such entries: a file
+// removed during a scan is simply not seen.
+inline bool changedSinceListed(Error e) noexcept {
+    return e == Error::FileNotFound || e == Error::SymLinkLoop || e == Error::NotRegularFile ||
+           e == Error::IsDir;
+}
+
+// Whether some regular file of `dir` answers: reads the start of every
+// regular file for which wanted(name) is true, in directory order, as far
+// as `settled` needs (its front matter), until answers(name, head) is true.
+// A file gone or replaced since the listing is passed over; one that cannot
+// be read fails the call.
+template <class Wanted, class Answers>
+Result<bool> anyFileAnswers(const platform::Dir &dir, platform::FileReader::Settled settled, Wanted &&wanted,
+                            Answers &&answers) {
+    auto scan = dir.reopen();
+    if (!scan) return std::move(scan).failure();
+    platform::FileReader reader;
+    for (;;) {
+        auto next = scan->next();
+        if (!next) return std::move(next).failure();
+        if (!*next) return false;
+        const platform::DirEntry entry = **next;
+        if (entry.kind != platform::EntryKind::File || !wanted(entry.name)) continue;
+        auto head = reader.read(dir, entry.name, settled);
+        if (!head) {
+            if (changedSinceListed(head.error())) continue;
+            return std::move(head).failure();
+        }
+        if (answers(entry.name, *head)) return true;
+    }
+}
+
+// The failure of a content file whose name is not a timestamp, at `path`:
+// InvalidTimestamp, with the warning line written for it, naming `why`
+// (the number reader's error) when given.
+Failure badTimestampName(std::string path, std::optional<Error> why);
 
 }  // namespace quorlina::content

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/content.hpp"
 #include "core/platform.hpp"
 #include "core/result.hpp"
 
@@ -122,7 +123,7 @@ template <class KeyOf>
 Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
     for (;;) {
         auto entry = dir.next();
-        if (!entry) return entry.error();
+        if (!entry) return std::move(entry).failure();
         if (!*entry) break;
         std::optional<std::string> key = keyOf(**entry);
         if (key && !entries.add(*key, (*entry)->name)) return Error::NameTooLong;
@@ -136,36 +137,31 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
 // listed is passed over, as a full scan passes it over. A failure is
 // reported as a full scan in listing order would report it: when entry i
 // fails, the entries added before it that were not loaded yet are loaded
-// first, and the first of them that fails decides. onFail(i, error) is
-// called once, for the entry that decides.
+// first, and the first of them that fails decides.
 //
 // When `reader` has found the page cache cold, ahead(i) is called for the
 // entries that come next, up to the reader's window, so that their files
 // are opened ahead of their turn (FileReader::openAhead, with i as the tag).
-template <class Ahead, class Load, class Visit, class OnFail>
+template <class Ahead, class Load, class Visit>
 Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Ahead &&ahead, Load &&load,
-                   Visit &&visit, OnFail &&onFail) {
+                   Visit &&visit) {
     const auto count = static_cast<std::uint32_t>(entries.size());
     std::vector<bool> done(count, false);
-    auto fail = [&](std::uint32_t i, Error e) -> Status {
-        onFail(i, e);
-        return e;
-    };
     std::uint32_t next = 0;  // the next entry to open ahead
     for (std::uint32_t i = 0; i < count; ++i) {
         next = std::max(next, i + 1);
         while (next < count && reader.wantsAhead()) ahead(next++);
         Status st = load(i);
         done[i] = true;
-        if (!st && platform::changedSinceListed(st.error())) continue;
+        if (!st && content::changedSinceListed(st.error())) continue;
         if (!st) {
             for (std::uint32_t n = 0; n < entries.addedAt(i); ++n) {
                 std::uint32_t j = entries.placeOfAdded(n);
                 if (done[j]) continue;
                 Status earlier = load(j);
-                if (!earlier && !platform::changedSinceListed(earlier.error())) return fail(j, earlier.error());
+                if (!earlier && !content::changedSinceListed(earlier.error())) return earlier;
             }
-            return fail(i, st.error());
+            return st;
         }
         visit(i);
     }

@@ -6,7 +6,6 @@
 #include "core/civil_date.hpp"
 #include "core/content.hpp"
 #include "core/dated_scan.hpp"
-#include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
@@ -33,25 +32,20 @@ std::string_view stemOf(std::string_view name) noexcept {
 // file after file) for the note file `name` from its text: the whole file
 // (the caller then keeps it in `raw`, to which `bodyOffset` refers), or the
 // start of it up to the end of its front matter for a record without text.
-// The front matter is examined before the file name. `date`, when not
-// empty, is the date of the stem, already read as a timestamp. `note` is
-// unspecified after a failure.
+// The front matter is examined before the file name; a stem that is not a
+// timestamp asks for the warning line. `date`, when not empty, is the date
+// of the stem, already read as a timestamp. `note` is unspecified after a
+// failure.
 Status fillNote(Note &note, std::string_view notesDir, std::string_view name, std::string_view text,
                 std::string_view date = {}) {
     joinPathInto(note.path, {notesDir, name});
     auto parsed = note_frontmatter::parse(text);
-    if (!parsed) {
-        last_error::setForFile(note.path, parsed.error());
-        return parsed.error();
-    }
+    if (!parsed) return concerning(note.path, std::move(parsed).failure());
     std::string_view stem = stemOf(name);
     note.id.assign(parsed->frontmatter.slug ? std::string_view(*parsed->frontmatter.slug) : stem);
     if (date.empty()) {
         auto timestamp = parseSigned(stem);
-        if (!timestamp) {
-            last_error::setForFile(note.path, Error::InvalidTimestamp);
-            return Error::InvalidTimestamp;
-        }
+        if (!timestamp) return content::badTimestampName(note.path, timestamp.error());
         note.date = dateFromTimestamp(*timestamp);
     } else {
         note.date.assign(date);
@@ -66,11 +60,10 @@ Status fillNote(Note &note, std::string_view notesDir, std::string_view name, st
 // Calls `visit` with every note of the open notes directory `dir` in list
 // order. The order follows from the file names alone (the date is the
 // stem's), so the names are sorted first and the files read one at a time
-// in that order: whole with `whole`, else each only up to the end of its
-// front matter (a record without text). A stem that is not a timestamp is
-// an entry that fails when it is read; the first failing file in directory
-// order decides, and writes the warning line when its name is the reason.
-Status scanNotes(Dir &dir, std::string_view notesDir, bool whole, const std::function<void(const Note &)> &visit,
+// in that order, each only up to the end of its front matter (a record
+// without text). A stem that is not a timestamp is an entry that fails when
+// it is read; the first failing file in directory order decides.
+Status scanNotes(Dir &dir, std::string_view notesDir, const std::function<void(const Note &)> &visit,
                  const std::function<void(std::size_t count)> &expect) {
     DatedEntries entries;
     QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
@@ -82,31 +75,19 @@ Status scanNotes(Dir &dir, std::string_view notesDir, bool whole, const std::fun
     if (expect) expect(entries.size());
 
     platform::FileReader reader;
-    const platform::FileReader::Settled settled = whole ? nullptr : text::frontMatterSettled;
+    const platform::FileReader::Settled settled = text::frontMatterSettled;
     Note current;
     return loadInOrder(
         entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, settled); },
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
             auto text = reader.read(dir, name, settled, i);
-            if (!text) {
-                last_error::setForFile(joinPath({notesDir, name}), text.error());
-                return text.error();
-            }
+            if (!text) return concerning(joinPath({notesDir, name}), std::move(text).failure());
             QL_TRY(fillNote(current, notesDir, name, *text, entries.key(i)));
-            if (whole) {
-                current.raw.assign(*text);
-            } else {
-                current.bodyOffset = 0;  // no text, so no body
-            }
+            current.bodyOffset = 0;  // no text, so no body
             return {};
         },
-        [&](std::uint32_t) { visit(current); },
-        [&](std::uint32_t i, Error e) {
-            std::string_view name = entries.name(i);
-            auto timestamp = parseSigned(stemOf(name));
-            if (e == Error::InvalidTimestamp && !timestamp) content::warnInvalidTimestamp(name, timestamp.error());
-        });
+        [&](std::uint32_t) { visit(current); });
 }
 
 // Whether `note` answers to `id`: its id, or its file stem.
@@ -120,9 +101,9 @@ bool matchesId(const Note &note, std::string_view id) noexcept {
 // a handle of its own, as a record without text.
 Result<Note> findIn(const Dir &dir, std::string_view notesDir, std::string_view id) {
     auto scan = dir.reopen();
-    if (!scan) return scan.error();
+    if (!scan) return std::move(scan).failure();
     std::optional<Note> found;
-    QL_TRY(scanNotes(*scan, notesDir, false, [&](const Note &note) {
+    QL_TRY(scanNotes(*scan, notesDir, [&](const Note &note) {
         if (!found && matchesId(note, id)) found = note;
     }, {}));
     if (!found) return Error::NoteNotFound;
@@ -134,8 +115,8 @@ Result<Note> findIn(const Dir &dir, std::string_view notesDir, std::string_view 
 Result<Note> loadNoteIn(const Dir &dir, std::string_view notesDir, std::string_view name) {
     auto raw = dir.readFile(name);
     if (!raw) {
-        last_error::setForFile(joinPath({notesDir, name}), raw.error());
-        return platform::changedSinceListed(raw.error()) ? Error::NoteNotFound : raw.error();
+        if (content::changedSinceListed(raw.error())) return Error::NoteNotFound;
+        return concerning(joinPath({notesDir, name}), std::move(raw).failure());
     }
     Note note;
     QL_TRY(fillNote(note, notesDir, name, *raw));
@@ -147,33 +128,37 @@ Result<Note> loadNoteIn(const Dir &dir, std::string_view notesDir, std::string_v
 
 std::string_view Note::fileName() const noexcept { return content::baseName(path); }
 
-Result<std::vector<Note>> loadNotes(std::string_view notesDir) {
-    std::vector<Note> notes;
-    QL_TRY(content::scanIfPresent(notesDir, [&](Dir &dir) {
-        return scanNotes(dir, notesDir, true, [&](const Note &note) { notes.push_back(note); }, {});
-    }));
-    return notes;
-}
-
 Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
                   const std::function<void(std::size_t count)> &expect) {
-    return content::scanIfPresent(notesDir, [&](Dir &dir) { return scanNotes(dir, notesDir, false, visit, expect); });
-}
-
-const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) noexcept {
-    for (const Note &note : notes)
-        if (matchesId(note, id)) return &note;
-    return nullptr;
+    return content::scanIfPresent(notesDir, [&](Dir &dir) { return scanNotes(dir, notesDir, visit, expect); });
 }
 
 Result<Note> readNote(std::string_view notesDir, std::string_view id) {
     auto dir = content::openIfPresent(notesDir);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     if (!*dir) return Error::NoteNotFound;
     auto found = findIn(**dir, notesDir, id);
-    if (!found) return found.error();
+    if (!found) return std::move(found).failure();
     return loadNoteIn(**dir, notesDir, found->fileName());
 }
+
+namespace {
+
+// Whether a note of the open notes directory `dir` other than the file
+// `self` answers to `slug`, by its file stem or by its slug. A file whose
+// front matter cannot be read answers only by its stem (every lookup fails
+// while it is broken); a file that cannot be read at all fails the check.
+Result<bool> slugTakenIn(const Dir &dir, std::string_view slug, std::string_view self) {
+    return content::anyFileAnswers(
+        dir, text::frontMatterSettled, [&](std::string_view name) { return isNoteFileName(name) && name != self; },
+        [&](std::string_view name, std::string_view head) {
+            if (stemOf(name) == slug) return true;
+            auto parsed = note_frontmatter::parse(head);
+            return parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug;
+        });
+}
+
+}  // namespace
 
 Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp,
                                std::optional<std::string_view> slug, std::string_view content) {
@@ -192,9 +177,18 @@ Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp
     std::string text = composeNoteFile(slug, content);
     QL_TRY(platform::checkWriteSize(text.size()));
     auto dir = content::openLockedMaking(notesDir);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
+    // One answer per id: a slug that another note answers to is refused.
+    if (slug) {
+        auto taken = slugTakenIn(*dir, *slug, name);
+        if (!taken) return std::move(taken).failure();
+        if (*taken) return Error::DuplicateNote;
+    }
     Status written = dir->writeExclusive(name, text);
-    if (!written) return written.error() == Error::PathAlreadyExists ? Error::DuplicateNote : written.error();
+    if (!written) {
+        return written.error() == Error::PathAlreadyExists ? Failure(Error::DuplicateNote)
+                                                           : std::move(written).failure();
+    }
     return path;
 }
 
@@ -209,13 +203,20 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
     // that changes notes. Every note's front matter is read (one broken
     // file fails the update), then the found one whole.
     auto dir = content::openLocked(notesDir, Error::NoteNotFound);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     auto found = findIn(*dir, notesDir, id);
-    if (!found) return found.error();
+    if (!found) return std::move(found).failure();
     auto note = loadNoteIn(*dir, notesDir, found->fileName());
-    if (!note) return note.error();
+    if (!note) return std::move(note).failure();
 
     QL_TRY(platform::checkPathLength(note->path));
+    // One answer per id: a new slug that another note answers to is refused
+    // (the note's own stem and slug are its own).
+    if (slug && (!note->frontmatter.slug || *slug != *note->frontmatter.slug)) {
+        auto taken = slugTakenIn(*dir, *slug, note->fileName());
+        if (!taken) return std::move(taken).failure();
+        if (*taken) return Error::DuplicateNote;
+    }
     // Only what changes is written: the rest of the block, and the body when
     // none is given, stay byte for byte.
     std::optional<std::optional<std::string_view>> newSlug;
@@ -234,8 +235,8 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
 
 Status deleteNote(std::string_view notesDir, std::string_view id) {
     auto dir = content::openLocked(notesDir, Error::NoteNotFound);
-    auto found = dir ? findIn(*dir, notesDir, id) : Result<Note>(dir.error());
-    if (!found) return found.error();
+    auto found = dir ? findIn(*dir, notesDir, id) : Result<Note>(std::move(dir).failure());
+    if (!found) return std::move(found).failure();
     QL_TRY(platform::checkPathLength(found->path));
     return content::removeContentFile(*dir, found->fileName(), Error::NoteNotFound);
 }

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/note_frontmatter.hpp"
 #include "core/result.hpp"
@@ -29,23 +28,16 @@ struct Note {
     std::string_view fileName() const noexcept;
 };
 
-// Loads every note of `notesDir`, newest date first; notes of the same date
-// keep the directory's order. Only regular files named "*.md" (but not
-// "index.md" or "_index.md") count. A missing directory is an empty list.
-// One file that fails to load fails the whole load: the first such file in
-// directory order decides; a file stem that is not a signed decimal number
-// fails with InvalidTimestamp and writes a warning line.
-Result<std::vector<Note>> loadNotes(std::string_view notesDir);
-
-// The first note in list order whose id or file stem equals `id`.
-const Note *findNoteById(const std::vector<Note> &notes, std::string_view id) noexcept;
-
-// Calls `visit` with every note in the order of loadNotes, holding one
-// file's front matter in memory at a time. The records carry no text:
-// `raw` and so the body are empty. Fails when and as loadNotes fails (same
-// error, same warning line), except that only the front matter of each
-// file is read, so a read error past it goes unseen. `visit` may have been
-// called for some notes before a failure.
+// Calls `visit` with every note of `notesDir`, newest date first; notes of
+// the same date keep the directory's order. Only regular files named
+// "*.md" (but not "index.md" or "_index.md") count, and only the front
+// matter of each file is read and held, one file at a time: the records
+// carry no text (`raw` and so the body are empty). A missing directory is
+// an empty list. One file that fails to load fails the whole scan with its
+// failure: the first such file in directory order decides, and a file stem
+// that is not a signed decimal number fails with InvalidTimestamp (asking
+// for the warning line). `visit` may have been called for some notes
+// before a failure.
 // `expect`, when given, is told before the first visit how many files will
 // be read (files gone since the directory listed them are skipped).
 Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,

@@ -1,9 +1,12 @@
 // The platform layer: the only module that talks to the operating system.
-// POSIX file and directory access, the real-time clock, the C heap for
-// strings handed to callers, and the warning line on standard error.
+// POSIX file and directory access, the real-time clock and the warning
+// line on standard error.
 //
-// Every system call goes through a fault seam that tests can switch on to
-// make a chosen operation fail; in normal use the seam is a null pointer.
+// Every system call that can fail goes through a fault seam that tests can
+// switch on to make a chosen operation fail; in normal use the seam is a
+// null pointer. Closing a descriptor is the one exception: a close cannot
+// be skipped without leaking the descriptor, so it is never failed on
+// purpose (a real failure of the last write-back is still reported).
 #pragma once
 
 #include <cstddef>
@@ -11,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/result.hpp"
 
@@ -22,6 +26,9 @@ inline constexpr std::size_t kPathMax = 1024;
 inline constexpr std::size_t kReadLimit = 10 * 1024 * 1024;
 
 Error errorFromErrno(int err) noexcept;
+
+// The system's own text for the errno `err` ("No space left on device").
+std::string systemReason(int err);
 
 // NameTooLong when the path is kPathMax bytes or longer.
 Status checkPathLength(std::string_view path) noexcept;
@@ -42,6 +49,12 @@ struct FileId {
 // An open directory. All file operations on content files go through an
 // open directory and a plain entry name, and none of them follows a
 // symbolic link at that name.
+//
+// A Dir knows its path as the caller would write it: the path it was opened
+// by, joined with the names of the levels opened below it. Every failure of
+// an operation names the entry it failed on (pathOf(name)), or the
+// directory itself for operations on the whole directory, and carries the
+// system's errno when the system failed it.
 class Dir {
 public:
     Dir() = default;
@@ -71,10 +84,13 @@ public:
     // A second handle on this directory, with its own position and lock.
     Result<Dir> reopen() const;
 
-    // Takes an exclusive advisory lock (flock) on this handle, waiting for
-    // it; it is released when the handle is closed, or when the process
-    // ends. Every change to a family directory is made under its lock.
-    Status lockExclusive() const;
+    // Takes an exclusive advisory lock (flock) on this directory, waiting
+    // for it; it is released when the handle is closed, or when the process
+    // ends. Every change to a family directory is made under its lock. The
+    // lock is held through a descriptor of its own that a forked child
+    // never keeps: the child closes it at once (pthread_atfork), so a
+    // process forked while a write is in flight never holds the lock.
+    Status lockExclusive();
 
     // The next entry in file-system order, or nothing at the end. "." and
     // ".." and entries with inode 0 are never returned. Entries whose kind
@@ -94,20 +110,32 @@ public:
     // its 0777 bits, never set-id or sticky) and, in a process running as
     // root, its owner and group, all before any content is written. It is
     // then flushed to disk and renamed over the old file, and the directory
-    // is flushed. A new file takes 0666 less the umask. Content larger than
-    // kReadLimit fails with FileTooBig. On failure the old file is untouched
-    // and no temporary is left.
+    // is flushed. A new file's temporary is instead created 0666, and the
+    // kernel applies the umask (or a default ACL), so the umask is honoured
+    // without /proc and the temporary is never wider than the file it
+    // becomes. Content larger than kReadLimit fails with FileTooBig. On
+    // failure the old file is untouched and no temporary is left.
     Status writeReplace(std::string_view name, std::string_view content) const;
 
     // Publishes a complete new file `name` holding `content`, written as by
     // writeReplace, failing with PathAlreadyExists when any entry of that
-    // name exists (a symbolic link included). `attrsFrom`, when not empty,
-    // names the file whose owner and permission bits the new one takes (for
-    // a rename to a new name). On failure nothing is left behind, except
-    // when the failure came after the file was published (flushing the
-    // directory): `published`, when given, tells whether it was.
-    Status writeExclusive(std::string_view name, std::string_view content,
-                          std::string_view attrsFrom = {}, bool *published = nullptr) const;
+    // name exists (a symbolic link included). On failure nothing is left
+    // behind, except when the failure came after the file was published
+    // (flushing the directory).
+    Status writeExclusive(std::string_view name, std::string_view content) const;
+
+    // Removes the temporaries that writers killed in this directory left:
+    // regular files named exactly as this library names its temporaries
+    // (never a link, a directory or another name). Only under the family
+    // lock, which no live writer then holds. Failures are passed over: a
+    // temporary that stays is only litter.
+    void removeTemporaries() const;
+
+    // Renames the entry `from` to `to` atomically, never over an existing
+    // entry (PathAlreadyExists), and flushes the directory. The file keeps
+    // its inode, so its owner, bits and content. Where the file system
+    // cannot refuse to replace, `to` is checked before a plain rename.
+    Status renameExclusive(std::string_view from, std::string_view to) const;
 
     // Removes the entry `name` (never a directory, never what a link points
     // to), and flushes the directory.
@@ -123,13 +151,19 @@ public:
     // Device and inode of the entry `name`, without following a link.
     Result<FileId> fileId(std::string_view name) const;
 
-    bool isOpen() const noexcept { return dir_ != nullptr; }
     int fd() const noexcept;
 
+    // The directory's path, and the path of its entry `name`.
+    const std::string &path() const noexcept { return path_; }
+    std::string pathOf(std::string_view name) const;
+
 private:
-    explicit Dir(void *d) noexcept : dir_(d) {}
-    static Result<Dir> adopt(int fd);
+    Dir(void *d, std::string path) noexcept : dir_(d), path_(std::move(path)) {}
+    static Result<Dir> adopt(int fd, std::string path);
+    void releaseLock() noexcept;
     void *dir_ = nullptr;  // DIR *
+    std::string path_;
+    int lockFd_ = -1;      // the descriptor holding the lock, when taken
 };
 
 // Reads content files one after another into one buffer that it keeps, so
@@ -210,19 +244,6 @@ private:
     std::size_t aheadCount_ = 0;
 };
 
-// Whether a failure to read an entry that a scan listed as a regular file
-// means the entry changed since it was listed (removed, or replaced by a
-// link, a directory or another kind). Scans skip such entries: a file
-// removed during a scan is simply not seen.
-inline bool changedSinceListed(Error e) noexcept {
-    return e == Error::FileNotFound || e == Error::SymLinkLoop || e == Error::NotRegularFile ||
-           e == Error::IsDir;
-}
-
-// Creates `path` and every missing parent as Dir::openMaking does.
-// Existing directories are fine.
-Status makeDirPath(std::string_view path);
-
 // Longest name of one directory entry.
 inline constexpr std::size_t kNameMax = 255;
 
@@ -247,15 +268,6 @@ std::int64_t nowSeconds() noexcept;
 // failures are ignored.
 void writeErrorLine(std::string_view line) noexcept;
 
-// Copies `s` into a new NUL-terminated block on the C heap (free with
-// free()). Returns nullptr when the heap is exhausted.
-char *copyToCHeap(std::string_view s) noexcept;
-
-// Resizes a C-heap block as realloc does (nullptr: a new block), for text
-// that is built in place and handed to the caller without a copy. Returns
-// nullptr when the heap is exhausted; the old block then stays valid.
-void *resizeCHeap(void *block, std::size_t size) noexcept;
-
 // ---------------------------------------------------------------- fault seam
 namespace fault {
 
@@ -271,7 +283,7 @@ enum class Op {
     Mkdir,     // mkdirat(2)
     Rmdir,     // unlinkat(2) with AT_REMOVEDIR
     Stat,      // fstat/lstat
-    Alloc,     // copyToCHeap, resizeCHeap
+    Alloc,     // a C-heap block of the C interface (see injectedError), fdopendir(3)
     SyncDir,   // fsync(2) of a directory after a change in it
     Chown,     // fchown(2)
     Lock,      // flock(2)
@@ -280,6 +292,7 @@ enum class Op {
                  // page cache, which makes the scan read ahead
     Advise,    // the hint to start reading a file (posix_fadvise WILLNEED);
                // its failure costs speed only
+    Clock,     // clock_gettime(2)
 };
 
 // Return 0 to let the operation run, an errno value to make it fail with
@@ -294,6 +307,12 @@ inline constexpr int kSkipSync = -2;
 
 // Installs a hook for the whole process (nullptr removes it). For tests.
 void setHook(Hook hook) noexcept;
+
+// The seam's answer for one use of `op` outside the platform layer: 0, or
+// the errno to fail with. The C interface asks it before each C-heap
+// allocation of a returned text (Op::Alloc), so that tests can fail those
+// allocations like system calls.
+int injectedError(Op op) noexcept;
 
 }  // namespace fault
 

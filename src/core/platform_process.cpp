@@ -1,13 +1,13 @@
-// Process-wide services: the fault seam's hook, errno to Error, the clock,
-// the warning line on standard error and the C heap.
+// Process-wide services: the fault seam's hook, errno to Error, the clock
+// and the warning line on standard error.
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "core/platform.hpp"
 #include "core/platform_sys.hpp"
@@ -44,9 +44,23 @@ Error errorFromErrno(int err) noexcept {
     }
 }
 
+namespace {
+// strerror_r comes in two forms: the XSI one returns 0 and fills the
+// buffer, the GNU one returns the text.
+[[maybe_unused]] const char *reasonText(int result, const char *buf) noexcept {
+    return result == 0 ? buf : "Unknown error";
+}
+[[maybe_unused]] const char *reasonText(const char *result, const char *) noexcept { return result; }
+}  // namespace
+
+std::string systemReason(int err) {
+    char buf[256] = {};
+    return reasonText(::strerror_r(err, buf, sizeof buf), buf);
+}
+
 std::int64_t nowSeconds() noexcept {
     timespec ts{};
-    if (::clock_gettime(CLOCK_REALTIME, &ts) != 0) return 0;
+    if (!sysCall(Op::Clock, [&] { return ::clock_gettime(CLOCK_REALTIME, &ts); }).ok()) return 0;
     // tv_nsec is always in [0, 1e9), so tv_sec is already rounded down.
     return static_cast<std::int64_t>(ts.tv_sec);
 }
@@ -68,9 +82,9 @@ void writeErrorLine(std::string_view line) noexcept {
         auto flush = [&] {
             std::size_t off = 0;
             while (off < used) {
-                ssize_t n = retryInterrupted([&] { return ::write(STDERR_FILENO, buf + off, used - off); });
-                if (n <= 0) break;
-                off += static_cast<std::size_t>(n);
+                auto n = sysWrite(STDERR_FILENO, buf + off, used - off);
+                if (!n.ok() || n.ret <= 0) break;
+                off += static_cast<std::size_t>(n.ret);
             }
             used = 0;
         };
@@ -84,20 +98,8 @@ void writeErrorLine(std::string_view line) noexcept {
     }
 }
 
-char *copyToCHeap(std::string_view s) noexcept {
-    if (injected(Op::Alloc) != 0) return nullptr;
-    char *p = static_cast<char *>(std::malloc(s.size() + 1));
-    if (!p) return nullptr;
-    if (!s.empty()) std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
-
-void *resizeCHeap(void *block, std::size_t size) noexcept {
-    if (injected(Op::Alloc) != 0) return nullptr;
-    return std::realloc(block, size == 0 ? 1 : size);
-}
-
 void fault::setHook(Hook hook) noexcept { faultHook.store(hook, std::memory_order_relaxed); }
+
+int fault::injectedError(Op op) noexcept { return injected(op); }
 
 }  // namespace quorlina::platform

@@ -142,7 +142,7 @@ Result<std::size_t> FileReader::readOpened(int fd, Settled settled, std::size_t 
         r = readAt(fd, buffer_, asked, 0);
     }
     for (;;) {
-        if (!r.ok()) return r.systemFailedWith(ESPIPE) ? Error::NotRegularFile : r.error();
+        if (!r.ok()) return r.systemFailedWith(ESPIPE) ? Failure(Error::NotRegularFile) : r.failure();
         const std::size_t got = static_cast<std::size_t>(r.ret);
         have += got;
         if (have > limit) return Error::FileTooBig;
@@ -154,7 +154,7 @@ Result<std::size_t> FileReader::readOpened(int fd, Settled settled, std::size_t 
         // one that found nothing may have read a device: the status tells.
         if (!checked && (!atEnd || have == 0)) {
             auto size = checkedSize(fd, limit);
-            if (!size) return size.error();
+            if (!size) return std::move(size).failure();
             checked = true;
             if (whole) reserve(std::max(capacity_, std::min(*size, limit) + 1));
         }
@@ -182,41 +182,46 @@ Result<std::string_view> FileReader::readAhead(std::uint32_t tag, Settled settle
     --aheadCount_;
     // Its read was started when it was opened; this one may wait for it.
     auto have = readOpened(fd, settled, limit, false);
-    if (!have) return have.error();
+    if (!have) return std::move(have).failure();
     return std::string_view(buffer_, *have);
 }
 
 Result<std::string_view> FileReader::read(const Dir &dir, std::string_view name, Settled settled, std::uint32_t tag,
                                           std::size_t limit) {
     if (isNextAhead(tag)) return readAhead(tag, settled, limit);
-    return withName(name, [&](const char *n) -> Result<std::string_view> {
+    auto text = withName(name, [&](const char *n) -> Result<std::string_view> {
         auto fd = sysOpenAt(dir.fd(), n, kReadFlags);
-        if (!fd.ok()) return fd.error();
+        if (!fd.ok()) return std::move(fd).failure();
         auto have = readOpened(fd.ret, settled, limit, true);
-        if (!have) return have.error();
+        if (!have) return std::move(have).failure();
         return std::string_view(buffer_, *have);
     });
+    return failingAt(std::move(text), [&] { return dir.pathOf(name); });
 }
 
 bool FileReader::openAhead(const Dir &dir, std::string_view name, std::uint32_t tag, Settled settled) {
-    if (aheadCount_ >= aheadLimit_ || !checkPathLength(name)) return false;
-    CName n(name);
-    auto fd = sysOpenAt(dir.fd(), n.c_str(), kReadFlags);
-    if (!fd.ok()) {
-        // Out of descriptors: keep what is open, and open no more ahead.
-        if (fd.err == EMFILE || fd.err == ENFILE || fd.err == ENOMEM) aheadLimit_ = aheadCount_;
-        return false;
-    }
-    adviseWillNeed(fd.ret, settled ? kHeadAdvice : 0);
-    ahead_[(aheadFirst_ + aheadCount_) % kAheadWindow] = Ahead{fd.ret, tag};
-    ++aheadCount_;
-    return true;
+    if (aheadCount_ >= aheadLimit_) return false;
+    bool opened = false;
+    (void)withName(name, [&](const char *n) -> Status {
+        auto fd = sysOpenAt(dir.fd(), n, kReadFlags);
+        if (!fd.ok()) {
+            // Out of descriptors: keep what is open, and open no more ahead.
+            if (fd.err == EMFILE || fd.err == ENFILE || fd.err == ENOMEM) aheadLimit_ = aheadCount_;
+            return {};
+        }
+        adviseWillNeed(fd.ret, settled ? kHeadAdvice : 0);
+        ahead_[(aheadFirst_ + aheadCount_) % kAheadWindow] = Ahead{fd.ret, tag};
+        ++aheadCount_;
+        opened = true;
+        return {};
+    });
+    return opened;
 }
 
 Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) const {
     FileReader reader;
     auto text = reader.read(*this, name, nullptr, FileReader::kNoTag, limit);
-    if (!text) return text.error();
+    if (!text) return std::move(text).failure();
     return std::string(*text);
 }
 

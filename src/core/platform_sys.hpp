@@ -3,7 +3,7 @@
 //
 // The one way the platform layer makes a system call: sysCall consults the
 // fault seam, makes the call, and repeats it while it is interrupted by a
-// signal. Also the stack copy of a name for a system call and a guard that
+// signal. Also the C string of a name for a system call and a guard that
 // closes a file descriptor.
 #pragma once
 
@@ -11,7 +11,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -52,7 +51,8 @@ struct Sys {
 
     bool ok() const noexcept { return err == 0; }
     Error error() const noexcept { return errorFromErrno(err); }
-    Status status() const noexcept { return ok() ? Status{} : Status{error()}; }
+    Failure failure() const noexcept { return Failure(error(), err); }
+    Status status() const noexcept { return ok() ? Status{} : Status{failure()}; }
     // Whether the system itself, not the fault seam, failed the call with
     // `e`. For the errors a caller takes as an answer rather than a failure
     // (a missing entry, a file system that cannot sync): an injected one
@@ -109,37 +109,38 @@ inline Sys<int> sysOpenAt(int dirfd, const char *name, int flags, mode_t mode = 
 // repeated (that could close a descriptor another thread just opened) and
 // EINTR is no failure.
 inline Status closeFd(int fd) noexcept {
-    if (::close(fd) != 0 && errno != EINTR) return errorFromErrno(errno);
+    if (::close(fd) != 0) {
+        const int e = errno;
+        if (e != EINTR) return Failure(errorFromErrno(e), e);
+    }
     return {};
 }
 
-// A NUL-terminated copy of a path or name for the system call. It lives on
-// the stack: every caller has checked that the text is shorter than
-// kPathMax, and a system call made after a file was committed (removing the
-// old name of a renamed file, say) must not fail for lack of memory.
-class CName {
-public:
-    explicit CName(std::string_view s) noexcept {
-        std::size_t n = std::min(s.size(), kPathMax - 1);
-        if (n) std::memcpy(buf_, s.data(), n);
-        buf_[n] = '\0';
-    }
-    CName(const CName &) = delete;
-    CName &operator=(const CName &) = delete;
-    const char *c_str() const noexcept { return buf_; }
-
-private:
-    char buf_[kPathMax];
-};
-
-// Calls f(cname) with `name` as a C string, or fails with NameTooLong
-// (without calling f) when it is kPathMax bytes or longer. Every operation
-// that takes a name or path from a caller starts here.
+// Calls f(cname) with `name` as a NUL-terminated C string, or fails
+// without calling f when the C string cannot hold it: NameTooLong when it
+// is kPathMax bytes or longer, InvalidCharacter when it holds a NUL byte
+// (the system would read a shorter name). Every operation that takes a
+// name or path starts here. The copy lives on the stack: a system call made
+// after a file was committed (removing the old name of a renamed file, say)
+// must not fail for lack of memory.
 template <class F>
 auto withName(std::string_view name, F &&f) -> std::invoke_result_t<F, const char *> {
-    if (Status s = checkPathLength(name); !s) return s.error();
-    CName n(name);
-    return std::forward<F>(f)(n.c_str());
+    if (Status s = checkPathLength(name); !s) return std::move(s).failure();
+    if (name.find('\0') != std::string_view::npos) return Error::InvalidCharacter;
+    char buf[kPathMax];
+    if (!name.empty()) std::memcpy(buf, name.data(), name.size());
+    buf[name.size()] = '\0';
+    return std::forward<F>(f)(static_cast<const char *>(buf));
+}
+
+// `r`, whose failure (if any) names the path that path() gives unless it
+// names one already. The path is built only on failure.
+template <class R, class PathFn>
+R failingAt(R r, PathFn &&path) {
+    if (r.ok()) return r;
+    Failure f = std::move(r).failure();
+    if (f.file.empty()) f.file = path();
+    return f;
 }
 
 class FdGuard {

@@ -188,16 +188,15 @@ bool takesString(std::string_view text, const Item &item) { return !item.valueIs
 
 namespace quorlina {
 
-std::string buildPostFrontmatter(std::string_view title, std::string_view description, std::optional<std::string_view> slug,
-                  const std::vector<std::string> &tags) {
-    std::size_t size = 128 + title.size() + description.size() + (slug ? slug->size() : 0);
+std::string buildPostFrontmatter(std::string_view title, std::string_view description,
+                                 const std::vector<std::string> &tags) {
+    std::size_t size = 128 + title.size() + description.size();
     for (const auto &t : tags) size += t.size() + 4;
     std::string out;
     out.reserve(size);
     out.append("+++\n");
     appendTomlField(out, "title", title);
     appendTomlField(out, "description", description);
-    if (slug) appendTomlField(out, "slug", *slug);
     if (!tags.empty()) {
         post_frontmatter::appendTagsLine(out, tags);
         out.push_back('\n');

@@ -20,16 +20,16 @@ struct PostFrontmatter {
     std::optional<std::string> slug;  // absent when the file has no "slug" key
 };
 
-// The whole block a new post gets, every line ending in LF:
+// The whole block a new post gets, every line ending in LF (a new post has
+// no slug key: its slug is its file name):
 //   +++
 //   title = "..."
 //   description = "..."
-//   slug = "..."              (only with a slug)
 //   tags = ["a", "b"]         (only with at least one tag)
 //   +++
 // Values are TOML strings: '"' and '\' escaped, every other byte as it is.
-std::string buildPostFrontmatter(std::string_view title, std::string_view description, std::optional<std::string_view> slug,
-                  const std::vector<std::string> &tags);
+std::string buildPostFrontmatter(std::string_view title, std::string_view description,
+                                 const std::vector<std::string> &tags);
 
 namespace post_frontmatter {
 

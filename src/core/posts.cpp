@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "core/content.hpp"
-#include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
@@ -72,16 +71,13 @@ std::string postPath(std::string_view blogDir, std::string_view key, std::string
 // Fills `post` (reusing the storage of its strings: a scan fills one record
 // file after file) for the post file `name` in the day directory of `key`
 // from its text: the whole file (the caller then keeps it in `raw`, to
-// which the offsets refer), or the start of it up to the end of its front
-// matter for a record without text. `post` is unspecified after a failure.
+// which the body offset refers), or the start of it up to the end of its
+// front matter for a record without text. `post` is unspecified after a
+// failure.
 Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std::string_view name,
                 std::string_view text) {
     auto parsed = post_frontmatter::parse(text);
-    if (!parsed) {
-        last_error::setForFile(postPath(blogDir, key, name), parsed.error());
-        return parsed.error();
-    }
-    post.restOffset = static_cast<std::size_t>(parsed->rest.data() - text.data());
+    if (!parsed) return concerning(postPath(blogDir, key, name), std::move(parsed).failure());
     post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
     joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
     post.date.assign(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
@@ -117,7 +113,7 @@ public:
         std::vector<std::string> children;
         for (;;) {
             auto next = dir.next();
-            if (!next) return next.error();
+            if (!next) return std::move(next).failure();
             if (!*next) break;
             const platform::DirEntry entry = **next;
             if (level == 3) {
@@ -133,7 +129,7 @@ public:
             if (!child) {
                 // Removed since it was listed: nothing to visit.
                 if (child.error() == Error::FileNotFound) continue;
-                return child.error();
+                return std::move(child).failure();
             }
             key_.replace(kAt[level], kSize[level], name);
             QL_TRY(visit(*child, level + 1));
@@ -153,9 +149,9 @@ private:
 Result<Dir> openDayDir(const Dir &blog, std::string_view year, std::string_view month, std::string_view day,
                        bool create) {
     auto yearDir = create ? blog.openOrMakeChild(year) : blog.openChild(year);
-    if (!yearDir) return yearDir.error();
+    if (!yearDir) return std::move(yearDir).failure();
     auto monthDir = create ? yearDir->openOrMakeChild(month) : yearDir->openChild(month);
-    if (!monthDir) return monthDir.error();
+    if (!monthDir) return std::move(monthDir).failure();
     return create ? monthDir->openOrMakeChild(day) : monthDir->openChild(day);
 }
 
@@ -187,38 +183,31 @@ private:
 };
 
 // Calls `visit` with every post below the open blog directory in list
-// order, reading each file from its open day directory: whole with
-// `whole`, else only up to the end of its front matter (a record without
-// text). Files removed or replaced since their directory was listed are
-// passed over. When a file fails, the tree is walked again in file-system
-// order, and the first file that fails in that order decides, as a walk
-// that stops at the first broken file would report.
+// order, reading each file from its open day directory only up to the end
+// of its front matter (a record without text). Files removed or replaced
+// since their directory was listed are passed over. When a file fails, the
+// tree is walked again in file-system order, and the first file that fails
+// in that order decides, as a walk that stops at the first broken file
+// would report.
 //
 // In a cold page cache the files are opened ahead as the walk meets them
 // and read in the same order once the reader's window is full, so that the
 // disk fetches them while the walk goes on.
-Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::function<void(const Post &)> &visit) {
-    const platform::FileReader::Settled settled = whole ? nullptr : post_frontmatter::headSettled;
+Status scanPosts(Dir &blog, std::string_view blogDir, const std::function<void(const Post &)> &visit) {
+    const platform::FileReader::Settled settled = post_frontmatter::headSettled;
     Post current;
     // Makes the record of a post from its text, or from the failure to read it.
-    auto make = [&](std::string_view key, std::string_view name, const Result<std::string_view> &text) -> Status {
-        if (!text) {
-            last_error::setForFile(postPath(blogDir, key, name), text.error());
-            return text.error();
-        }
+    auto make = [&](std::string_view key, std::string_view name, Result<std::string_view> text) -> Status {
+        if (!text) return concerning(postPath(blogDir, key, name), std::move(text).failure());
         QL_TRY(fillPost(current, blogDir, key, name, *text));
-        if (whole) {
-            current.raw.assign(*text);
-        } else {
-            current.restOffset = current.bodyOffset = 0;  // no text, so no body
-        }
+        current.bodyOffset = 0;  // no text, so no body
         return {};
     };
     // A post's record visited, or the reason it is not: a file changed since
     // its directory was listed is none.
     auto visitMade = [&](Status made) -> Status {
         if (made) visit(current);
-        return !made && platform::changedSinceListed(made.error()) ? Status{} : made;
+        return !made && content::changedSinceListed(made.error()) ? Status{} : made;
     };
 
     platform::FileReader reader;
@@ -261,7 +250,7 @@ Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::fun
     platform::FileReader rereader;
     PostWalk inWalkOrder(false, [&](const Dir &day, std::string_view key, std::string_view name) -> Status {
         Status st = make(key, name, rereader.read(day, name, settled));
-        return !st && platform::changedSinceListed(st.error()) ? Status{} : st;
+        return !st && content::changedSinceListed(st.error()) ? Status{} : st;
     });
     Status decider = inWalkOrder.visit(*again, 0);
     return decider ? listed : decider;
@@ -271,9 +260,9 @@ Status scanPosts(Dir &blog, std::string_view blogDir, bool whole, const std::fun
 // found by a scan through its own handle on the blog directory.
 Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_view slug) {
     auto scan = blog.reopen();
-    if (!scan) return scan.error();
+    if (!scan) return std::move(scan).failure();
     std::optional<Post> found;
-    QL_TRY(scanPosts(*scan, blogDir, false, [&](const Post &post) {
+    QL_TRY(scanPosts(*scan, blogDir, [&](const Post &post) {
         if (!found && post.slug == slug) found = post;
     }));
     if (!found) return Error::PostNotFound;
@@ -282,22 +271,8 @@ Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_v
 
 }  // namespace
 
-Result<std::vector<Post>> loadPosts(std::string_view blogDir) {
-    std::vector<Post> posts;
-    QL_TRY(content::scanIfPresent(blogDir, [&](Dir &blog) {
-        return scanPosts(blog, blogDir, true, [&](const Post &post) { posts.push_back(post); });
-    }));
-    return posts;
-}
-
 Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit) {
-    return content::scanIfPresent(blogDir, [&](Dir &blog) { return scanPosts(blog, blogDir, false, visit); });
-}
-
-const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept {
-    for (const Post &p : posts)
-        if (p.slug == slug) return &p;
-    return nullptr;
+    return content::scanIfPresent(blogDir, [&](Dir &blog) { return scanPosts(blog, blogDir, visit); });
 }
 
 // --------------------------------------------------------------- changing
@@ -311,17 +286,21 @@ Result<Dir> openPostDir(const Dir &blog, const Post &post) {
     return openDayDir(blog, date.substr(0, 4), date.substr(5, 2), date.substr(8, 2), false);
 }
 
+// The failure of opening or reading a post that a scan found: PostNotFound
+// when the file or a directory on its way was removed or replaced since.
+Failure gone(Failure f) {
+    if (content::changedSinceListed(f.error)) return Error::PostNotFound;
+    return f;
+}
+
 // Reads the file of a post met by a scan (a record without text) whole. A
 // file gone since then is PostNotFound.
 Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &found) {
     auto dir = openPostDir(blog, found);
-    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::PostNotFound : dir.error();
+    if (!dir) return gone(std::move(dir).failure());
     std::string_view name = found.fileName();
     auto raw = dir->readFile(name);
-    if (!raw) {
-        last_error::setForFile(found.path, raw.error());
-        return platform::changedSinceListed(raw.error()) ? Error::PostNotFound : raw.error();
-    }
+    if (!raw) return gone(concerning(found.path, std::move(raw).failure()));
     std::string key;
     for (char c : std::string_view(found.date))
         if (c != '-') key.push_back(c);
@@ -340,15 +319,30 @@ Status checkValues(const std::vector<std::string> &values) noexcept {
 // The post `slug` below the blog directory, read whole.
 Result<Post> findWholePost(const Dir &blog, std::string_view blogDir, std::string_view slug) {
     auto found = findPostIn(blog, blogDir, slug);
-    if (!found) return found.error();
+    if (!found) return std::move(found).failure();
     return reloadPost(blog, blogDir, *found);
+}
+
+}  // namespace
+
+namespace {
+
+// Whether a post of the open day directory `day` other than <slug>.md
+// answers to `slug` by its "slug" key. A file whose front matter cannot be
+// read as a post's answers to nothing (every lookup fails while it is
+// broken); a file that cannot be read at all fails the check.
+Result<bool> slugTakenIn(const Dir &day, std::string_view slug) {
+    return content::anyFileAnswers(day, post_frontmatter::headSettled, isPostFileName, [&](std::string_view, std::string_view head) {
+        auto parsed = post_frontmatter::parse(head);
+        return parsed && parsed->frontmatter.slug && *parsed->frontmatter.slug == slug;
+    });
 }
 
 }  // namespace
 
 Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
     auto blog = content::openIfPresent(blogDir);
-    if (!blog) return blog.error();
+    if (!blog) return std::move(blog).failure();
     if (!*blog) return Error::PostNotFound;
     return findWholePost(**blog, blogDir, slug);
 }
@@ -368,7 +362,7 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     CivilDate d{};
     if (date) {
         auto parsed = parsePostDate(*date);
-        if (!parsed) return parsed.error();
+        if (!parsed) return std::move(parsed).failure();
         d = *parsed;
     } else {
         d = civilFromTimestamp(platform::nowSeconds());
@@ -387,12 +381,12 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     QL_TRY(platform::checkPathLength(path));
     QL_TRY(platform::checkNameLength(fileName));
 
-    std::string content = buildPostFrontmatter(title, description, std::nullopt, tags);
+    std::string content = buildPostFrontmatter(title, description, tags);
     content.push_back('\n');
     QL_TRY(platform::checkWriteSize(content.size()));
 
     auto blog = content::openLockedMaking(blogDir);
-    if (!blog) return blog.error();
+    if (!blog) return std::move(blog).failure();
     Status written;
     for (int attempt = 0; attempt < 8; ++attempt) {
         // A process that does not take the lock may prune the date
@@ -400,10 +394,23 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
         // opening and writing: both show as FileNotFound, and the
         // directories are made again (a bounded number of times).
         auto dir = openDayDir(*blog, year, month, day, true);
-        written = dir ? dir->writeExclusive(fileName, content) : Status{dir.error()};
+        if (!dir) {
+            written = std::move(dir).failure();
+        } else {
+            dir->removeTemporaries();
+            // One answer per slug and date: a post of the date that answers
+            // to the slug by its "slug" key refuses it, as its file name does.
+            auto taken = slugTakenIn(*dir, slug);
+            if (!taken) return std::move(taken).failure();
+            if (*taken) return Error::DuplicatePost;
+            written = dir->writeExclusive(fileName, content);
+        }
         if (written.ok() || written.error() != Error::FileNotFound) break;
     }
-    if (!written) return written.error() == Error::PathAlreadyExists ? Error::DuplicatePost : written.error();
+    if (!written) {
+        return written.error() == Error::PathAlreadyExists ? Failure(Error::DuplicatePost)
+                                                           : std::move(written).failure();
+    }
     return path;
 }
 
@@ -431,9 +438,9 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     // that changes posts. Every post's front matter is read (one broken
     // file fails the update), the found one's whole text only for its body.
     auto blog = content::openLocked(blogDir, Error::PostNotFound);
-    if (!blog) return blog.error();
+    if (!blog) return std::move(blog).failure();
     auto whole = findWholePost(*blog, blogDir, slug);
-    if (!whole) return whole.error();
+    if (!whole) return std::move(whole).failure();
     const Post *post = &*whole;
 
     // Only the values the caller gives are checked for what a block cannot
@@ -459,15 +466,16 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     QL_TRY(platform::checkWriteSize(content.size()));
 
     auto dir = openPostDir(*blog, *post);
-    if (!dir) return platform::changedSinceListed(dir.error()) ? Error::PostNotFound : dir.error();
+    if (!dir) return gone(std::move(dir).failure());
+    dir->removeTemporaries();
     return dir->writeReplace(post->fileName(), content);
 }
 
 Status deletePost(std::string_view blogDir, std::string_view slug) {
     auto blog = content::openLocked(blogDir, Error::PostNotFound);
-    if (!blog) return blog.error();
+    if (!blog) return std::move(blog).failure();
     auto found = findPostIn(*blog, blogDir, slug);
-    if (!found) return found.error();
+    if (!found) return std::move(found).failure();
     const Post &post = *found;
     QL_TRY(platform::checkPathLength(post.path));
     std::string_view date = post.date;
@@ -480,9 +488,12 @@ Status deletePost(std::string_view blogDir, std::string_view slug) {
     levels[0] = std::move(*blog);
     for (int i = 0; i < 3; ++i) {
         auto child = levels[i]->openChild(names[i]);
-        if (!child) return platform::changedSinceListed(child.error()) ? Error::PostNotFound : child.error();
+        if (!child) return gone(std::move(child).failure());
         levels[i + 1] = std::move(*child);
     }
+    // Litter of killed writers goes first, so that it keeps no emptied
+    // directory from being pruned.
+    levels[3]->removeTemporaries();
     QL_TRY(content::removeContentFile(*levels[3], post.fileName(), Error::PostNotFound));
 
     // Prune the day, month and year directories while they are empty, each
@@ -493,7 +504,7 @@ Status deletePost(std::string_view blogDir, std::string_view slug) {
             // Not empty, or no longer the directory the post was in.
             Error e = st.error();
             if (e == Error::DirNotEmpty || e == Error::FileNotFound || e == Error::NotDir) break;
-            return e;
+            return st;
         }
     }
     return {};

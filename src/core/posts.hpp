@@ -38,18 +38,19 @@ struct Post {
     std::string date;  // the three directory names joined with "-"
     PostFrontmatter frontmatter;
     std::string raw;  // the whole file as read
-    std::size_t restOffset = 0;  // where the text after the closing "+++" starts
     std::size_t bodyOffset = 0;  // where the body starts (after leading blanks)
 
     std::string_view body() const noexcept { return std::string_view(raw).substr(bodyOffset); }
-    std::string_view rest() const noexcept { return std::string_view(raw).substr(restOffset); }
     // The last component of `path`.
     std::string_view fileName() const noexcept;
 };
 
-// Loads every post below `blogDir` whole, newest date first; posts of the
-// same date keep the order in which the depth-first walk (directory entries
-// in file-system order) met them.
+// Calls `visit` with every post below `blogDir`, newest date first; posts
+// of the same date keep the order in which the depth-first walk (directory
+// entries in file-system order) met them. Only the front matter of each
+// file is read and held, one file at a time: the records carry no text
+// (`raw` and so the body are empty). `visit` may have been called for some
+// posts before a failure.
 //
 // A post is a regular file at YYYY/MM/DD/<name>.md where YYYY is 4 bytes
 // reading 1..9999, MM 2 bytes reading 1..12, DD 2 bytes reading 1..31, and
@@ -58,23 +59,13 @@ struct Post {
 // considered, and only directories that can lead to a post are entered.
 //
 // A missing blog directory is an empty list. One post file that fails to
-// load fails the whole load with its error: the first such file in walk
+// load fails the whole scan with its failure: the first such file in walk
 // order decides.
-Result<std::vector<Post>> loadPosts(std::string_view blogDir);
-
-// The first post in list order whose slug equals `slug`, or nullptr.
-const Post *findPostBySlug(const std::vector<Post> &posts, std::string_view slug) noexcept;
-
-// Calls `visit` with every post in the order of loadPosts, holding one
-// file's front matter in memory at a time. The records carry no text: `raw`
-// and so the rest and the body are empty. Fails when and as loadPosts fails,
-// except that only the front matter of each file is read, so a read error
-// past it goes unseen. `visit` may have been called for some posts before a
-// failure.
 Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit);
 
-// What findPostBySlug finds in the tree, read whole; PostNotFound when no
-// post has that slug (or its file is gone since the scan).
+// The first post in list order whose slug is `slug`, read whole;
+// PostNotFound when no post has that slug (or its file is gone since the
+// scan). Every post's front matter is read, so one broken file fails it.
 Result<Post> readPost(std::string_view blogDir, std::string_view slug);
 
 // --------------------------------------------------------------- changing
@@ -84,8 +75,8 @@ Result<Post> readPost(std::string_view blogDir, std::string_view slug);
 // UTC date when absent. Fails, writing nothing, with InvalidSlug,
 // MissingTitle, MissingDescription, InvalidFrontmatterValue (a value that
 // isWritableFrontmatterValue refuses), InvalidDate or NameTooLong (a path of
-// 1024 bytes or more); an existing entry of that name fails with
-// DuplicatePost.
+// 1024 bytes or more); an existing entry of that name, or a post of that
+// date whose "slug" key is `slug`, fails with DuplicatePost.
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
                                std::string_view description, const std::vector<std::string> &tags,
                                std::optional<std::string_view> date);

@@ -1,10 +1,10 @@
 #include "core/snippets.hpp"
 
+#include <utility>
 
 #include "core/civil_date.hpp"
 #include "core/content.hpp"
 #include "core/dated_scan.hpp"
-#include "core/last_error.hpp"
 #include "core/paths.hpp"
 #include "core/text.hpp"
 #include "core/toml_lexer.hpp"
@@ -42,7 +42,7 @@ bool isSnippetCandidate(const platform::DirEntry &entry) noexcept {
 Result<std::optional<std::string>> findInDir(platform::Dir &dir, std::string_view timestampText) {
     for (;;) {
         auto entry = dir.next();
-        if (!entry) return entry.error();
+        if (!entry) return std::move(entry).failure();
         if (!*entry) return std::optional<std::string>{};
         const platform::DirEntry &e = **entry;
         if (!isSnippetCandidate(e)) continue;
@@ -97,14 +97,14 @@ namespace {
 // of a scan's record without text, to which s.codeOffset then refers),
 // reusing the storage its strings hold (a scan loads many files one after
 // another); `fullPath` is its path for the record. `s` is unspecified after
-// a failure. A name that is not a timestamp fails with InvalidTimestamp,
-// without a warning (the scan writes it). `date`, when not empty, is the
-// date of a name already found to be a snippet's (dateOfValidName).
+// a failure. A name that is not a timestamp fails with InvalidTimestamp.
+// `date`, when not empty, is the date of a name already found to be a
+// snippet's (dateOfValidName).
 Status parseSnippetFields(std::string_view name, std::string_view fullPath, std::string_view text, Snippet &s,
                          std::string_view date = {}) {
     // The front matter is examined before the file name.
     auto parsed = snippet_frontmatter::parse(text);
-    if (!parsed) return parsed.error();
+    if (!parsed) return std::move(parsed).failure();
 
     std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos) return Error::InvalidExtension;
@@ -145,29 +145,38 @@ Status parseSnippetFields(std::string_view name, std::string_view fullPath, std:
     return {};
 }
 
-// Runs `load`, recording a failure as the failure of the file at `fullPath`.
-template <class Load>
-Status recordingFailure(std::string_view fullPath, Load &&load) {
-    Status st = load();
-    if (!st) last_error::setForFile(fullPath, st.error());
-    return st;
+// The failure of loading a snippet that a lookup found: SnippetNotFound
+// when the file was removed or replaced since (it is not there any more).
+Failure gone(Status loaded) {
+    if (content::changedSinceListed(loaded.error())) return Error::SnippetNotFound;
+    return std::move(loaded).failure();
+}
+
+// The failure of the snippet file `name` at `fullPath`, whose name is not a
+// timestamp, with the warning line: its reason is the number reader's when
+// the stem is all digits (too large a number).
+Failure badName(std::string_view name, std::string_view fullPath) {
+    std::string_view stem = name.substr(0, name.rfind('.'));
+    std::optional<Error> why;
+    if (isAllDigits(stem)) why = parseSigned(stem).error();
+    return content::badTimestampName(std::string(fullPath), why);
+}
+
+// `st`, the outcome of loading the snippet file `name` at `fullPath`, with
+// a failure as that file's; a name that is not a timestamp asks for the
+// warning line, whichever call loads the file.
+Status fileOutcome(std::string_view name, std::string_view fullPath, Status st) {
+    if (st) return st;
+    if (st.error() == Error::InvalidTimestamp) return badName(name, fullPath);
+    return concerning(std::string(fullPath), std::move(st).failure());
 }
 
 // Loads the snippet file `name` of `dir` into `s`; see parseSnippetFields.
 Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::string_view fullPath, Snippet &s) {
-    return recordingFailure(fullPath, [&]() -> Status {
-        auto raw = dir.readFile(name);
-        if (!raw) return raw.error();
-        s.raw = std::move(*raw);
-        return parseSnippetFields(name, fullPath, s.raw, s);
-    });
-}
-
-// The warning for a snippet file name that is not a timestamp.
-void warnAboutName(std::string_view name) {
-    std::string_view stem = name.substr(0, name.rfind('.'));
-    if (!isAllDigits(stem)) return content::warnInvalidTimestamp(name, std::nullopt);
-    content::warnInvalidTimestamp(name, parseSigned(stem).error());
+    auto raw = dir.readFile(name);
+    if (!raw) return fileOutcome(name, fullPath, std::move(raw).failure());
+    s.raw = std::move(*raw);
+    return fileOutcome(name, fullPath, parseSnippetFields(name, fullPath, s.raw, s));
 }
 
 Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
@@ -178,22 +187,14 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
 // handle of its own (so `dir` keeps its position).
 Result<std::string> findName(const platform::Dir &dir, std::string_view timestampText) {
     auto scan = dir.reopen();
-    if (!scan) return scan.error();
+    if (!scan) return std::move(scan).failure();
     auto found = findInDir(*scan, timestampText);
-    if (!found) return found.error();
+    if (!found) return std::move(found).failure();
     if (!*found) return Error::SnippetNotFound;
     return std::move(**found);
 }
 
 }  // namespace
-
-Result<Snippet> loadSnippetFromFile(std::string_view dirPath, std::string_view name) {
-    auto dir = platform::Dir::open(dirPath);
-    if (!dir) return dir.error();
-    Snippet s;
-    QL_TRY(loadSnippetInto(*dir, name, joinPath({dirPath, name}), s));
-    return s;
-}
 
 // The order of the list follows from the file names alone (the date is the
 // stem's), so the names are sorted first and the files loaded one at a
@@ -230,22 +231,17 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
     platform::FileReader reader;
     return loadInOrder(
         entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, nullptr); },
-        [&](std::uint32_t i) {
+        [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
             full.assign(prefix).append(name);
-            return recordingFailure(full, [&]() -> Status {
-                auto text = reader.read(dir, name, nullptr, i);
-                if (!text) return text.error();
-                QL_TRY(parseSnippetFields(name, full, *text, current, entries.key(i)));
-                code = text->substr(current.codeOffset);
-                current.codeOffset = 0;  // no text, so no code
-                return Status{};
-            });
+            auto text = reader.read(dir, name, nullptr, i);
+            if (!text) return fileOutcome(name, full, std::move(text).failure());
+            QL_TRY(fileOutcome(name, full, parseSnippetFields(name, full, *text, current, entries.key(i))));
+            code = text->substr(current.codeOffset);
+            current.codeOffset = 0;  // no text, so no code
+            return Status{};
         },
-        [&](std::uint32_t) { visit(current, code); },
-        [&](std::uint32_t i, Error e) {
-            if (e == Error::InvalidTimestamp) warnAboutName(entries.name(i));
-        });
+        [&](std::uint32_t) { visit(current, code); });
 }
 
 }  // namespace
@@ -253,15 +249,15 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
 Result<Snippet> readSnippet(std::string_view dirPath, std::int64_t timestamp) {
     // One open directory serves the lookup and the load.
     auto dir = content::openIfPresent(dirPath);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     if (!*dir) return Error::SnippetNotFound;
     auto name = findInDir(**dir, timestampText(timestamp));
-    if (!name) return name.error();
+    if (!name) return std::move(name).failure();
     if (!*name) return Error::SnippetNotFound;
     Snippet s;
     Status loaded = loadSnippetInto(**dir, **name, joinPath({dirPath, **name}), s);
     // Removed or replaced since the lookup found it: not there any more.
-    if (!loaded) return platform::changedSinceListed(loaded.error()) ? Error::SnippetNotFound : loaded.error();
+    if (!loaded) return gone(std::move(loaded));
     return s;
 }
 
@@ -284,24 +280,24 @@ Result<std::string> createSnippet(std::string_view dirPath, std::int64_t timesta
     // The lookup and the publish are one step for every caller that
     // changes snippets.
     auto dir = content::openLockedMaking(dirPath);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     auto existing = findName(*dir, id);
     if (existing) return Error::DuplicateSnippet;
-    if (existing.error() != Error::SnippetNotFound) return existing.error();
+    if (existing.error() != Error::SnippetNotFound) return std::move(existing).failure();
     Status st = dir->writeExclusive(name, body);
-    if (!st.ok()) return st.error() == Error::PathAlreadyExists ? Error::DuplicateSnippet : st.error();
+    if (!st.ok()) return st.error() == Error::PathAlreadyExists ? Failure(Error::DuplicateSnippet) : std::move(st).failure();
     return full;
 }
 
 Status updateSnippet(std::string_view dirPath, std::int64_t timestamp, std::optional<std::string_view> description,
                      std::optional<std::string_view> code, std::optional<std::string_view> filename) {
     auto dir = content::openLocked(dirPath, Error::SnippetNotFound);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     auto oldName = findName(*dir, timestampText(timestamp));
-    if (!oldName) return oldName.error();
+    if (!oldName) return std::move(oldName).failure();
     Snippet loaded;
     Status st = loadSnippetInto(*dir, *oldName, joinPath({dirPath, *oldName}), loaded);
-    if (!st) return platform::changedSinceListed(st.error()) ? Error::SnippetNotFound : st.error();
+    if (!st) return gone(std::move(st));
 
     // Only what the caller gives is validated; stored values were accepted
     // when they were written.
@@ -331,31 +327,27 @@ Status updateSnippet(std::string_view dirPath, std::int64_t timestamp, std::opti
     // On a case-insensitive file system the old and the new name can be one
     // file (1700000000.PY and 1700000000.py): that file is replaced in place,
     // and its name is never removed.
-    auto sameFile = [&] {
-        auto oldId = dir->fileId(*oldName);
-        auto newId = dir->fileId(name);
-        return oldId.ok() && newId.ok() && *oldId == *newId;
-    };
-    if (sameFile()) return dir->writeReplace(name, body);
-    // A new name is published exclusively: an entry already there is another
-    // file, which a rename must never replace.
-    bool inPlace = false;
-    Status published = dir->writeExclusive(name, body, *oldName, &inPlace);
-    if (!inPlace) {
-        return published.error() == Error::PathAlreadyExists ? Error::DuplicateSnippet : published.error();
-    }
-    // The new file is in place (even if flushing the directory failed), so
-    // the old name goes: two files must never answer to one timestamp. A
-    // stale old file is not worth failing for.
-    if (!sameFile()) (void)dir->removeFile(*oldName);
-    return published;
+    auto oldId = dir->fileId(*oldName);
+    auto newId = dir->fileId(name);
+    if (oldId.ok() && newId.ok() && *oldId == *newId) return dir->writeReplace(name, body);
+    // A new name is never taken from another file.
+    if (newId.ok()) return Error::DuplicateSnippet;
+    if (newId.error() != Error::FileNotFound) return std::move(newId).failure();
+    // The content is replaced under the old name first, then the file moves
+    // to the new name in one exclusive rename: a process killed at any
+    // point leaves one file for the timestamp. When the file cannot move,
+    // the call fails and the one file keeps its old name.
+    QL_TRY(dir->writeReplace(*oldName, body));
+    Status moved = dir->renameExclusive(*oldName, name);
+    if (!moved && moved.error() == Error::PathAlreadyExists) return Error::DuplicateSnippet;
+    return moved;
 }
 
 Status deleteSnippet(std::string_view dirPath, std::int64_t timestamp) {
     auto dir = content::openLocked(dirPath, Error::SnippetNotFound);
-    if (!dir) return dir.error();
+    if (!dir) return std::move(dir).failure();
     auto name = findName(*dir, timestampText(timestamp));
-    if (!name) return name.error();
+    if (!name) return std::move(name).failure();
     QL_TRY(platform::checkPathLength(joinPath({dirPath, *name})));
     return content::removeContentFile(*dir, *name, Error::SnippetNotFound);
 }

@@ -39,16 +39,13 @@ Status ensureFilenameValid(std::string_view filename) noexcept;
 // every byte after the last '.' is an ASCII letter, digit, '_' or '-'.
 Status ensureExtensionValid(std::string_view filename) noexcept;
 
-// Loads the snippet file `name` of the snippets directory `dirPath`. A name
-// that is not a timestamp fails with InvalidTimestamp.
-Result<Snippet> loadSnippetFromFile(std::string_view dirPath, std::string_view name);
-
 // Calls `visit` with every snippet of the directory, newest date first and
 // ties in file-system order, holding one file in memory at a time. Only
 // regular files "<stem>.<ext>" count (stem not "index" or "_index"). A
 // missing directory is an empty list. One file that fails to load fails
-// the whole list: the first such file in file-system order decides, and a
-// name that is not a timestamp writes the warning line. `visit` may have
+// the whole list: the first such file in file-system order decides (its
+// failure names the file, and a name that is not a timestamp asks for the
+// warning line). `visit` may have
 // been called for some snippets before a failure. `expect`, when given, is
 // told before the first visit how many files will be read.
 //

@@ -6,7 +6,6 @@
 namespace quorlina::text {
 
 inline bool isW2(char c) noexcept { return c == ' ' || c == '\t'; }
-inline bool isW3(char c) noexcept { return c == ' ' || c == '\t' || c == '\r'; }
 inline bool isW4(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 template <class Pred>

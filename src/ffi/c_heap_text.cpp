@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "core/platform.hpp"
@@ -10,6 +11,13 @@
 namespace quorlina::ffi {
 
 namespace {
+
+// Resizes a C-heap block as realloc does (nullptr: a new block); nullptr
+// when the heap is exhausted, the old block then staying valid.
+void *resizeCHeap(void *block, std::size_t size) noexcept {
+    if (platform::fault::injectedError(platform::fault::Op::Alloc) != 0) return nullptr;
+    return std::realloc(block, size == 0 ? 1 : size);
+}
 
 // Below this the buffer grows by half of itself; above it by this much at
 // a time, so that the capacity a large list holds beyond its text stays
@@ -19,6 +27,15 @@ namespace {
 constexpr std::size_t kLinearStep = std::size_t{256} * 1024;
 
 }  // namespace
+
+char *copyText(std::string_view text) noexcept {
+    if (platform::fault::injectedError(platform::fault::Op::Alloc) != 0) return nullptr;
+    char *p = static_cast<char *>(std::malloc(text.size() + 1));
+    if (!p) return nullptr;
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    p[text.size()] = '\0';
+    return p;
+}
 
 CHeapText::CHeapText(CHeapText &&other) noexcept : data_(other.data_), size_(other.size_), cap_(other.cap_) {
     other.data_ = nullptr;
@@ -43,7 +60,7 @@ void CHeapText::grow(std::size_t extra) {
     std::size_t want = cap_ < kLinearStep * 2 ? cap_ + cap_ / 2 + 128 : cap_ + kLinearStep;
     if (want < size_ + extra) want = size_ + extra;
     // One byte more for the terminating NUL added by release().
-    void *p = platform::resizeCHeap(data_, want + 1);
+    void *p = resizeCHeap(data_, want + 1);
     if (p == nullptr) throw std::bad_alloc();
     data_ = static_cast<char *>(p);
     cap_ = want;
@@ -52,11 +69,11 @@ void CHeapText::grow(std::size_t extra) {
 char *CHeapText::release() noexcept {
     if (data_ == nullptr) {
         // An empty text still needs its block.
-        data_ = static_cast<char *>(platform::resizeCHeap(nullptr, 1));
+        data_ = static_cast<char *>(resizeCHeap(nullptr, 1));
         if (data_ == nullptr) return nullptr;
     } else if (cap_ > size_) {
         // Shrinking never moves the block far; a failure keeps it as it is.
-        if (void *p = platform::resizeCHeap(data_, size_ + 1)) data_ = static_cast<char *>(p);
+        if (void *p = resizeCHeap(data_, size_ + 1)) data_ = static_cast<char *>(p);
     }
     data_[size_] = '\0';
     char *out = data_;

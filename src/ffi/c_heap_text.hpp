@@ -1,13 +1,21 @@
-// A growable text buffer on the C heap that becomes the caller's
-// OwnedString without a copy. The list exports write their JSON straight
-// into one, so a large list is held once, not twice (as a working string
-// and again as the copy handed out).
+// Text handed to the caller on the C heap (the caller frees it with
+// quorlina_free): a copy of a finished text, or a growable buffer that
+// becomes the caller's text without a copy. The list exports write their
+// JSON straight into one, so a large list is held once, not twice (as a
+// working string and again as the copy handed out).
+//
+// Every C-heap allocation made for the caller first asks the platform's
+// fault seam (Op::Alloc), so that the allocation-failure tests can fail it.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
 namespace quorlina::ffi {
+
+// Copies `text` into a new NUL-terminated C-heap block; nullptr when the
+// heap is exhausted.
+char *copyText(std::string_view text) noexcept;
 
 class CHeapText {
 public:
@@ -55,7 +63,8 @@ public:
     char *capacityEnd() const noexcept { return data_ + cap_; }
     void setEnd(char *end) noexcept { size_ = static_cast<std::size_t>(end - data_); }
 
-    // Makes the capacity at least `total` bytes, exactly.
+    // Makes the capacity at least `total` bytes: exactly `total` when that
+    // is more than one step of growth would give, else that step.
     void reserveTotal(std::size_t total) {
         if (total > cap_) grow(total - size_);
     }

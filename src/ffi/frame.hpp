@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/last_error.hpp"
 #include "core/result.hpp"
 #include "ffi/c_heap_text.hpp"
+#include "ffi/explain.hpp"
 #include "quorlina/quorlina.h"
 
 namespace quorlina::ffi {
@@ -25,19 +25,20 @@ int mapError(Error e) noexcept;
 // library does not return).
 const char *resultText(int code) noexcept;
 
-// The code of a failure, with this thread's last-error text set to explain
-// it: the text recorded for the file that caused it, else the code's text.
-inline int failWith(Error e) noexcept {
-    int code = mapError(e);
-    if (!last_error::explains(e)) last_error::setStatic(resultText(code), e);
+// The code of a failure, explained: this thread's last-error text names the
+// file it concerns, else gives the code's text, and a file name that is not
+// a timestamp gets the warning line. The one place where either is written.
+inline int failWith(const Failure &f) noexcept {
+    int code = mapError(f.error);
+    explain(f, code);
     return code;
 }
 
 // The code of an exception that reached the frame, with its text.
 inline int failWithException(bool outOfMemory) noexcept {
-    Error e = outOfMemory ? Error::OutOfMemory : Error::Unexpected;
-    last_error::setStatic(resultText(outOfMemory ? kOutOfMemory : kInternal), e);
-    return outOfMemory ? kOutOfMemory : kInternal;
+    int code = outOfMemory ? kOutOfMemory : kInternal;
+    explainCode(code);
+    return code;
 }
 
 // Runs `fn` (which returns a result code) with this thread's last-error
@@ -45,7 +46,7 @@ inline int failWithException(bool outOfMemory) noexcept {
 // other exception 100.
 template <class Fn>
 int guarded(Fn &&fn) noexcept {
-    last_error::clear();
+    clearLastError();
     try {
         return fn();
     } catch (const std::bad_alloc &) {
@@ -61,13 +62,9 @@ template <class Body>
 int runExport(Body &&body) noexcept {
     return guarded([&] {
         Status st = body();
-        return st.ok() ? kOk : failWith(st.error());
+        return st.ok() ? kOk : failWith(st.failure());
     });
 }
-
-// Copies text to a new NUL-terminated C-heap block; nullptr when the heap
-// is exhausted.
-char *copyText(std::string_view text) noexcept;
 
 // Hands a body's text to the caller through `out`: a std::string is copied
 // to a new C-heap block, a CHeapText block is handed over as it is.
@@ -83,7 +80,7 @@ int runExportWithText(char **out, Body &&body) noexcept {
         if (out == nullptr) return failWith(Error::NullArgument);
         *out = nullptr;
         auto text = body();
-        if (!text.ok()) return failWith(text.error());
+        if (!text.ok()) return failWith(text.failure());
         char *block = toCaller(*text);
         if (block == nullptr) return failWithException(true);
         *out = block;

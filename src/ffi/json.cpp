@@ -57,13 +57,6 @@ void appendEscapedJson(std::string &out, std::string_view in) {
     escapeInto(o, in);
 }
 
-std::string escapeJson(std::string_view in) {
-    std::string out;
-    out.reserve(in.size() + in.size() / 8);
-    appendEscapedJson(out, in);
-    return out;
-}
-
 void appendJsonString(std::string &out, std::string_view in) {
     out.push_back('"');
     appendEscapedJson(out, in);

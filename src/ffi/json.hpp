@@ -10,13 +10,10 @@
 
 namespace quorlina::ffi {
 
-// Escapes a byte string for use inside a JSON string (without the quotes).
-// '"' '\\' LF CR TAB get their two-byte escapes; every other byte below 0x20
-// becomes \u00XX with lowercase hex digits; all other bytes (0x7F and
-// everything from 0x80 up) pass through unchanged.
-std::string escapeJson(std::string_view in);
-
-// Appends the escaped form of `in` to `out`.
+// Appends the escaped form of `in` to `out`, for use inside a JSON string
+// (without the quotes). '"' '\\' LF CR TAB get their two-byte escapes;
+// every other byte below 0x20 becomes \u00XX with lowercase hex digits; all
+// other bytes (0x7F and everything from 0x80 up) pass through unchanged.
 void appendEscapedJson(std::string &out, std::string_view in);
 void appendEscapedJson(CHeapText &out, std::string_view in);
 

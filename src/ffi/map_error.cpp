@@ -1,4 +1,3 @@
-#include "core/platform.hpp"
 #include "ffi/frame.hpp"
 #include "quorlina/quorlina.h"
 
@@ -52,7 +51,5 @@ int mapError(Error e) noexcept {
     }
     return QUORLINA_EINTERNAL;
 }
-
-char *copyText(std::string_view text) noexcept { return platform::copyToCHeap(text); }
 
 }  // namespace quorlina::ffi

@@ -39,7 +39,7 @@ QUORLINA_API int quorlina_note_read(const char *root, const char *id, char **out
         // Every note's front matter decides which note answers (and one
         // broken file fails the call); only that note is read whole.
         auto note = readNote(notesDir(root), id);
-        if (!note) return note.error();
+        if (!note) return std::move(note).failure();
         return buildNoteJson(*note);
     });
 }

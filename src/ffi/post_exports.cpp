@@ -52,7 +52,7 @@ QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **o
         // Every post's front matter decides which post answers (and one
         // broken file fails the call); only that post is read whole.
         auto post = readPost(blogDir(root), slug);
-        if (!post) return post.error();
+        if (!post) return std::move(post).failure();
         return buildPostJson(*post);
     });
 }

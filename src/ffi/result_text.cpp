@@ -1,6 +1,6 @@
 // The explanations of the C interface: a static text per result code, this
 // thread's text of its last failure, and the library's version.
-#include "core/last_error.hpp"
+#include "ffi/explain.hpp"
 #include "ffi/frame.hpp"
 #include "quorlina/quorlina.h"
 
@@ -40,7 +40,7 @@ extern "C" {
 
 QUORLINA_API const char *quorlina_strerror(int code) { return quorlina::ffi::resultText(code); }
 
-QUORLINA_API const char *quorlina_last_error(void) { return quorlina::last_error::text(); }
+QUORLINA_API const char *quorlina_last_error(void) { return quorlina::ffi::lastErrorText(); }
 
 QUORLINA_API const char *quorlina_version(void) { return QUORLINA_VERSION; }
 

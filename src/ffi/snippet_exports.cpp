@@ -36,7 +36,7 @@ QUORLINA_API int quorlina_snippet_read(const char *root, int64_t timestamp, char
     return ffi::runExportWithText(out, [&]() -> Result<std::string> {
         QL_TRY(ffi::requireArgs(root));
         auto snippet = readSnippet(snippetsDir(root), timestamp);
-        if (!snippet) return snippet.error();
+        if (!snippet) return std::move(snippet).failure();
         return ffi::buildSnippetJson(*snippet);
     });
 }

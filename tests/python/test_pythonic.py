@@ -53,6 +53,25 @@ class TypedRecords(SiteCase):
         self.assertEqual(self.site.notes.read("253402300800").date, "10000-01-01")
         self.assertEqual(self.site.snippets.list()[0].date, "10000-01-01")
 
+    def test_a_post_date_that_is_no_calendar_date_stays_text(self):
+        # The library's number reader takes "+" and "_": 2_24/ is a year
+        # directory and its posts date "2_24-...". A day 31 of a 30-day
+        # month is a directory the tree allows too. Neither fails a list.
+        def write(rel, title):
+            path = os.path.join(self.root, "content", "blog", *rel.split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "w") as f:
+                f.write('+++\ntitle = "%s"\ndescription = "D"\n+++\nBody\n' % title)
+        write("2_24/01/01/odd.md", "Odd")
+        write("2024/+2/09/plus.md", "Plus")
+        write("2024/04/31/late.md", "Late")
+        write("2024/03/09/plain.md", "Plain")
+        self.assertEqual({p.slug: p.date for p in self.site.posts.list()},
+                         {"odd": "2_24-01-01", "plus": "2024-+2-09", "late": "2024-04-31",
+                          "plain": datetime.date(2024, 3, 9)})
+        self.assertEqual(self.site.posts.read("odd").date, "2_24-01-01")
+        self.assertEqual(self.site.posts.read("plain").date, datetime.date(2024, 3, 9))
+
 
 class Exceptions(SiteCase):
     def test_standard_bases_code_and_detail(self):
@@ -62,8 +81,6 @@ class Exceptions(SiteCase):
             (lambda: self.site.posts.create("a b", "T", "D"), quorlina.InvalidSlugError, ValueError, 10),
             (lambda: self.site.snippets.create("d", "c", "a.py", timestamp=-1),
              quorlina.InvalidTimestampError, ValueError, 1),
-            (lambda: quorlina.Site(os.path.join(self.root, "content", "notes", "1.md")).notes.list(),
-             quorlina.FileSystemError, OSError, 8),
         ]
         self.site.notes.create("x", timestamp=1)
         for call, cls, base, code in cases:
@@ -74,6 +91,13 @@ class Exceptions(SiteCase):
             # No file caused these: the detail is the code's own text.
             self.assertEqual((err.code, err.detail), (code, quorlina.error_text(code)))
             self.assertTrue(str(err).endswith("(code %d)" % code), str(err))
+        # A file-system failure names the path and the system's reason.
+        beside = os.path.join(self.root, "content", "notes", "1.md")
+        with self.assertRaises(OSError) as ctx:
+            quorlina.Site(beside).notes.list()
+        self.assertIs(type(ctx.exception), quorlina.FileSystemError)
+        self.assertEqual((ctx.exception.code, ctx.exception.detail),
+                         (8, os.path.join(beside, "content", "notes") + ": Not a directory"))
         self.assertTrue(issubclass(quorlina.OutOfMemoryError, MemoryError))
         dup = quorlina.error_for_code(2, "note create")
         self.assertEqual((str(dup), dup.args, dup.errno), ("note create: already exists (code 2)",

@@ -6,8 +6,9 @@
 //     never a torn mix, never an older one;
 //   - every create the child reported is there, complete;
 //   - every family lists, as valid JSON, and temporary files left by the
-//     killed child are never listed (they are left in place on purpose, so
-//     that later scans run past them).
+//     killed child are never listed; the next write in their directory
+//     removes them, so at the end, after one write in every directory,
+//     none is left.
 // The random moments come from a fixed seed, printed at the start; set
 // QUORLINA_CRASH_SEED to repeat a run and QUORLINA_CRASH_KILLS to change
 // the number of kills.
@@ -17,6 +18,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -322,10 +324,89 @@ TEST(CrashSafety, KilledWritersNeverLeaveATornFile) {
     }
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::size_t temps = qrel::temporaries(qrel::snapshot(root)).size();
+    // Temporaries of the killed writers that no later write has met yet;
+    // one write in every directory removes them.
+    const std::size_t temps = qrel::temporaries(qrel::snapshot(root)).size();
+    for (int i = 0; i < kItems; ++i) {
+        EXPECT_EQ(quorlina_snippet_update(r, 1700000000 + i, "final", nullptr, nullptr), 0);
+        EXPECT_EQ(quorlina_post_update(r, postKey(i).c_str(), nullptr, "final", nullptr, nullptr, nullptr), 0);
+        EXPECT_EQ(quorlina_note_update(r, noteKey(i).c_str(), nullptr, 0, "final"), 0);
+    }
+    char *out = nullptr;
+    ASSERT_EQ(quorlina_post_create(r, "final", "T", "D", nullptr, "2024-07-07", &out), 0);
+    quorlina_free(out);
+    ASSERT_EQ(quorlina_post_delete(r, "final"), 0);
+    const auto left = qrel::temporaries(qrel::snapshot(root));
+    EXPECT_TRUE(left.empty()) << left.size() << " temporaries left, the first " << left[0];
     std::printf("crash test: %d kills, %ld completed writes, %ld writes found done at the kill, %ld creates checked, "
-                "%zu temporaries left by killed writers, %.1f s; no torn file\n",
-                kills, writes, inFlightSeen, createsChecked, temps, seconds);
+                "%zu temporaries of killed writers not yet met by a later write, %zu after one write in each "
+                "directory, %.1f s; no torn file\n",
+                kills, writes, inFlightSeen, createsChecked, temps, left.size(), seconds);
+}
+
+// A snippet update that changes the extension, killed at random moments:
+// the child switches one snippet between two extensions as fast as it can.
+// After every kill exactly one file answers to the timestamp (temporaries
+// aside), and it holds one complete generation's content.
+TEST(CrashSafety, KilledRenamesLeaveOneFilePerTimestamp) {
+    unsigned seed = 4242;
+    if (const char *s = std::getenv("QUORLINA_CRASH_SEED")) seed = static_cast<unsigned>(std::strtoul(s, nullptr, 10));
+    int kills = 200;
+    if (const char *k = std::getenv("QUORLINA_CRASH_KILLS")) kills = std::max(200, std::atoi(k));
+    std::mt19937 rng(seed);
+    qtest::TempSite site;
+    const std::string &root = site.root();
+    const char *r = root.c_str();
+    const std::string dir = root + "/content/snippets";
+    const std::string key = "1700000000";
+    qtest::writeFile(dir + "/" + key + ".a", "+++\ndescription = \"initial\"\nfilename = \"x.a\"\n+++\n\ninitial");
+
+    long twoFileStates = 0, updates = 0;
+    for (int kill = 0; kill < kills; ++kill) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(fds[0]);
+            for (long gen = static_cast<long>(kill + 1) * 100000L;; ++gen) {
+                const std::string desc = "gen " + std::to_string(gen);
+                const std::string name = gen % 2 ? "x.b" : "x.a";
+                if (quorlina_snippet_update(r, 1700000000, desc.c_str(), payload(key, gen).c_str(), name.c_str()) != 0)
+                    ::_exit(3);
+                if (::write(fds[1], "u", 1) < 0) ::_exit(2);
+            }
+        }
+        ::close(fds[1]);
+        timespec ts{0, static_cast<long>(rng() % 4000) * 1000L};
+        ::nanosleep(&ts, nullptr);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child ended on its own: " << status;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) updates += n;
+        ::close(fds[0]);
+
+        std::vector<std::string> files;
+        for (const auto &name : qtest::listDir(dir))
+            if (name.rfind(key + ".", 0) == 0) files.push_back(name);
+        ASSERT_FALSE(files.empty()) << "kill " << kill << ": the snippet is gone";
+        if (files.size() > 1) {
+            ++twoFileStates;
+            // Back to one file, so that the next round starts from a sound state.
+            for (std::size_t i = 1; i < files.size(); ++i) ::unlink((dir + "/" + files[i]).c_str());
+        }
+        Call c = readRecord(qjson::Record::Snippet, [&](char **o) { return quorlina_snippet_read(r, 1700000000, o); });
+        ASSERT_EQ(c.code, 0) << "kill " << kill;
+        std::string why;
+        ASSERT_NE(generationOf(Family::Snippets, key, c.v, why), -2) << "kill " << kill << ": torn content: " << why;
+    }
+    std::printf("crash test (renames): %d kills, %ld completed updates, %ld states with two files for one "
+                "timestamp\n",
+                kills, updates, twoFileStates);
+    EXPECT_EQ(twoFileStates, 0);
 }
 
 }  // namespace

@@ -113,9 +113,11 @@ std::string answer(const std::string &op, const std::vector<Field> &f) {
         return text(post_frontmatter::rewrite(*f[0], changes));
     }
     if (op == "post-build") {
-        std::optional<std::string_view> slug;
-        if (f[2]) slug = *f[2];
-        return text(buildPostFrontmatter(*f[0], *f[1], slug, splitList(*f[3])) + "\n");
+        // A new post's block has no slug key; a slug is written as an update
+        // keeps one, on its own line before the closing delimiter.
+        std::string block = buildPostFrontmatter(*f[0], *f[1], splitList(*f[3]));
+        if (f[2]) block.insert(block.size() - 4, "slug = \"" + std::string(*f[2]) + "\"\n");
+        return text(block + "\n");
     }
     if (op == "note" || op == "note-update") {
         auto r = note_frontmatter::parse(*f[0]);

@@ -27,7 +27,7 @@ Tags = Union[Text, Iterable[Text], None]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-_DATE = re.compile(r"(\d{4})-(\d{2})-(\d{2})\Z")
+_DATE = re.compile(r"([0-9]{4})-([0-9]{2})-([0-9]{2})\Z")
 
 
 @dataclass(frozen=True)
@@ -46,10 +46,13 @@ class Snippet:
 
 @dataclass(frozen=True)
 class Post:
-    """A blog post. ``description`` and ``content`` are None in the records
-    of ``Posts.list()``, which the library returns without them."""
+    """A blog post. ``date`` is the day its directories name, or their
+    "YYYY-MM-DD" text when that is no calendar date (the library reads
+    "2_24" as a year and lets a day 31 stand in any month). ``description``
+    and ``content`` are None in the records of ``Posts.list()``, which the
+    library returns without them."""
 
-    date: datetime.date
+    date: Union[datetime.date, str]
     slug: str
     title: str
     tags: Tuple[str, ...]
@@ -113,8 +116,10 @@ def _decode(data: Optional[bytes]) -> str:
 
 
 def _date(text: str) -> Union[datetime.date, str]:
-    """A "YYYY-MM-DD" date; text that datetime.date cannot hold (a year
-    outside 1 to 9999, which a timestamp far from today gives) stays text."""
+    """A "YYYY-MM-DD" date; text that is no such date, or that
+    datetime.date cannot hold (a year outside 1 to 9999, which a timestamp
+    far from today gives, a post directory "2_24" or "+3", a day 31 of a
+    30-day month), stays text."""
     m = _DATE.match(text)
     if m:
         try:
@@ -122,11 +127,6 @@ def _date(text: str) -> Union[datetime.date, str]:
         except ValueError:
             pass
     return text
-
-
-def _post_date(text: str) -> datetime.date:
-    # The library lists posts of the years 1 to 9999 only.
-    return datetime.date.fromisoformat(text)
 
 
 def _snippet(d: Dict[str, Any]) -> Snippet:
@@ -140,7 +140,7 @@ def _snippet(d: Dict[str, Any]) -> Snippet:
 
 
 def _post(d: Dict[str, Any]) -> Post:
-    return Post(date=_post_date(d["date"]), slug=d["slug"], title=d["title"], tags=tuple(d["tags"]),
+    return Post(date=_date(d["date"]), slug=d["slug"], title=d["title"], tags=tuple(d["tags"]),
                 description=d.get("description"), content=d.get("content"))
 
 
