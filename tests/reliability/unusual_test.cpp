@@ -8,6 +8,7 @@
 //     simulated through the fault seam: creates stay exclusive, publish the
 //     complete file at once, and a reader never sees a partial file.
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -124,8 +125,9 @@ TEST(Unusual, AForkDuringAWriteNeverHoldsTheLock) {
         std::unique_lock<std::mutex> lock(g_forkMutex);
         g_forkCv.wait(lock, [] { return g_inWrite; });
     }
-    int toChild[2];
+    int toChild[2], fromChild[2];
     ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
     // The writer thread is inside its write, holding the lock.
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
@@ -133,15 +135,19 @@ TEST(Unusual, AForkDuringAWriteNeverHoldsTheLock) {
         // The child's own write must finish; it then stays alive until the
         // parent is done.
         ::close(toChild[1]);
+        ::close(fromChild[0]);
         ::alarm(10);
         char *out = nullptr;
         int code = quorlina_note_create(r, 1700000001, nullptr, "child", &out);
         quorlina_free(out);
-        char c;
+        // Its write is done (and its lock released): the parent may look.
+        char c = 'd';
+        (void)::write(fromChild[1], &c, 1);
         (void)::read(toChild[0], &c, 1);
         ::_exit(code == 0 ? 0 : 1);
     }
     ::close(toChild[0]);
+    ::close(fromChild[1]);
     {
         std::lock_guard<std::mutex> lock(g_forkMutex);
         g_forked = true;
@@ -150,8 +156,12 @@ TEST(Unusual, AForkDuringAWriteNeverHoldsTheLock) {
     writer.join();
     setHook(nullptr);
 
-    // The child lives on; the lock is free, and the parent's next writes do
-    // not wait for it.
+    // Once the child's own write is done (it takes the lock for that
+    // write, as it should), the child lives on; the lock is free, and the
+    // parent's next writes do not wait for it.
+    pollfd done{fromChild[0], POLLIN, 0};
+    EXPECT_EQ(::poll(&done, 1, 10000), 1) << "the child's own write did not finish";
+    ::close(fromChild[0]);
     EXPECT_TRUE(lockIsFree(notes)) << "the forked child holds the family lock";
     auto parentWrite = std::async(std::launch::async, [&] {
         return qtest::callText([&](char **o) { return quorlina_note_create(r, 1700000002, nullptr, "parent", o); }).code;
