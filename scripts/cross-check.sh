@@ -56,6 +56,7 @@ configure_build() {  # <target> <build type> <targets to build> -- <cmake args>
   local target=$1 type=$2 build_targets=$3
   shift 4
   local dir=$root/build/cross/$target
+  mkdir -p "$root/build/cross"
   echo "=== $target: configure and build ($build_targets)"
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/zig-toolchain.cmake" \
     -DZIG_TARGET="$target" -DZIG="$zig" -DCMAKE_BUILD_TYPE="$type" -DQUORLINA_WERROR=ON \

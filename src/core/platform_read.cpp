@@ -2,6 +2,7 @@
 // after another into one buffer, and ahead of their turn in a cold cache.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -60,6 +61,14 @@ Sys<ssize_t> readNoWait(int fd, char *p, std::size_t n) noexcept {
 #if defined(RWF_NOWAIT)
     iovec v{p, n};
     return sysCall(Op::ReadNoWait, [&] { return ::preadv2(fd, &v, 1, 0, RWF_NOWAIT); });
+#elif defined(__linux__) && defined(SYS_preadv2)
+    // A C library without a preadv2 wrapper (older musl): the system call
+    // itself, with RWF_NOWAIT's value. The offset is passed as its low and
+    // high halves; at 0 both are 0 on every ABI.
+    iovec v{p, n};
+    return sysCall(Op::ReadNoWait, [&] {
+        return static_cast<ssize_t>(::syscall(SYS_preadv2, fd, &v, 1, 0L, 0L, 0x00000008));
+    });
 #else
     (void)fd, (void)p, (void)n;
     return Sys<ssize_t>{-1, ENOSYS, false};
