@@ -57,6 +57,7 @@
 #ifndef QUORLINA_QUORLINA_H
 #define QUORLINA_QUORLINA_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -76,9 +77,9 @@ extern "C" {
 #endif
 
 #define QUORLINA_VERSION_MAJOR 0
-#define QUORLINA_VERSION_MINOR 2
+#define QUORLINA_VERSION_MINOR 3
 #define QUORLINA_VERSION_PATCH 0
-#define QUORLINA_VERSION "0.2.0"
+#define QUORLINA_VERSION "0.3.0"
 
 /* Result codes. Values are stable; new codes may be added. Every function
  * returns them as a plain int. */
@@ -306,6 +307,235 @@ QUORLINA_API int quorlina_note_update(const char *root, const char *id, const ch
  * @return 0, 3 when there is no such note, or another result code
  */
 QUORLINA_API int quorlina_note_delete(const char *root, const char *id);
+
+/* ------------------------------------------------------ extended functions
+ *
+ * Functions added since 0.3.0 follow one convention, so that later fields
+ * never break a caller compiled against an older header:
+ *   - Their optional arguments are gathered in an options struct whose
+ *     first field is `unsigned int version`. Initialise it with its
+ *     QUORLINA_..._OPTIONS_INIT macro, which sets `version` to the struct's
+ *     QUORLINA_..._OPTIONS_VERSION and every other field to its default,
+ *     then set the fields you need:
+ *
+ *         quorlina_post_create_options o = QUORLINA_POST_CREATE_OPTIONS_INIT;
+ *         o.body = "Hello.\n";
+ *         o.draft = 1;
+ *
+ *   - A NULL options pointer means the defaults of the INIT macro.
+ *   - A later version only appends fields. A struct whose `version` is 0 or
+ *     newer than the library knows returns QUORLINA_EINTERNAL (100) and
+ *     touches nothing.
+ *   - The library reads the struct during the call only and keeps no
+ *     pointer to it or its strings.
+ * The conventions at the top of this file hold for them as for the rest.
+ */
+
+/* -------------------------------------------------------------------- check */
+
+typedef struct quorlina_check_options {
+    unsigned int version;
+    /* "snippet", "post" or "note" to check one family; NULL for all three
+     * (snippets, then posts, then notes). Anything else returns 100. */
+    const char *family;
+} quorlina_check_options;
+
+#define QUORLINA_CHECK_OPTIONS_VERSION 1
+#define QUORLINA_CHECK_OPTIONS_INIT {QUORLINA_CHECK_OPTIONS_VERSION, NULL}
+
+/**
+ * Find every file that the family functions would fail on, in one scan per
+ * family, instead of stopping at the first as a list does. The result is a
+ * JSON array in list order (for posts, the order of the directory walk):
+ * [{"family":"post","path":..,"code":7,"reason":"description is missing"},...]
+ * where "path" names the file as the caller would write it (the root joined
+ * with the rest), "code" is the result code a list or read of it gives and
+ * "reason" the text after the path in quorlina_last_error. A snippet whose
+ * file name is not a timestamp is reported with code 1. A clean site, or
+ * one without the family's directory, gives "[]". The call itself fails
+ * only when a family's directory cannot be read.
+ * @param root     site root
+ * @param options  may be NULL for all families
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_check(const char *root, const quorlina_check_options *options, char **out);
+
+/* --------------------------------------------------- posts, extended */
+
+typedef struct quorlina_post_create_options {
+    unsigned int version;
+    /* The body after the front matter, written byte for byte; NULL for an
+     * empty body. */
+    const char *body;
+    /* Non-zero writes `draft = true`. Default 0. */
+    int draft;
+    /* Non-zero writes the date as a TOML local date, `date = 2024-05-01`,
+     * which site generators read as the post's date. Default 1. */
+    int date_key;
+} quorlina_post_create_options;
+
+#define QUORLINA_POST_CREATE_OPTIONS_VERSION 1
+#define QUORLINA_POST_CREATE_OPTIONS_INIT {QUORLINA_POST_CREATE_OPTIONS_VERSION, NULL, 0, 1}
+
+/**
+ * quorlina_post_create with a body, a draft flag and a `date` key.
+ * The block holds, in this order: title, description, date (when
+ * date_key), draft (when draft), tags.
+ * @param options may be NULL for the defaults of the INIT macro
+ * Other parameters and results as quorlina_post_create.
+ */
+QUORLINA_API int quorlina_post_create_ext(const char *root, const char *slug, const char *title,
+                                          const char *description, const char *tags,
+                                          const char *date,
+                                          const quorlina_post_create_options *options,
+                                          char **out_path);
+
+typedef struct quorlina_post_update_options {
+    unsigned int version;
+    /* As in quorlina_post_update: NULL keeps the value. */
+    const char *title;
+    const char *description;
+    const char *tags;
+    const char *add_tags;
+    const char *remove_tags;
+    /* A new body; the front matter and its closing line stay byte for
+     * byte. NULL keeps the body. */
+    const char *body;
+    /* 1 sets the draft flag (`draft = true`, written after the last
+     * top-level key when the file has none), 0 clears it (an existing
+     * `draft` value becomes `false`; nothing is written when there is
+     * none), -1 (the default) keeps it. */
+    int draft;
+    /* The whole new text of the file, as an editor saved it. It replaces
+     * the file only when it reads as a post does (front matter, title,
+     * description, valid values); a "slug" key it gives must be valid and
+     * not answer for another post of that date. It cannot be combined with
+     * any other field (100). NULL: not used. */
+    const char *text;
+} quorlina_post_update_options;
+
+#define QUORLINA_POST_UPDATE_OPTIONS_VERSION 1
+#define QUORLINA_POST_UPDATE_OPTIONS_INIT \
+    {QUORLINA_POST_UPDATE_OPTIONS_VERSION, NULL, NULL, NULL, NULL, NULL, NULL, -1, NULL}
+
+/**
+ * Change a post: its front-matter values as quorlina_post_update does, its
+ * body, its draft flag, or the whole file. Atomic, under the family lock;
+ * what is not asked to change stays byte for byte, and a change that
+ * changes nothing writes nothing.
+ * @param root    site root
+ * @param slug    the post's slug
+ * @param options what to change; NULL changes nothing (14)
+ * @return 0, 3 when there is no such post, 7 when `text` does not read as a
+ *         post, 14 when no field is given, or another result code
+ */
+QUORLINA_API int quorlina_post_update_ext(const char *root, const char *slug,
+                                          const quorlina_post_update_options *options);
+
+typedef struct quorlina_record_options {
+    unsigned int version;
+    /* Non-zero adds each record's "content" (the body). Default 0, so that
+     * a list reads only the front matter. */
+    int content;
+} quorlina_record_options;
+
+#define QUORLINA_RECORD_OPTIONS_VERSION 1
+#define QUORLINA_RECORD_OPTIONS_INIT {QUORLINA_RECORD_OPTIONS_VERSION, 0}
+
+/**
+ * List all posts with full records, in the order of quorlina_post_list:
+ * [{"date":..,"slug":..,"title":..,"description":..,"tags":[..],
+ *   "path":..,"draft":false,"date_key":..|null,"content":..},...]
+ * "path" is the file's path as the caller would write it; "draft" is true
+ * when the top-level `draft` key is the boolean true; "date_key" is the
+ * top-level `date` value: a string's value, or any other value's TOML text
+ * as written (2024-05-01, 2024-05-01T10:00:00Z); null when there is none.
+ * "content" only when options->content is set.
+ * @param root     site root
+ * @param options  may be NULL for the defaults
+ * @param[out] out the JSON text; free with quorlina_free()
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_post_list_ext(const char *root, const quorlina_record_options *options,
+                                        char **out);
+
+/**
+ * Read the post with this slug as one record of quorlina_post_list_ext.
+ * @return 0, 3 when there is no such post, or another result code
+ */
+QUORLINA_API int quorlina_post_read_ext(const char *root, const char *slug,
+                                        const quorlina_record_options *options, char **out);
+
+typedef struct quorlina_tag_options {
+    unsigned int version;
+} quorlina_tag_options;
+
+#define QUORLINA_TAG_OPTIONS_VERSION 1
+#define QUORLINA_TAG_OPTIONS_INIT {QUORLINA_TAG_OPTIONS_VERSION}
+
+/**
+ * Rename a tag in every post that has it, or remove it, in one scan under
+ * the family lock. Each changed file is rewritten as quorlina_post_update
+ * rewrites tags (item by item, format-preserving) and atomically; a post
+ * that already has `new_tag` loses `old_tag` and keeps one `new_tag`. All
+ * posts are read first: a broken file fails the call before any change.
+ * A failure while writing leaves the posts changed so far changed, and
+ * *out_changed counts them.
+ * @param root        site root
+ * @param old_tag     the tag to rename or remove
+ * @param new_tag     the new name (checked as a post_update tag), or NULL to remove old_tag
+ * @param options     may be NULL
+ * @param[out] out_changed the number of posts rewritten; may be NULL
+ * @return 0 (also when no post has the tag) or a result code
+ */
+QUORLINA_API int quorlina_post_rename_tag(const char *root, const char *old_tag,
+                                          const char *new_tag,
+                                          const quorlina_tag_options *options,
+                                          size_t *out_changed);
+
+/* --------------------------------------------------- notes, extended */
+
+/**
+ * List all notes with full records, in the order of quorlina_note_list:
+ * [{"date":..,"id":..,"slug":..|null,"path":..,"content":..},...]
+ * "content" only when options->content is set.
+ * @return 0 or a result code
+ */
+QUORLINA_API int quorlina_note_list_ext(const char *root, const quorlina_record_options *options,
+                                        char **out);
+
+/**
+ * Read the note whose slug or file stem is `id` as one record of
+ * quorlina_note_list_ext.
+ * @return 0, 3 when there is no such note, or another result code
+ */
+QUORLINA_API int quorlina_note_read_ext(const char *root, const char *id,
+                                        const quorlina_record_options *options, char **out);
+
+typedef struct quorlina_note_update_options {
+    unsigned int version;
+    /* As in quorlina_note_update. */
+    const char *slug;
+    int clear_slug;
+    const char *content;
+    /* The whole new text of the file, as an editor saved it. It replaces
+     * the file only when it reads as a note does; a "slug" key it gives
+     * must be valid and not answer for another note. It cannot be
+     * combined with any other field (100). NULL: not used. */
+    const char *text;
+} quorlina_note_update_options;
+
+#define QUORLINA_NOTE_UPDATE_OPTIONS_VERSION 1
+#define QUORLINA_NOTE_UPDATE_OPTIONS_INIT {QUORLINA_NOTE_UPDATE_OPTIONS_VERSION, NULL, 0, NULL, NULL}
+
+/**
+ * Change a note as quorlina_note_update does, or replace its whole text.
+ * @return 0, 3 when there is no such note, 7 or 10 when `text` does not read
+ *         as a note, 14 when no field is given, or another result code
+ */
+QUORLINA_API int quorlina_note_update_ext(const char *root, const char *id,
+                                          const quorlina_note_update_options *options);
 
 #ifdef __cplusplus
 }
