@@ -1,4 +1,5 @@
-# Fails unless LIB defines exactly the nineteen quorlina_* dynamic symbols,
+# Fails unless LIB defines exactly the quorlina_* dynamic symbols of the C
+# interface (the list below),,
 # or when its own code (every symbol it defines, exported or not) holds one
 # of the helpers that only tests use, or code that nothing uses. Reports a
 # skip when LIB has no symbol table for its own code (a stripped build).
@@ -25,12 +26,17 @@ set(expected
   quorlina_note_create quorlina_note_delete quorlina_note_list quorlina_note_read quorlina_note_update
   quorlina_post_create quorlina_post_delete quorlina_post_list quorlina_post_read quorlina_post_update
   quorlina_snippet_create quorlina_snippet_delete quorlina_snippet_list quorlina_snippet_read
-  quorlina_snippet_update)
+  quorlina_snippet_update
+  quorlina_check
+  quorlina_post_create_ext quorlina_post_update_ext quorlina_post_list_ext quorlina_post_read_ext
+  quorlina_post_rename_tag
+  quorlina_note_list_ext quorlina_note_read_ext quorlina_note_update_ext)
 list(SORT expected)
+list(LENGTH expected expected_count)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exported symbols differ.\n expected: ${expected}\n found: ${found}")
 endif()
-message(STATUS "exactly the 19 quorlina_* symbols are exported")
+message(STATUS "exactly the ${expected_count} quorlina_* symbols are exported")
 
 # The library's own code, demangled.
 execute_process(COMMAND ${NM} -C --defined-only ${LIB}
