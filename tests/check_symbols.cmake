@@ -1,5 +1,5 @@
 # Fails unless LIB defines exactly the quorlina_* dynamic symbols of the C
-# interface (the list below),,
+# interface (the list below),
 # or when its own code (every symbol it defines, exported or not) holds one
 # of the helpers that only tests use, or code that nothing uses. Reports a
 # skip when LIB has no symbol table for its own code (a stripped build).
