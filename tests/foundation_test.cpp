@@ -150,7 +150,7 @@ TEST(MapError, TableOfResultCodes) {
         {Error::InvalidDate, 11},       {Error::NoUpdates, 14},         {Error::NameTooLong, 100},
         {Error::PermissionDenied, 100}, {Error::FileTooBig, 100},       {Error::NoSpaceLeft, 100},
         {Error::Overflow, 100},         {Error::InvalidCharacter, 100}, {Error::NullArgument, 100},
-        {Error::SymLinkLoop, 100},      {Error::Unexpected, 100},
+        {Error::SymLinkLoop, 100},      {Error::Unexpected, 100},       {Error::InvalidOptions, 100},
     };
     // Every value of the enumeration: those of the table get their code,
     // every other one 100, and each has a name of its own.

@@ -45,6 +45,7 @@ std::string_view errorName(Error e) noexcept {
         case Error::Unexpected: return "Unexpected";
         case Error::NullArgument: return "NullArgument";
         case Error::InvalidFrontmatterValue: return "InvalidFrontmatterValue";
+        case Error::InvalidOptions: return "InvalidOptions";
     }
     return "Unexpected";
 }
@@ -69,6 +70,8 @@ std::string_view errorReason(Error e) noexcept {
         case Error::InputOutput: return "input/output error";
         case Error::OutOfMemory: return "out of memory";
         case Error::NameTooLong: return "path is too long";
+        case Error::InvalidOptions:
+            return "invalid options: a version this library does not know, or fields that cannot be combined";
         default: return errorName(e);
     }
 }

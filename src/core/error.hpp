@@ -55,10 +55,13 @@ enum class Error {
     // A post's title, description or tag holds a line break or "+++", which
     // the front-matter block cannot hold.
     InvalidFrontmatterValue,
+    // An options struct of a version the library does not know (0, or
+    // newer than this library), or fields that cannot be combined.
+    InvalidOptions,
 };
 
 // The last value of the enumeration, for tests that go over every value.
-inline constexpr Error kLastError = Error::InvalidFrontmatterValue;
+inline constexpr Error kLastError = Error::InvalidOptions;
 
 // The error's name as used in diagnostics, for example "Overflow".
 std::string_view errorName(Error e) noexcept;

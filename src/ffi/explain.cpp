@@ -66,7 +66,11 @@ void explainCode(int code) noexcept {
 void explain(const Failure &f, int code) noexcept {
     explainCode(code);
     if (f.badName) warnBadName(f);
-    if (f.file.empty()) return;
+    if (f.file.empty()) {
+        // Not about a file, but the code's text would not say what was wrong.
+        if (f.error == Error::InvalidOptions) t_last.fixed = errorReason(f.error).data();
+        return;
+    }
     try {
         // The system's reason when the system failed the call, else what
         // the library found.
