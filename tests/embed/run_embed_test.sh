@@ -49,6 +49,16 @@ if [ -e "$work/prefix" ] && [ -n "$(find "$work/prefix" -type f)" ]; then
     find "$work/prefix" -type f; fail "installing the application installed the files above"
 fi
 
+step "an embedded tool adds no install rules either"
+# Configured only: the generated install scripts tell.
+cmake -S "$here/consumer" -B "$work/with-cli" -G "$generator" \
+    -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DQUORLINA_SOURCE_DIR="$src" \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DQUORLINA_BUILD_CLI=ON >"$work/configure-cli.log" ||
+    { cat "$work/configure-cli.log"; fail "configuring the application with the tool"; }
+if grep -l 'file(INSTALL' -r "$work/with-cli" --include=cmake_install.cmake; then
+    fail "the install scripts above install files of the library or the tool"
+fi
+
 step "run"
 mkdir "$work/site"
 "$build/quorlina_consumer" "$work/site"
