@@ -47,7 +47,8 @@ int mapError(Error e) noexcept {
         case Error::NotRegularFile:
         case Error::DirNotEmpty:
         case Error::Unexpected:
-        case Error::NullArgument: return QUORLINA_EINTERNAL;
+        case Error::NullArgument:
+        case Error::InvalidOptions: return QUORLINA_EINTERNAL;
     }
     return QUORLINA_EINTERNAL;
 }
