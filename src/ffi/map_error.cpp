@@ -48,7 +48,8 @@ int mapError(Error e) noexcept {
         case Error::DirNotEmpty:
         case Error::Unexpected:
         case Error::NullArgument:
-        case Error::InvalidOptions: return QUORLINA_EINTERNAL;
+        case Error::InvalidOptions:
+        case Error::UnknownFamily: return QUORLINA_EINTERNAL;
     }
     return QUORLINA_EINTERNAL;
 }
