@@ -3,6 +3,8 @@
 // body on request, from the list and from a read.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,69 @@ TEST(PostRecords, LargeBodiesInOneScan) {
     }
     EXPECT_NE(r.text.find(",\"content\":\"" + escaped.substr(2) + "\"},"), std::string::npos);
     EXPECT_NE(r.text.find(",\"content\":\"s\"}]"), std::string::npos);
+}
+
+namespace {
+
+// Bytes this process has read through system calls so far (Linux's
+// /proc/self/io), or -1 where the system does not say.
+long long bytesReadSoFar() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
+// The bytes `call` reads. The read of /proc/self/io adds its own size to
+// every measure, which varies by a few bytes with its numbers: measures
+// are compared within kSlack, far below one step of a file read (4 KiB).
+constexpr long long kSlack = 256;
+template <class Call>
+long long bytesReadBy(Call &&call) {
+    const long long before = bytesReadSoFar();
+    auto r = qtest::callText(call);
+    const long long after = bytesReadSoFar();
+    EXPECT_EQ(r.code, 0) << quorlina_last_error();
+    return after - before;
+}
+
+}  // namespace
+
+// Without bodies the record lists read each file only as far as its front
+// matter, as the plain lists do; with them each file is read whole.
+TEST(Records, WithoutContentTheListsReadNoMoreThanThePlainLists) {
+    if (bytesReadSoFar() < 0) GTEST_SKIP() << "/proc/self/io is not available: bytes read cannot be counted";
+    TempSite site;
+    const std::string body(256 * 1024, 'b');
+    const long long files = 20;
+    for (int day = 1; day <= files; ++day) {
+        char rel[64];
+        std::snprintf(rel, sizeof rel, "content/blog/2024/03/%02d/p%d.md", day, day);
+        qtest::writeFile(site.path(rel), "+++\ntitle = \"T\"\ndescription = \"D\"\ndate = 2024-03-01\n+++\n" + body);
+        qtest::writeFile(site.path("content/notes/" + std::to_string(1700000000 + day * 86400) + ".md"),
+                         "+++\nslug = \"n" + std::to_string(day) + "\"\n+++\n" + body);
+    }
+    quorlina_record_options without = QUORLINA_RECORD_OPTIONS_INIT, with = QUORLINA_RECORD_OPTIONS_INIT;
+    with.content = 1;
+    const char *r = site.c_root();
+    const long long postList = bytesReadBy([&](char **o) { return quorlina_post_list(r, o); });
+    EXPECT_LT(postList, files * 64 * 1024) << "the plain list reads only the heads";
+    EXPECT_NEAR(bytesReadBy([&](char **o) { return quorlina_post_list_ext(r, &without, o); }), postList, kSlack);
+    EXPECT_GE(bytesReadBy([&](char **o) { return quorlina_post_list_ext(r, &with, o); }),
+              files * static_cast<long long>(body.size()));
+    const long long noteList = bytesReadBy([&](char **o) { return quorlina_note_list(r, o); });
+    EXPECT_LT(noteList, files * 64 * 1024);
+    EXPECT_NEAR(bytesReadBy([&](char **o) { return quorlina_note_list_ext(r, &without, o); }), noteList, kSlack);
+    EXPECT_GE(bytesReadBy([&](char **o) { return quorlina_note_list_ext(r, &with, o); }),
+              files * static_cast<long long>(body.size()));
+    // A check of posts or notes reads what their list reads.
+    quorlina_check_options one = QUORLINA_CHECK_OPTIONS_INIT;
+    one.family = "post";
+    EXPECT_NEAR(bytesReadBy([&](char **o) { return quorlina_check(r, &one, o); }), postList, kSlack);
+    one.family = "note";
+    EXPECT_NEAR(bytesReadBy([&](char **o) { return quorlina_check(r, &one, o); }), noteList, kSlack);
 }
 
 TEST(NoteRecords, ListAndReadExactly) {
