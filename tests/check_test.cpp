@@ -94,6 +94,9 @@ void writeGoodFiles(const TempSite &site) {
     qtest::writeFile(site.path("content/blog/2024/05/04/_index.md"), "no front matter\n");
     ::mkdir(site.path("content/notes/1700400000.md").c_str(), 0755);
     ASSERT_EQ(::symlink("1700000000.md", site.path("content/notes/1700500000.md").c_str()), 0);
+    ASSERT_EQ(::symlink("2024", site.path("content/blog/2025").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent/raw.md", site.path("content/blog/2024/05/04/dangling.md").c_str()), 0);
+    ASSERT_EQ(::symlink("loop.py", site.path("content/snippets/loop.py").c_str()), 0);
 }
 
 }  // namespace
