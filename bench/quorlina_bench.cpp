@@ -420,6 +420,28 @@ void registerSite(const Site &s) {
             [=](std::size_t *b) { return takeText([&](char **o) { return quorlina_post_list(root, o); }, b, true); },
             [=] { qbench::floor::readPosts(s.blogDir); }, nothing, s.largestPost, true);
     });
+    regBoth("post/list_ext/" + n, [=](benchmark::State &st) {
+        paired(
+            st,
+            [=](std::size_t *b) {
+                return takeText([&](char **o) { return quorlina_post_list_ext(root, nullptr, o); }, b, true);
+            },
+            [=] { qbench::floor::readPosts(s.blogDir); }, nothing, s.largestPost, true);
+    });
+    regBoth("post/check/" + n, [=](benchmark::State &st) {
+        paired(
+            st,
+            [=](std::size_t *b) {
+                return takeText(
+                    [&](char **o) {
+                        quorlina_check_options c = QUORLINA_CHECK_OPTIONS_INIT;
+                        c.family = "post";
+                        return quorlina_check(root, &c, o);
+                    },
+                    b, true);
+            },
+            [=] { qbench::floor::readPosts(s.blogDir); }, nothing, s.largestPost, true);
+    });
     regBoth("post/read/" + n, [=](benchmark::State &st) {
         paired(
             st,

@@ -29,6 +29,28 @@ int main(int argc, char **argv) {
     CHECK(out != NULL && strcmp(out, "[]") == 0);
     quorlina_free(out);
 
+    /* The options structs and their INIT macros, from C. */
+    {
+        quorlina_check_options check = QUORLINA_CHECK_OPTIONS_INIT;
+        quorlina_record_options records = QUORLINA_RECORD_OPTIONS_INIT;
+        check.family = "note";
+        records.content = 1;
+        out = NULL;
+        CHECK(quorlina_check(root, &check, &out) == QUORLINA_OK);
+        CHECK(out != NULL && strcmp(out, "[]") == 0);
+        quorlina_free(out);
+        out = NULL;
+        CHECK(quorlina_post_list_ext(root, &records, &out) == QUORLINA_OK);
+        CHECK(out != NULL && strcmp(out, "[]") == 0);
+        quorlina_free(out);
+        out = (char *)&failures;
+        CHECK(quorlina_note_read_ext(root, "none", &records, &out) == QUORLINA_ENOT_FOUND);
+        CHECK(out == NULL);
+        check.version = 0;
+        CHECK(quorlina_check(root, &check, &out) == QUORLINA_EINTERNAL);
+        CHECK(out == NULL);
+    }
+
     out = NULL;
     CHECK(quorlina_snippet_create(root, 1700000000, "Sort a list", "x = 1", "sort.py", &out) == QUORLINA_OK);
     CHECK(out != NULL);

@@ -55,7 +55,7 @@ qtest::TextResult run(Call call, const std::string &root) {
 // Whether the export named first in `what` has an out-parameter.
 bool hasOut(const std::string &what) {
     return what.find("_create") != std::string::npos || what.find("_list") != std::string::npos ||
-           what.find("_read") != std::string::npos;
+           what.find("_read") != std::string::npos || what.starts_with("check");
 }
 
 // A directory `<root>/<dir>` of exactly `length` bytes (made of names of at
@@ -71,6 +71,20 @@ std::string rootWithDirOf(const TempSite &site, const std::string &dir, std::siz
     }
     qtest::writeFile(root + "/.keep", "");
     return root;
+}
+
+// A check of one family.
+int checkOne(const char *root, const char *family, char **out) {
+    quorlina_check_options o = QUORLINA_CHECK_OPTIONS_INIT;
+    o.family = family;
+    return quorlina_check(root, &o, out);
+}
+
+// A list of full records with their bodies.
+int listWithContent(int (*list)(const char *, const quorlina_record_options *, char **), const char *root, char **out) {
+    quorlina_record_options o = QUORLINA_RECORD_OPTIONS_INIT;
+    o.content = 1;
+    return list(root, &o, out);
 }
 
 const char *const kSnippets = "content/snippets";
@@ -125,6 +139,19 @@ TEST(Frame, NullArgumentsReturn100WithOutNullAndTouchNothing) {
         {"note_update id", false, [](R r, O) { return quorlina_note_update(r, nullptr, nullptr, 0, "x"); }},
         {"note_delete root", false, [](R, O) { return quorlina_note_delete(nullptr, "1700000000"); }},
         {"note_delete id", false, [](R r, O) { return quorlina_note_delete(r, nullptr); }},
+
+        {"check root", true, [](R, O o) { return quorlina_check(nullptr, nullptr, o); }},
+        {"check out", false, [](R r, O) { return quorlina_check(r, nullptr, nullptr); }},
+        {"post_list_ext root", true, [](R, O o) { return quorlina_post_list_ext(nullptr, nullptr, o); }},
+        {"post_list_ext out", false, [](R r, O) { return quorlina_post_list_ext(r, nullptr, nullptr); }},
+        {"post_read_ext root", true, [](R, O o) { return quorlina_post_read_ext(nullptr, "p", nullptr, o); }},
+        {"post_read_ext slug", true, [](R r, O o) { return quorlina_post_read_ext(r, nullptr, nullptr, o); }},
+        {"post_read_ext out", false, [](R r, O) { return quorlina_post_read_ext(r, "p", nullptr, nullptr); }},
+        {"note_list_ext root", true, [](R, O o) { return quorlina_note_list_ext(nullptr, nullptr, o); }},
+        {"note_list_ext out", false, [](R r, O) { return quorlina_note_list_ext(r, nullptr, nullptr); }},
+        {"note_read_ext root", true, [](R, O o) { return quorlina_note_read_ext(nullptr, "1700000000", nullptr, o); }},
+        {"note_read_ext id", true, [](R r, O o) { return quorlina_note_read_ext(r, nullptr, nullptr, o); }},
+        {"note_read_ext out", false, [](R r, O) { return quorlina_note_read_ext(r, "1700000000", nullptr, nullptr); }},
     };
     // Each call on an empty site, where nothing may be created, and on one
     // holding the item of each family that the calls name.
@@ -168,6 +195,13 @@ TEST(Frame, FamilyDirectoryPathLimitIs1023Bytes) {
         {"note_read", kNotes, 3, [](R r, O o) { return quorlina_note_read(r, "1", o); }},
         {"note_update", kNotes, 3, [](R r, O) { return quorlina_note_update(r, "1", nullptr, 0, "y"); }},
         {"note_delete", kNotes, 3, [](R r, O) { return quorlina_note_delete(r, "1"); }},
+        {"check snippets", kSnippets, 0, [](R r, O o) { return checkOne(r, "snippet", o); }},
+        {"check posts", kBlog, 0, [](R r, O o) { return checkOne(r, "post", o); }},
+        {"check notes", kNotes, 0, [](R r, O o) { return checkOne(r, "note", o); }},
+        {"post_list_ext", kBlog, 0, [](R r, O o) { return quorlina_post_list_ext(r, nullptr, o); }},
+        {"post_read_ext", kBlog, 3, [](R r, O o) { return quorlina_post_read_ext(r, "p", nullptr, o); }},
+        {"note_list_ext", kNotes, 0, [](R r, O o) { return quorlina_note_list_ext(r, nullptr, o); }},
+        {"note_read_ext", kNotes, 3, [](R r, O o) { return quorlina_note_read_ext(r, "1", nullptr, o); }},
     };
     for (const Row &row : rows) {
         TempSite site;
@@ -287,6 +321,14 @@ TEST(Frame, FilesOverTenMebibytesReturn100) {
          [](R r, O o) { return quorlina_note_read(r, "1700000000", o); }},
         {"note_update", "content/notes/1700000000.md", "", "",
          [](R r, O) { return quorlina_note_update(r, "1700000000", nullptr, 0, "y"); }},
+        {"post_list_ext", "content/blog/2024/03/09/p.md", "+++\ntitle = \"t\"\ndescription = \"d\"\n+++\n", "",
+         [](R r, O o) { return listWithContent(quorlina_post_list_ext, r, o); }},
+        {"post_read_ext", "content/blog/2024/03/09/p.md", "+++\ntitle = \"t\"\ndescription = \"d\"\n+++\n", "",
+         [](R r, O o) { return quorlina_post_read_ext(r, "p", nullptr, o); }},
+        {"note_list_ext", "content/notes/1700000000.md", "", "",
+         [](R r, O o) { return listWithContent(quorlina_note_list_ext, r, o); }},
+        {"note_read_ext", "content/notes/1700000000.md", "", "",
+         [](R r, O o) { return quorlina_note_read_ext(r, "1700000000", nullptr, o); }},
     };
     for (const Row &row : rows) {
         TempSite site;

@@ -52,6 +52,15 @@ inline bool changedSinceListed(Error e) noexcept {
            e == Error::IsDir;
 }
 
+// Whether a scan that goes on past broken files takes `f` as one: it names
+// a file or directory below the family directory. Running out of memory or
+// of file descriptors says nothing about a file, and a failure that names
+// none is not one: those still fail the scan.
+inline bool isBrokenFile(const Failure &f) noexcept {
+    return !f.file.empty() && f.error != Error::OutOfMemory && f.error != Error::ProcessFdQuotaExceeded &&
+           f.error != Error::SystemFdQuotaExceeded;
+}
+
 // Whether some regular file of `dir` answers: reads the start of every
 // regular file for which wanted(name) is true, in directory order, as far
 // as `settled` needs (its front matter), until answers(name, head) is true.

@@ -139,12 +139,17 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
 // fails, the entries added before it that were not loaded yet are loaded
 // first, and the first of them that fails decides.
 //
+// With `broken`, a failing entry does not end the scan: its failure goes to
+// `broken` (when it names a broken file, content::isBrokenFile) and the
+// scan goes on with the next entry, so every broken file is met in list
+// order.
+//
 // When `reader` has found the page cache cold, ahead(i) is called for the
 // entries that come next, up to the reader's window, so that their files
 // are opened ahead of their turn (FileReader::openAhead, with i as the tag).
 template <class Ahead, class Load, class Visit>
 Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Ahead &&ahead, Load &&load,
-                   Visit &&visit) {
+                   Visit &&visit, const BrokenSink *broken = nullptr) {
     const auto count = static_cast<std::uint32_t>(entries.size());
     std::vector<bool> done(count, false);
     std::uint32_t next = 0;  // the next entry to open ahead
@@ -154,6 +159,10 @@ Status loadInOrder(const DatedEntries &entries, const platform::FileReader &read
         Status st = load(i);
         done[i] = true;
         if (!st && content::changedSinceListed(st.error())) continue;
+        if (!st && broken && content::isBrokenFile(st.failure())) {
+            (*broken)(std::move(st).failure());
+            continue;
+        }
         if (!st) {
             for (std::uint32_t n = 0; n < entries.addedAt(i); ++n) {
                 std::uint32_t j = entries.placeOfAdded(n);

@@ -46,6 +46,7 @@ std::string_view errorName(Error e) noexcept {
         case Error::NullArgument: return "NullArgument";
         case Error::InvalidFrontmatterValue: return "InvalidFrontmatterValue";
         case Error::InvalidOptions: return "InvalidOptions";
+        case Error::UnknownFamily: return "UnknownFamily";
     }
     return "Unexpected";
 }
@@ -72,6 +73,7 @@ std::string_view errorReason(Error e) noexcept {
         case Error::NameTooLong: return "path is too long";
         case Error::InvalidOptions:
             return "invalid options: a version this library does not know, or fields that cannot be combined";
+        case Error::UnknownFamily: return "unknown family: give \"snippet\", \"post\" or \"note\", or none for all three";
         default: return errorName(e);
     }
 }

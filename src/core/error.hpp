@@ -58,10 +58,12 @@ enum class Error {
     // An options struct of a version the library does not know (0, or
     // newer than this library), or fields that cannot be combined.
     InvalidOptions,
+    // A check asked for a family other than "snippet", "post" or "note".
+    UnknownFamily,
 };
 
 // The last value of the enumeration, for tests that go over every value.
-inline constexpr Error kLastError = Error::InvalidOptions;
+inline constexpr Error kLastError = Error::UnknownFamily;
 
 // The error's name as used in diagnostics, for example "Overflow".
 std::string_view errorName(Error e) noexcept;

@@ -57,13 +57,20 @@ Status fillNote(Note &note, std::string_view notesDir, std::string_view name, st
     return {};
 }
 
+// How a scan goes over the notes.
+struct NoteScan {
+    bool bodies = false;                  // read each file whole and hand on its body
+    const BrokenSink *broken = nullptr;  // go on past broken files (see loadInOrder)
+};
+
 // Calls `visit` with every note of the open notes directory `dir` in list
 // order. The order follows from the file names alone (the date is the
 // stem's), so the names are sorted first and the files read one at a time
 // in that order, each only up to the end of its front matter (a record
-// without text). A stem that is not a timestamp is an entry that fails when
-// it is read; the first failing file in directory order decides.
-Status scanNotes(Dir &dir, std::string_view notesDir, const std::function<void(const Note &)> &visit,
+// without text) unless `how` asks for bodies. A stem that is not a
+// timestamp is an entry that fails when it is read; the first failing file
+// in directory order decides.
+Status scanNotes(Dir &dir, std::string_view notesDir, const NoteScan &how, const NoteVisit &visit,
                  const std::function<void(std::size_t count)> &expect) {
     DatedEntries entries;
     QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
@@ -75,8 +82,9 @@ Status scanNotes(Dir &dir, std::string_view notesDir, const std::function<void(c
     if (expect) expect(entries.size());
 
     platform::FileReader reader;
-    const platform::FileReader::Settled settled = text::frontMatterSettled;
+    const platform::FileReader::Settled settled = how.bodies ? nullptr : text::frontMatterSettled;
     Note current;
+    std::string_view body;
     return loadInOrder(
         entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, settled); },
         [&](std::uint32_t i) -> Status {
@@ -84,10 +92,11 @@ Status scanNotes(Dir &dir, std::string_view notesDir, const std::function<void(c
             auto text = reader.read(dir, name, settled, i);
             if (!text) return concerning(joinPath({notesDir, name}), std::move(text).failure());
             QL_TRY(fillNote(current, notesDir, name, *text, entries.key(i)));
+            body = how.bodies ? text->substr(current.bodyOffset) : std::string_view();
             current.bodyOffset = 0;  // no text, so no body
             return {};
         },
-        [&](std::uint32_t) { visit(current); });
+        [&](std::uint32_t) { visit(current, body); }, how.broken);
 }
 
 // Whether `note` answers to `id`: its id, or its file stem.
@@ -103,7 +112,7 @@ Result<Note> findIn(const Dir &dir, std::string_view notesDir, std::string_view 
     auto scan = dir.reopen();
     if (!scan) return std::move(scan).failure();
     std::optional<Note> found;
-    QL_TRY(scanNotes(*scan, notesDir, [&](const Note &note) {
+    QL_TRY(scanNotes(*scan, notesDir, {}, [&](const Note &note, std::string_view) {
         if (!found && matchesId(note, id)) found = note;
     }, {}));
     if (!found) return Error::NoteNotFound;
@@ -130,7 +139,21 @@ std::string_view Note::fileName() const noexcept { return content::baseName(path
 
 Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
                   const std::function<void(std::size_t count)> &expect) {
-    return content::scanIfPresent(notesDir, [&](Dir &dir) { return scanNotes(dir, notesDir, visit, expect); });
+    return content::scanIfPresent(notesDir, [&](Dir &dir) {
+        return scanNotes(dir, notesDir, {}, [&](const Note &note, std::string_view) { visit(note); }, expect);
+    });
+}
+
+Status visitNoteRecords(std::string_view notesDir, bool bodies, const NoteVisit &visit,
+                        const std::function<void(std::size_t count)> &expect) {
+    return content::scanIfPresent(notesDir,
+                                  [&](Dir &dir) { return scanNotes(dir, notesDir, {bodies, nullptr}, visit, expect); });
+}
+
+Status checkNotes(std::string_view notesDir, const BrokenSink &broken) {
+    return content::scanIfPresent(notesDir, [&](Dir &dir) {
+        return scanNotes(dir, notesDir, {false, &broken}, [](const Note &, std::string_view) {}, {});
+    });
 }
 
 Result<Note> readNote(std::string_view notesDir, std::string_view id) {

@@ -43,6 +43,21 @@ struct Note {
 Status visitNotes(std::string_view notesDir, const std::function<void(const Note &)> &visit,
                   const std::function<void(std::size_t count)> &expect = {});
 
+// A visit of a note with its body: a view of the file as read, valid
+// during the call; empty when the scan reads no bodies.
+using NoteVisit = std::function<void(const Note &, std::string_view body)>;
+
+// visitNotes, with each note's body when `bodies` is set (each file is then
+// read whole, in the same scan).
+Status visitNoteRecords(std::string_view notesDir, bool bodies, const NoteVisit &visit,
+                        const std::function<void(std::size_t count)> &expect = {});
+
+// Goes over every note file as visitNotes does, but on past broken files:
+// the failure of each file that the list or a read would fail on goes to
+// `broken`, in list order. Fails only when the directory itself cannot be
+// read (or memory runs out).
+Status checkNotes(std::string_view notesDir, const BrokenSink &broken);
+
 // The first note in list order that answers to `id` (its slug, or its file
 // stem), read whole. Every note's front matter is read first, so one broken
 // file fails the call. NoteNotFound when no note answers.

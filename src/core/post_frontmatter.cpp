@@ -113,7 +113,7 @@ void readTags(std::string_view content, const Item &it, std::vector<std::string>
 
 bool headSettled(std::string_view head) noexcept { return frontmatter::closeSettled(head, opensTagLines); }
 
-Result<Parsed> parse(std::string_view content) {
+Result<Parsed> parse(std::string_view content, bool recordKeys) {
     if (content.size() < 3 || content.substr(0, 3) != "+++") return Error::MissingFrontmatter;
     if (content.size() < 6) return Error::UnclosedFrontmatter;
     const std::size_t close = frontmatter::findClose(content, opensTagLines);
@@ -132,6 +132,16 @@ Result<Parsed> parse(std::string_view content) {
         if (failure) return;
         const std::string_view key = frontmatter::topLevelKey(content, it, scratch);
         if (key.empty()) return;
+        if (recordKeys && (key == "date" || key == "draft")) {
+            // The last occurrence decides, as for the other keys.
+            if (key == "draft") {
+                fm.draft = it.valid && it.valueKind == toml::ValueKind::Scalar && it.value(content) == "true";
+            } else {
+                fm.dateKey.emplace();
+                frontmatter::appendValue(content, it, frontmatter::LooseQuotes::Plain, *fm.dateKey);
+            }
+            return;
+        }
         if (it.valueIsArray(content)) {
             // Arrays mean something only for "tags".
             if (key == "tags") readTags(content, it, fm.tags);

@@ -18,6 +18,12 @@ struct PostFrontmatter {
     std::string description;
     std::vector<std::string> tags;    // in file order
     std::optional<std::string> slug;  // absent when the file has no "slug" key
+    // Read only when parse is asked for the record keys (full records):
+    // whether the top-level `draft` is the boolean true, and the top-level
+    // `date` value: a string's value, any other value's TOML text as
+    // written (2024-05-01, 2024-05-01T10:00:00Z); absent without one.
+    bool draft = false;
+    std::optional<std::string> dateKey;
 };
 
 // The whole block a new post gets, every line ending in LF (a new post has
@@ -55,7 +61,10 @@ struct Parsed {
 // "[...]" on one line or from a "[" whose items follow one per line up to
 // a line starting with "]". Keys after a table header ("[params]") belong
 // to that table and are not the post's.
-Result<Parsed> parse(std::string_view content);
+//
+// With `recordKeys`, the top-level `draft` and `date` are read too (see
+// PostFrontmatter); a list without full records is spared that work.
+Result<Parsed> parse(std::string_view content, bool recordKeys = false);
 
 // Whether the start `head` of a post file settles where its block closes
 // (frontmatter::closeSettled with the posts' rules), so that a scan needs

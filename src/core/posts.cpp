@@ -72,11 +72,11 @@ std::string postPath(std::string_view blogDir, std::string_view key, std::string
 // file after file) for the post file `name` in the day directory of `key`
 // from its text: the whole file (the caller then keeps it in `raw`, to
 // which the body offset refers), or the start of it up to the end of its
-// front matter for a record without text. `post` is unspecified after a
-// failure.
+// front matter for a record without text. With `recordKeys` the record
+// gets `draft` and `date` too. `post` is unspecified after a failure.
 Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std::string_view name,
-                std::string_view text) {
-    auto parsed = post_frontmatter::parse(text);
+                std::string_view text, bool recordKeys = false) {
+    auto parsed = post_frontmatter::parse(text, recordKeys);
     if (!parsed) return concerning(postPath(blogDir, key, name), std::move(parsed).failure());
     post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
     joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
@@ -98,11 +98,16 @@ Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std:
 // of turn and no directory opened twice. Otherwise everything is taken in
 // file-system order (the walk order that decides which broken file a
 // failure reports).
+//
+// With `broken`, a directory below the blog directory that cannot be
+// listed or opened does not end the walk: its failure goes to `broken` and
+// the walk goes on without it.
 class PostWalk {
 public:
     using OnFile = std::function<Status(const Dir &day, std::string_view key, std::string_view name)>;
 
-    PostWalk(bool listOrder, OnFile onFile) : listOrder_(listOrder), onFile_(std::move(onFile)) {}
+    PostWalk(bool listOrder, OnFile onFile, const BrokenSink *broken = nullptr)
+        : listOrder_(listOrder), onFile_(std::move(onFile)), broken_(broken) {}
 
     // Visits `dir`, which stands at `level` (0 = the blog directory, 3 = a
     // day directory).
@@ -113,7 +118,10 @@ public:
         std::vector<std::string> children;
         for (;;) {
             auto next = dir.next();
-            if (!next) return std::move(next).failure();
+            if (!next) {
+                if (level > 0 && passedOver(next.failure())) break;
+                return std::move(next).failure();
+            }
             if (!*next) break;
             const platform::DirEntry entry = **next;
             if (level == 3) {
@@ -129,6 +137,7 @@ public:
             if (!child) {
                 // Removed since it was listed: nothing to visit.
                 if (child.error() == Error::FileNotFound) continue;
+                if (passedOver(child.failure())) continue;
                 return std::move(child).failure();
             }
             key_.replace(kAt[level], kSize[level], name);
@@ -138,8 +147,17 @@ public:
     }
 
 private:
+    // Whether the failure of a directory goes to `broken_` (and the walk
+    // passes the directory over).
+    bool passedOver(const Failure &f) const {
+        if (!broken_ || !content::isBrokenFile(f)) return false;
+        (*broken_)(Failure(f));
+        return true;
+    }
+
     bool listOrder_;
     OnFile onFile_;
+    const BrokenSink *broken_;
     std::string key_ = std::string(8, '0');
 };
 
@@ -182,32 +200,52 @@ private:
     std::size_t first_ = 0, count_ = 0;
 };
 
+// How a scan goes over the posts.
+struct PostScan {
+    bool bodies = false;                  // read each file whole and hand on its body
+    bool recordKeys = false;              // read `draft` and `date` too
+    const BrokenSink *broken = nullptr;  // go on past broken files and directories
+};
+
 // Calls `visit` with every post below the open blog directory in list
 // order, reading each file from its open day directory only up to the end
-// of its front matter (a record without text). Files removed or replaced
-// since their directory was listed are passed over. When a file fails, the
-// tree is walked again in file-system order, and the first file that fails
-// in that order decides, as a walk that stops at the first broken file
-// would report.
+// of its front matter (a record without text) unless `how` asks for
+// bodies. Files removed or replaced since their directory was listed are
+// passed over. When a file fails, the tree is walked again in file-system
+// order, and the first file that fails in that order decides, as a walk
+// that stops at the first broken file would report. With `how.broken`,
+// every broken file and directory goes there in list order instead, and
+// only the blog directory itself fails the scan.
 //
 // In a cold page cache the files are opened ahead as the walk meets them
 // and read in the same order once the reader's window is full, so that the
 // disk fetches them while the walk goes on.
-Status scanPosts(Dir &blog, std::string_view blogDir, const std::function<void(const Post &)> &visit) {
-    const platform::FileReader::Settled settled = post_frontmatter::headSettled;
+Status scanPosts(Dir &blog, std::string_view blogDir, const PostScan &how, const PostVisit &visit) {
+    const platform::FileReader::Settled settled = how.bodies ? nullptr : post_frontmatter::headSettled;
     Post current;
+    std::string_view body;
     // Makes the record of a post from its text, or from the failure to read it.
     auto make = [&](std::string_view key, std::string_view name, Result<std::string_view> text) -> Status {
         if (!text) return concerning(postPath(blogDir, key, name), std::move(text).failure());
-        QL_TRY(fillPost(current, blogDir, key, name, *text));
+        QL_TRY(fillPost(current, blogDir, key, name, *text, how.recordKeys));
+        body = how.bodies ? text->substr(current.bodyOffset) : std::string_view();
         current.bodyOffset = 0;  // no text, so no body
         return {};
     };
     // A post's record visited, or the reason it is not: a file changed since
-    // its directory was listed is none.
+    // its directory was listed is none, and neither is a broken file when
+    // the scan goes on past them.
     auto visitMade = [&](Status made) -> Status {
-        if (made) visit(current);
-        return !made && content::changedSinceListed(made.error()) ? Status{} : made;
+        if (made) {
+            visit(current, body);
+            return made;
+        }
+        if (content::changedSinceListed(made.error())) return {};
+        if (how.broken && content::isBrokenFile(made.failure())) {
+            (*how.broken)(std::move(made).failure());
+            return {};
+        }
+        return made;
     };
 
     platform::FileReader reader;
@@ -234,7 +272,7 @@ Status scanPosts(Dir &blog, std::string_view blogDir, const std::function<void(c
         Status st = visitMade(make(key, name, reader.read(day, name, settled)));
         failedOnFile = !st;
         return st;
-    });
+    }, how.broken);
     Status listed = inListOrder.visit(blog, 0);
     // The files still pending come before where the walk ended, or failed
     // on a directory, in list order.
@@ -243,7 +281,7 @@ Status scanPosts(Dir &blog, std::string_view blogDir, const std::function<void(c
         if (!st) listed = st;
         if (!st) break;
     }
-    if (listed) return listed;
+    if (listed || how.broken) return listed;
 
     auto again = blog.reopen();
     if (!again) return listed;
@@ -262,7 +300,7 @@ Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_v
     auto scan = blog.reopen();
     if (!scan) return std::move(scan).failure();
     std::optional<Post> found;
-    QL_TRY(scanPosts(*scan, blogDir, [&](const Post &post) {
+    QL_TRY(scanPosts(*scan, blogDir, {}, [&](const Post &post, std::string_view) {
         if (!found && post.slug == slug) found = post;
     }));
     if (!found) return Error::PostNotFound;
@@ -272,7 +310,20 @@ Result<Post> findPostIn(const Dir &blog, std::string_view blogDir, std::string_v
 }  // namespace
 
 Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit) {
-    return content::scanIfPresent(blogDir, [&](Dir &blog) { return scanPosts(blog, blogDir, visit); });
+    return content::scanIfPresent(blogDir, [&](Dir &blog) {
+        return scanPosts(blog, blogDir, {}, [&](const Post &post, std::string_view) { visit(post); });
+    });
+}
+
+Status visitPostRecords(std::string_view blogDir, bool bodies, const PostVisit &visit) {
+    return content::scanIfPresent(blogDir,
+                                  [&](Dir &blog) { return scanPosts(blog, blogDir, {bodies, true, nullptr}, visit); });
+}
+
+Status checkPosts(std::string_view blogDir, const BrokenSink &broken) {
+    return content::scanIfPresent(blogDir, [&](Dir &blog) {
+        return scanPosts(blog, blogDir, {false, false, &broken}, [](const Post &, std::string_view) {});
+    });
 }
 
 // --------------------------------------------------------------- changing
@@ -305,7 +356,7 @@ Result<Post> reloadPost(const Dir &blog, std::string_view blogDir, const Post &f
     for (char c : std::string_view(found.date))
         if (c != '-') key.push_back(c);
     Post post;
-    QL_TRY(fillPost(post, blogDir, key, name, *raw));
+    QL_TRY(fillPost(post, blogDir, key, name, *raw, true));
     post.raw = std::move(*raw);
     return post;
 }

@@ -63,7 +63,23 @@ struct Post {
 // order decides.
 Status visitPosts(std::string_view blogDir, const std::function<void(const Post &)> &visit);
 
-// The first post in list order whose slug is `slug`, read whole;
+// A visit of a post with its body: a view of the file as read, valid
+// during the call; empty when the scan reads no bodies.
+using PostVisit = std::function<void(const Post &, std::string_view body)>;
+
+// visitPosts for full records: each record also has `draft` and `date`
+// (PostFrontmatter), and its body when `bodies` is set (each file is then
+// read whole, in the same scan).
+Status visitPostRecords(std::string_view blogDir, bool bodies, const PostVisit &visit);
+
+// Goes over every post file as visitPosts does, but on past broken ones:
+// the failure of each file (or directory below the blog directory) that
+// the list or a read would fail on goes to `broken`, in list order. Fails
+// only when the blog directory itself cannot be read (or memory runs out).
+Status checkPosts(std::string_view blogDir, const BrokenSink &broken);
+
+// The first post in list order whose slug is `slug`, read whole (with
+// `draft` and `date`, as a full record has them);
 // PostNotFound when no post has that slug (or its file is gone since the
 // scan). Every post's front matter is read, so one broken file fails it.
 Result<Post> readPost(std::string_view blogDir, std::string_view slug);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cassert>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -118,6 +119,10 @@ public:
 private:
     std::optional<Failure> f_;
 };
+
+// Where a scan that goes on past broken files (a check of a family) hands
+// the failure of each one; a scan given none stops at the first.
+using BrokenSink = std::function<void(Failure &&)>;
 
 // Propagate a failure: `QL_TRY(status_expr);`
 #define QL_TRY(expr)                                                      \

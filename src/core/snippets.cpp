@@ -181,7 +181,7 @@ Status loadSnippetInto(const platform::Dir &dir, std::string_view name, std::str
 
 Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
                     const std::function<void(const Snippet &, std::string_view code)> &visit,
-                    const std::function<void(std::size_t count)> &expect);
+                    const std::function<void(std::size_t count)> &expect, const BrokenSink *broken = nullptr);
 
 // The entry name of the snippet `timestampText` in `dir`, found through a
 // handle of its own (so `dir` keeps its position).
@@ -208,11 +208,17 @@ Status visitSnippets(std::string_view dirPath,
     return content::scanIfPresent(dirPath, [&](platform::Dir &dir) { return scanSnippets(dir, dirPath, visit, expect); });
 }
 
+Status checkSnippets(std::string_view dirPath, const BrokenSink &broken) {
+    return content::scanIfPresent(dirPath, [&](platform::Dir &dir) {
+        return scanSnippets(dir, dirPath, [](const Snippet &, std::string_view) {}, {}, &broken);
+    });
+}
+
 namespace {
 
 Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
                     const std::function<void(const Snippet &, std::string_view code)> &visit,
-                    const std::function<void(std::size_t count)> &expect) {
+                    const std::function<void(std::size_t count)> &expect, const BrokenSink *broken) {
     DatedEntries entries;
     QL_TRY(listDated(dir, entries, [](const platform::DirEntry &e) -> std::optional<std::string> {
         if (!isSnippetCandidate(e)) return std::nullopt;
@@ -241,7 +247,7 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
             current.codeOffset = 0;  // no text, so no code
             return Status{};
         },
-        [&](std::uint32_t) { visit(current, code); });
+        [&](std::uint32_t) { visit(current, code); }, broken);
 }
 
 }  // namespace

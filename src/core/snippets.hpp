@@ -55,6 +55,14 @@ Status visitSnippets(std::string_view dirPath,
                      const std::function<void(const Snippet &, std::string_view code)> &visit,
                      const std::function<void(std::size_t count)> &expect = {});
 
+// Goes over every snippet file as visitSnippets does, but on past broken
+// files: the failure of each file that the list or a read would fail on
+// goes to `broken`, in list order, a name that is not a timestamp included
+// (its failure asks for the warning line; a check does not print it).
+// Fails only when the directory itself cannot be read (or memory runs
+// out).
+Status checkSnippets(std::string_view dirPath, const BrokenSink &broken);
+
 // Loads the snippet stored under `timestamp`; SnippetNotFound when none.
 Result<Snippet> readSnippet(std::string_view dirPath, std::int64_t timestamp);
 

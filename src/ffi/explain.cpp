@@ -63,18 +63,21 @@ void explainCode(int code) noexcept {
     t_last.fixed = resultText(code);
 }
 
+std::string failureReason(const Failure &f) {
+    return f.osError != 0 ? platform::systemReason(f.osError) : std::string(errorReason(f.error));
+}
+
 void explain(const Failure &f, int code) noexcept {
     explainCode(code);
     if (f.badName) warnBadName(f);
     if (f.file.empty()) {
         // Not about a file, but the code's text would not say what was wrong.
-        if (f.error == Error::InvalidOptions) t_last.fixed = errorReason(f.error).data();
+        if (f.error == Error::InvalidOptions || f.error == Error::UnknownFamily)
+            t_last.fixed = errorReason(f.error).data();
         return;
     }
     try {
-        // The system's reason when the system failed the call, else what
-        // the library found.
-        std::string reason = f.osError != 0 ? platform::systemReason(f.osError) : std::string(errorReason(f.error));
+        std::string reason = failureReason(f);
         std::string &t = t_last.text;
         t.reserve(f.file.size() + 2 + reason.size());
         t.append(f.file).append(": ").append(reason);

@@ -3,6 +3,8 @@
 // name is not a timestamp.
 #pragma once
 
+#include <string>
+
 #include "core/result.hpp"
 
 namespace quorlina::ffi {
@@ -16,6 +18,11 @@ void clearLastError() noexcept;
 // finding), else the code's static text; and a file name that is not a timestamp
 // gets its warning line.
 void explain(const Failure &f, int code) noexcept;
+
+// The reason the last-error text gives after the file's path for `f`, a
+// failure that concerns a file: the system's reason when the system failed
+// the call, else the library's finding. Throws std::bad_alloc.
+std::string failureReason(const Failure &f);
 
 // Sets the last-error text of `code` alone (a failure that carries nothing
 // more, such as an exception that reached the frame).

@@ -47,7 +47,9 @@ int mapError(Error e) noexcept {
         case Error::NotRegularFile:
         case Error::DirNotEmpty:
         case Error::Unexpected:
-        case Error::NullArgument: return QUORLINA_EINTERNAL;
+        case Error::NullArgument:
+        case Error::InvalidOptions:
+        case Error::UnknownFamily: return QUORLINA_EINTERNAL;
     }
     return QUORLINA_EINTERNAL;
 }

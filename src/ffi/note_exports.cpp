@@ -5,6 +5,7 @@
 #include "core/paths.hpp"
 #include "ffi/frame.hpp"
 #include "ffi/note_json.hpp"
+#include "ffi/options.hpp"
 #include "quorlina/quorlina.h"
 
 using namespace quorlina;
@@ -41,6 +42,38 @@ QUORLINA_API int quorlina_note_read(const char *root, const char *id, char **out
         auto note = readNote(notesDir(root), id);
         if (!note) return std::move(note).failure();
         return buildNoteJson(*note);
+    });
+}
+
+QUORLINA_API int quorlina_note_list_ext(const char *root, const quorlina_record_options *options, char **out) {
+    return runExportWithText(out, [&]() -> Result<CHeapText> {
+        QL_TRY(requireArgs(root));
+        auto o = optionsOrDefaults(options, quorlina_record_options QUORLINA_RECORD_OPTIONS_INIT);
+        if (!o) return std::move(o).failure();
+        const bool bodies = o->content != 0;
+        JsonListWriter list;
+        QL_TRY(visitNoteRecords(
+            notesDir(root), bodies,
+            [&](const Note &note, std::string_view body) {
+                appendNoteRecordJson(list.nextRecord(), note, bodies ? &body : nullptr);
+            },
+            [&](std::size_t count) { list.expect(count); }));
+        return std::move(list).finish();
+    });
+}
+
+QUORLINA_API int quorlina_note_read_ext(const char *root, const char *id, const quorlina_record_options *options,
+                                        char **out) {
+    return runExportWithText(out, [&]() -> Result<CHeapText> {
+        QL_TRY(requireArgs(root, id));
+        auto o = optionsOrDefaults(options, quorlina_record_options QUORLINA_RECORD_OPTIONS_INIT);
+        if (!o) return std::move(o).failure();
+        auto note = readNote(notesDir(root), id);
+        if (!note) return std::move(note).failure();
+        const std::string_view body = note->body();
+        CHeapText text;
+        appendNoteRecordJson(text, *note, o->content != 0 ? &body : nullptr);
+        return text;
     });
 }
 

@@ -32,6 +32,19 @@ void appendNoteSummaryJson(CHeapText &out, const Note &note) {
     out += '}';
 }
 
+void appendNoteRecordJson(CHeapText &out, const Note &note, const std::string_view *body) {
+    appendNoteHead(out, note);
+    out += ",\"path\":\"";
+    appendEscapedJson(out, note.path);
+    out += '"';
+    if (body) {
+        out += ",\"content\":\"";
+        appendEscapedJson(out, *body);
+        out += '"';
+    }
+    out += '}';
+}
+
 std::string buildNoteJson(const Note &note) {
     std::string out;
     out.reserve(64 + note.id.size() + note.body().size() + note.body().size() / 8);

@@ -6,6 +6,7 @@
 #include "core/paths.hpp"
 #include "core/posts.hpp"
 #include "ffi/frame.hpp"
+#include "ffi/options.hpp"
 #include "ffi/post_json.hpp"
 #include "ffi/tags_csv.hpp"
 #include "quorlina/quorlina.h"
@@ -54,6 +55,37 @@ QUORLINA_API int quorlina_post_read(const char *root, const char *slug, char **o
         auto post = readPost(blogDir(root), slug);
         if (!post) return std::move(post).failure();
         return buildPostJson(*post);
+    });
+}
+
+QUORLINA_API int quorlina_post_list_ext(const char *root, const quorlina_record_options *options, char **out) {
+    return runExportWithText(out, [&]() -> Result<CHeapText> {
+        QL_TRY(requireArgs(root));
+        auto o = optionsOrDefaults(options, quorlina_record_options QUORLINA_RECORD_OPTIONS_INIT);
+        if (!o) return std::move(o).failure();
+        const bool bodies = o->content != 0;
+        // As the list: the records go straight into the text handed out, and
+        // without bodies only each file's front matter is read.
+        JsonListWriter list;
+        QL_TRY(visitPostRecords(blogDir(root), bodies, [&](const Post &post, std::string_view body) {
+            appendPostRecordJson(list.nextRecord(), post, bodies ? &body : nullptr);
+        }));
+        return std::move(list).finish();
+    });
+}
+
+QUORLINA_API int quorlina_post_read_ext(const char *root, const char *slug, const quorlina_record_options *options,
+                                        char **out) {
+    return runExportWithText(out, [&]() -> Result<CHeapText> {
+        QL_TRY(requireArgs(root, slug));
+        auto o = optionsOrDefaults(options, quorlina_record_options QUORLINA_RECORD_OPTIONS_INIT);
+        if (!o) return std::move(o).failure();
+        auto post = readPost(blogDir(root), slug);
+        if (!post) return std::move(post).failure();
+        const std::string_view body = post->body();
+        CHeapText text;
+        appendPostRecordJson(text, *post, o->content != 0 ? &body : nullptr);
+        return text;
     });
 }
 

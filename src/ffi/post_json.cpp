@@ -22,9 +22,9 @@ void appendHead(Out &out, const Post &post) {
     out.push_back('"');
 }
 
+// ,"tags":[..] without the closing brace.
 template <class Out>
-void appendSummaryTo(Out &out, const Post &post) {
-    appendHead(out, post);
+void appendTags(Out &out, const Post &post) {
     out.append(",\"tags\":[");
     for (std::size_t i = 0; i < post.frontmatter.tags.size(); ++i) {
         if (i) out.push_back(',');
@@ -32,12 +32,46 @@ void appendSummaryTo(Out &out, const Post &post) {
         appendEscapedJson(out, post.frontmatter.tags[i]);
         out.push_back('"');
     }
-    out.append("]}");
+    out.push_back(']');
+}
+
+template <class Out>
+void appendSummaryTo(Out &out, const Post &post) {
+    appendHead(out, post);
+    appendTags(out, post);
+    out.push_back('}');
+}
+
+template <class Out>
+void appendQuoted(Out &out, std::string_view s) {
+    out.push_back('"');
+    appendEscapedJson(out, s);
+    out.push_back('"');
 }
 
 }  // namespace
 
 void appendPostSummaryJson(CHeapText &out, const Post &post) { appendSummaryTo(out, post); }
+
+void appendPostRecordJson(CHeapText &out, const Post &post, const std::string_view *body) {
+    appendHead(out, post);
+    out.append(",\"description\":");
+    appendQuoted(out, post.frontmatter.description);
+    appendTags(out, post);
+    out.append(",\"path\":");
+    appendQuoted(out, post.path);
+    out.append(post.frontmatter.draft ? ",\"draft\":true,\"date_key\":" : ",\"draft\":false,\"date_key\":");
+    if (post.frontmatter.dateKey) {
+        appendQuoted(out, *post.frontmatter.dateKey);
+    } else {
+        out.append("null");
+    }
+    if (body) {
+        out.append(",\"content\":");
+        appendQuoted(out, *body);
+    }
+    out.push_back('}');
+}
 
 std::string buildPostJson(const Post &post) {
     const std::string_view body = post.body();

@@ -157,6 +157,29 @@ std::vector<Scenario> scenarios() {
         {"note_delete", false, [](const char *r, char **) { return quorlina_note_delete(r, "hello-world"); }},
         {"note_update_missing", false,
          [](const char *r, char **) { return quorlina_note_update(r, "nope", nullptr, 1, "x"); }},
+        // Check and full records.
+        {"check", true, [](const char *r, char **o) { return quorlina_check(r, nullptr, o); }},
+        {"check_broken", true, [](const char *r, char **o) { return quorlina_check(r, nullptr, o); },
+         [](const std::string &root) {
+             qtest::writeFile(root + "/content/snippets/1600000000.c", "+++\nno end");
+             qtest::writeFile(root + "/content/snippets/readme.txt", "x");
+             qtest::writeFile(root + "/content/blog/2020/01/01/raw.md", "no block");
+             qtest::writeFile(root + "/content/notes/1600000000.md", "+++\nslug = \"a b\"\n+++\n");
+         }},
+        {"post_list_ext", true,
+         [](const char *r, char **o) {
+             quorlina_record_options opt = QUORLINA_RECORD_OPTIONS_INIT;
+             opt.content = 1;
+             return quorlina_post_list_ext(r, &opt, o);
+         }},
+        {"post_read_ext", true, [](const char *r, char **o) { return quorlina_post_read_ext(r, "hello", nullptr, o); }},
+        {"note_list_ext", true,
+         [](const char *r, char **o) {
+             quorlina_record_options opt = QUORLINA_RECORD_OPTIONS_INIT;
+             opt.content = 1;
+             return quorlina_note_list_ext(r, &opt, o);
+         }},
+        {"note_read_ext", true, [](const char *r, char **o) { return quorlina_note_read_ext(r, "hello-world", nullptr, o); }},
     };
 }
 

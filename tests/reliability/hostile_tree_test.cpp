@@ -395,6 +395,8 @@ TEST_F(Hostile, ResultsDoNotDependOnTheLocale) {
         all += callText([&](char **o) { return quorlina_post_list(r(), o); }).text;
         all += callText([&](char **o) { return quorlina_note_list(r(), o); }).text;
         all += callText([&](char **o) { return quorlina_note_read(r(), "1700000000", o); }).text;
+        all += callText([&](char **o) { return quorlina_post_list_ext(r(), nullptr, o); }).text;
+        all += callText([&](char **o) { return quorlina_note_list_ext(r(), nullptr, o); }).text;
         return all;
     };
     std::setlocale(LC_ALL, "C");

@@ -105,11 +105,14 @@ struct Scenario {
     // the new content under the old name {old, new}.
     std::pair<std::string, std::string> moved = {};
     bool cold = false;
+    // A check reports a file it cannot read as an entry and succeeds: a
+    // success may list the files the fault hit, each with the fault's code.
+    bool faultsAreEntries = false;
 };
 
 std::vector<Scenario> scenarios() {
     using qrel::Family;
-    return {
+    std::vector<Scenario> all = {
         {"snippet_create", Family::Snippets, true,
          [](const char *r, char **o) { return quorlina_snippet_create(r, 1710000000, "New", "print(1)\n", "new.py", o); }},
         {"snippet_create_fresh_site", Family::Snippets, true,
@@ -138,7 +141,27 @@ std::vector<Scenario> scenarios() {
         {"note_delete", Family::Notes, false, [](const char *r, char **) { return quorlina_note_delete(r, "1700000000"); }},
         {"note_list", Family::Notes, true, [](const char *r, char **o) { return quorlina_note_list(r, o); }},
         {"note_read", Family::Notes, true, [](const char *r, char **o) { return quorlina_note_read(r, "hello-world", o); }},
+        {"post_list_ext", Family::Posts, true,
+         [](const char *r, char **o) {
+             quorlina_record_options opt = QUORLINA_RECORD_OPTIONS_INIT;
+             opt.content = 1;
+             return quorlina_post_list_ext(r, &opt, o);
+         }},
+        {"post_read_ext", Family::Posts, true,
+         [](const char *r, char **o) { return quorlina_post_read_ext(r, "intro", nullptr, o); }},
+        {"note_list_ext", Family::Notes, true,
+         [](const char *r, char **o) {
+             quorlina_record_options opt = QUORLINA_RECORD_OPTIONS_INIT;
+             opt.content = 1;
+             return quorlina_note_list_ext(r, &opt, o);
+         }},
+        {"note_read_ext", Family::Notes, true,
+         [](const char *r, char **o) { return quorlina_note_read_ext(r, "hello-world", nullptr, o); }},
     };
+    Scenario check{"check", Family::Posts, true, [](const char *r, char **o) { return quorlina_check(r, nullptr, o); }};
+    check.faultsAreEntries = true;
+    all.push_back(check);
+    return all;
 }
 
 // Every scenario again with a cold page cache.
@@ -252,6 +275,16 @@ TEST_P(IoFaults, EveryFaultPointKeepsTheTreeWhole) {
                     // nothing happened.
                     EXPECT_EQ(o.code, 0);
                     EXPECT_EQ(o.text, clean.text);
+                    EXPECT_TRUE(now == after) << qrel::describeDiff(after, now);
+                } else if (o.code == 0 && s.faultsAreEntries && o.text != clean.text) {
+                    // Every entry is a file the fault hit: its code is the
+                    // fault's, and nothing was written.
+                    std::size_t entries = 0, withCode = 0;
+                    const std::string code = "\"code\":" + std::to_string(mappedCode(f.err)) + ",";
+                    for (std::size_t at = 0; (at = o.text.find("{\"family\":", at)) != std::string::npos; ++at) ++entries;
+                    for (std::size_t at = 0; (at = o.text.find(code, at)) != std::string::npos; ++at) ++withCode;
+                    EXPECT_GT(entries, 0u) << o.text;
+                    EXPECT_EQ(withCode, entries) << o.text;
                     EXPECT_TRUE(now == after) << qrel::describeDiff(after, now);
                 } else if (o.code == 0) {
                     EXPECT_EQ(o.text, clean.text);
