@@ -2,9 +2,11 @@
 // after another into one buffer, and ahead of their turn in a cold cache.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
