@@ -609,7 +609,7 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
 Status renamePostTag(std::string_view blogDir, std::string_view oldTag, std::optional<std::string_view> newTag,
                      std::size_t &changed) {
     changed = 0;
-    if (oldTag.empty() || !isWritableFrontmatterValue(oldTag)) return Error::InvalidFrontmatterValue;
+    if (oldTag.empty()) return Error::InvalidFrontmatterValue;
     if (newTag && (newTag->empty() || newTag->find(',') != std::string_view::npos ||
                    !isWritableFrontmatterValue(*newTag)))
         return Error::InvalidFrontmatterValue;

@@ -146,8 +146,9 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
 // read before the first write, so a broken file fails the call with
 // nothing changed. `changed` counts the files rewritten, also when a write
 // fails part way. Equal tags change nothing. Fails with
-// InvalidFrontmatterValue for an empty tag or a new one that a block
-// cannot hold or that holds a comma.
+// InvalidFrontmatterValue for an empty tag, or a new one that a block
+// cannot hold or that holds a comma (an old one may hold anything a file
+// can).
 Status renamePostTag(std::string_view blogDir, std::string_view oldTag, std::optional<std::string_view> newTag,
                      std::size_t &changed);
 
