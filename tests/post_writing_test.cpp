@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/platform.hpp"
 #include "core/post_frontmatter.hpp"
 #include "core/posts.hpp"
 #include "support/test_support.hpp"
@@ -365,6 +368,8 @@ TEST(PostUpdateExt, TextThatDoesNotReadAsThePostLeavesTheFile) {
          "the slug is not valid"},
         {"another post's file name", "+++\ntitle = \"T\"\ndescription = \"D\"\nslug = \"other\"\n+++\n", nullptr, 2, nullptr},
         {"another post's slug key", "+++\ntitle = \"T\"\ndescription = \"D\"\nslug = 'keyed'\n+++\n", nullptr, 2, nullptr},
+        {"a block that is not UTF-8", "+++\ntitle = \"caf\xe9\"\ndescription = \"D\"\n+++\n", nullptr, 7,
+         "a value the front matter cannot hold, or one that would not read back"},
         {"with a title", "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n", [](auto &o) { o.title = "x"; }, 100, nullptr},
         {"with a cleared flag", "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n", [](auto &o) { o.draft = 0; }, 100, nullptr},
     };
@@ -549,6 +554,50 @@ TEST(PostRenameTag, RefusedTagsAndEqualTags) {
     EXPECT_TRUE(qtest::listDir(empty.root()).empty());
 }
 
+namespace {
+
+long g_renames = 0;
+long g_failRenameAt = 0;
+
+int failNthRename(quorlina::platform::fault::Op op) {
+    if (op != quorlina::platform::fault::Op::Rename) return 0;
+    return ++g_renames == g_failRenameAt ? EIO : 0;
+}
+
+}  // namespace
+
+// A write that fails part way leaves the posts written so far written, each
+// whole, and the count says how many.
+TEST(PostRenameTag, AFailedWriteCountsThePostsChangedSoFar) {
+    for (long failAt : {1, 2, 3}) {
+        SCOPED_TRACE("rename " + std::to_string(failAt) + " fails");
+        TagSite s;
+        g_renames = 0;
+        g_failRenameAt = failAt;
+        quorlina::platform::fault::setHook(failNthRename);
+        std::size_t changed = 99;
+        const int code = renameTag(s.site, "rust", "systems", &changed);
+        quorlina::platform::fault::setHook(nullptr);
+        EXPECT_EQ(code, 100);
+        EXPECT_EQ(changed, static_cast<std::size_t>(failAt - 1));
+        // Every post is either as it was or renamed, and exactly `changed`
+        // of them are renamed.
+        std::size_t renamed = 0;
+        for (const auto &[rel, bytes] : s.files) {
+            const std::string now = s.text(rel);
+            if (now != bytes) {
+                ++renamed;
+                EXPECT_NE(now.find("\"systems\""), std::string::npos) << rel;
+                EXPECT_EQ(now.find("rust\""), std::string::npos) << rel;
+            }
+        }
+        EXPECT_EQ(renamed, changed);
+        // The rest follows on a second call.
+        ASSERT_EQ(renameTag(s.site, "rust", "systems", &changed), 0);
+        EXPECT_EQ(changed, 4u - (failAt - 1));
+    }
+}
+
 // ------------------------------------------------------------ notes
 
 TEST(NoteUpdateExt, TextReplacesTheNoteWhenItReadsAsOne) {
@@ -585,6 +634,7 @@ TEST(NoteUpdateExt, TextThatDoesNotReadAsTheNoteLeavesTheFile) {
         {"a bad slug", "+++\nslug = \"bad slug\"\n+++\n", nullptr, 10},
         {"another note's slug", "+++\nslug = \"taken\"\n+++\n", nullptr, 2},
         {"another note's stem", "+++\nslug = \"1700000001\"\n+++\n", nullptr, 2},
+        {"a block that is not UTF-8", "+++\n# caf\xe9\nslug = \"s\"\n+++\n", nullptr, 7},
         {"with content", "x", [](auto &o) { o.content = "y"; }, 100},
         {"with a cleared slug", "x", [](auto &o) { o.clear_slug = 1; }, 100},
         {"with a slug", "x", [](auto &o) { o.slug = "s"; }, 100},

@@ -6,9 +6,11 @@
 #include "core/civil_date.hpp"
 #include "core/content.hpp"
 #include "core/dated_scan.hpp"
+#include "core/frontmatter.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
+#include "core/toml_lexer.hpp"
 
 namespace quorlina {
 
@@ -225,6 +227,11 @@ Status replaceNoteText(const Dir &dir, const Note &note, std::string_view text) 
     QL_TRY(platform::checkWriteSize(text.size()));
     auto parsed = note_frontmatter::parse(text);
     if (!parsed) return concerning(note.path, std::move(parsed).failure());
+    // A block is written as given, so it must be what TOML allows: UTF-8.
+    // (The body, after it, may hold any bytes.)
+    if (text.starts_with(frontmatter::kDelimiter) &&
+        !toml::isValidUtf8(text.substr(0, text.size() - parsed->body.size())))
+        return concerning(note.path, Error::InvalidFrontmatterValue);
     const auto &slug = parsed->frontmatter.slug;
     if (slug && slug != note.frontmatter.slug) {
         auto taken = slugTakenIn(dir, *slug, note.fileName());

@@ -524,6 +524,9 @@ Status replacePostText(const Dir &blog, const Post &post, std::string_view text)
     QL_TRY(platform::checkWriteSize(text.size()));
     auto parsed = post_frontmatter::parse(text);
     if (!parsed) return concerning(post.path, std::move(parsed).failure());
+    // The block is written as given, so it must be what TOML allows: UTF-8.
+    if (!toml::isValidUtf8(text.substr(0, static_cast<std::size_t>(parsed->rest.data() - text.data()))))
+        return concerning(post.path, Error::InvalidFrontmatterValue);
     const std::string_view name = post.fileName();
     const std::string_view slug =
         parsed->frontmatter.slug ? std::string_view(*parsed->frontmatter.slug) : name.substr(0, name.size() - 3);
