@@ -568,8 +568,10 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     auto whole = findWholePost(*blog, blogDir, slug);
     if (!whole) return std::move(whole).failure();
     const Post *post = &*whole;
-    QL_TRY(platform::checkPathLength(post->path));
-    if (u.text) return replacePostText(*blog, *post, *u.text);
+    if (u.text) {
+        QL_TRY(platform::checkPathLength(post->path));
+        return replacePostText(*blog, *post, *u.text);
+    }
 
     // Only the values the caller gives are checked for what a block cannot
     // hold; values carried over stay as the file has them.
@@ -581,6 +583,7 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
         return Error::MissingDescription;
     if (u.tags) QL_TRY(checkValues(*u.tags));
     QL_TRY(checkValues(u.addTags));
+    QL_TRY(platform::checkPathLength(post->path));
 
     post_frontmatter::Changes changes;
     if (u.title && *u.title != old.title) changes.title = u.title;
