@@ -521,6 +521,19 @@ TEST(PostRenameTag, AsPerPostUpdates) {
     EXPECT_TRUE(qtest::snapshot(a.site.root()) == qtest::snapshot(b.site.root()));
 }
 
+// A tag a file holds with a comma in it (which no tag list can name) is
+// reached by its exact text.
+TEST(PostRenameTag, AnOldTagMayHoldAComma) {
+    TempSite site;
+    const std::string path = site.path("content/blog/2024/01/01/c.md");
+    qtest::writeFile(path, "+++\ntitle = \"C\"\ndescription = \"D\"\ntags = ['a,b', 'c'] # kept\n+++\n");
+    std::size_t changed = 0;
+    ASSERT_EQ(renameTag(site, "a,b", "ab", &changed), 0) << quorlina_last_error();
+    EXPECT_EQ(changed, 1u);
+    EXPECT_EQ(qtest::readFile(path).value_or(""),
+              "+++\ntitle = \"C\"\ndescription = \"D\"\ntags = ['c', \"ab\"] # kept\n+++\n");
+}
+
 TEST(PostRenameTag, ABrokenPostFailsTheCallBeforeAnyChange) {
     TagSite s;
     qtest::writeFile(s.path("2021/03/03/broken.md"), "+++\ntitle = \"B\"\ntags = [\"rust\"]\n+++\n");
