@@ -9,8 +9,11 @@
 
 #include <cerrno>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/platform.hpp"
@@ -611,6 +614,48 @@ TEST(PostRenameTag, AFailedWriteCountsThePostsChangedSoFar) {
         // The rest follows on a second call.
         ASSERT_EQ(renameTag(s.site, "rust", "systems", &changed), 0);
         EXPECT_EQ(changed, 4u - (failAt - 1));
+    }
+}
+
+// Renames and updates from many threads at once lose nothing: each call
+// holds the family lock from its read to its write.
+TEST(PostRenameTag, ConcurrentRenamesAndUpdatesLoseNothing) {
+    TempSite site;
+    constexpr int kThreads = 6, kEach = 4;
+    std::string tags;
+    for (int k = 0; k < kThreads * kEach; ++k) tags += std::string(k ? ", " : "") + "\"r" + std::to_string(k) + "\"";
+    for (const char *name : {"a", "b"})
+        qtest::writeFile(site.path(std::string("content/blog/2024/01/0") + (name[0] == 'a' ? "1/" : "2/") + name + ".md"),
+                         "+++\ntitle = \"T\"\ndescription = \"D\"\ntags = [" + tags + "]\n+++\n");
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const int k = t * kEach + i;
+                const std::string from = "r" + std::to_string(k), to = "s" + std::to_string(k);
+                const std::string added = "u" + std::to_string(k);
+                std::size_t changed = 0;
+                if (renameTag(site, from.c_str(), to.c_str(), &changed) != 0 || changed != 2) ++failures;
+                quorlina_post_update_options o = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+                o.add_tags = added.c_str();
+                if (quorlina_post_update_ext(site.c_root(), k % 2 ? "a" : "b", &o) != 0) ++failures;
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    for (const char *slug : {"a", "b"}) {
+        auto post = quorlina::readPost(site.root() + "/content/blog", slug);
+        ASSERT_TRUE(post.ok());
+        const auto &got = post->frontmatter.tags;
+        for (int k = 0; k < kThreads * kEach; ++k) {
+            const std::string n = std::to_string(k);
+            EXPECT_EQ(std::count(got.begin(), got.end(), "r" + n), 0) << slug << " r" << n;
+            EXPECT_EQ(std::count(got.begin(), got.end(), "s" + n), 1) << slug << " s" << n;
+            EXPECT_EQ(std::count(got.begin(), got.end(), "u" + n), (k % 2 ? slug[0] == 'a' : slug[0] == 'b') ? 1 : 0)
+                << slug << " u" << n;
+        }
     }
 }
 
