@@ -228,25 +228,16 @@ namespace quorlina::post_frontmatter {
 
 namespace {
 
-// The last top-level `draft` item a generator reads: valid TOML, not an array.
+// The last top-level `draft` item, which decides the flag as parse reads it.
 std::optional<frontmatter::Item> draftItem(std::string_view content, std::size_t close) {
     std::optional<frontmatter::Item> found;
     frontmatter::forEachItem(content, close, opensTagLines, [&](const Item &it) {
-        if (it.valid && !it.valueIsArray(content) && frontmatter::keyIs(content, it, "draft")) found = it;
+        if (frontmatter::keyIs(content, it, "draft")) found = it;
     });
     return found;
 }
 
 }  // namespace
-
-std::optional<std::string> draftValue(std::string_view content) {
-    if (!content.starts_with(frontmatter::kDelimiter)) return std::nullopt;
-    const std::size_t close = frontmatter::findClose(content, opensTagLines);
-    if (close == std::string_view::npos) return std::nullopt;
-    auto item = draftItem(content, close);
-    if (!item) return std::nullopt;
-    return std::string(item->value(content));
-}
 
 std::string rewrite(std::string_view content, const Changes &changes) {
     const std::size_t close = frontmatter::findClose(content, opensTagLines);
@@ -256,7 +247,8 @@ std::string rewrite(std::string_view content, const Changes &changes) {
         // that is cleared and not there stays absent.
         auto item = draftItem(content, close);
         const std::string_view want = *changes.draft ? "true" : "false";
-        if (!item ? *changes.draft : item->value(content) != want)
+        const bool says = item && item->valid && item->valueKind == toml::ValueKind::Scalar && item->value(content) == want;
+        if (item ? !says : *changes.draft)
             editor.set("draft", want, takesString, frontmatter::BlockEditor::Place::AfterLastKey);
     }
     if (changes.title) editor.set("title", quoted(*changes.title), takesString);

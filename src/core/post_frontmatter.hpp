@@ -77,11 +77,6 @@ Result<Parsed> parse(std::string_view content, bool recordKeys = false);
 // read no more of it.
 bool headSettled(std::string_view head) noexcept;
 
-// The TOML text of the top-level `draft` value a site generator takes (the
-// last one that is valid TOML and not an array), or nothing when the block
-// has none. "true" marks a draft.
-std::optional<std::string> draftValue(std::string_view content);
-
 // Appends `tags = ["a", "b"]` (without a line break).
 void appendTagsLine(std::string &out, const std::vector<std::string> &tags);
 

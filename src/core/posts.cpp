@@ -393,12 +393,12 @@ Result<bool> slugTakenIn(const Dir &day, std::string_view slug) {
 // holds exactly them, and everything after its closing line is one LF and
 // the body.
 bool readsBackAs(std::string_view content, std::string_view title, std::string_view description,
-                 const std::vector<std::string> &tags, const NewPostExtras &extras) {
-    auto back = post_frontmatter::parse(content);
+                 const std::vector<std::string> &tags, std::string_view dateKey, const NewPostExtras &extras) {
+    auto back = post_frontmatter::parse(content, true);
     if (!back) return false;
     const PostFrontmatter &fm = back->frontmatter;
     if (fm.title != title || fm.description != description || fm.tags != tags || fm.slug) return false;
-    if ((post_frontmatter::draftValue(content) == std::optional<std::string>("true")) != extras.draft) return false;
+    if (fm.draft != extras.draft || fm.dateKey.value_or("") != dateKey) return false;
     const std::string_view rest = back->rest;  // the closing line's break, the one more LF, the body
     return rest.size() == extras.body.size() + 2 && rest.starts_with("\n\n") && rest.substr(2) == extras.body;
 }
@@ -467,7 +467,7 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     content.append(extras.body);
     QL_TRY(platform::checkWriteSize(content.size()));
     // Nothing is written that would not read back as the post asked for.
-    if (!readsBackAs(content, title, description, tags, extras)) return Error::InvalidFrontmatterValue;
+    if (!readsBackAs(content, title, description, tags, dateKey, extras)) return Error::InvalidFrontmatterValue;
 
     auto blog = content::openLockedMaking(blogDir);
     if (!blog) return std::move(blog).failure();
@@ -629,7 +629,7 @@ Status renamePostTag(std::string_view blogDir, std::string_view oldTag, std::opt
     {
         auto scan = blog->reopen();
         if (!scan) return std::move(scan).failure();
-        QL_TRY(scanPosts(*scan, blogDir, [&](const Post &post) {
+        QL_TRY(scanPosts(*scan, blogDir, {}, [&](const Post &post, std::string_view) {
             const auto &tags = post.frontmatter.tags;
             if (std::find(tags.begin(), tags.end(), oldTag) != tags.end()) having.push_back(post);
         }));
