@@ -145,6 +145,32 @@ TEST(PostCreateExt, DefaultsAndTheOldCreate) {
               "+++\ntitle = \"T\"\ndescription = \"D\"\ndate = " + date + "\n+++\n\n");
 }
 
+// The full record reads the flag and the date key a create wrote, and the
+// flag an update set or cleared.
+TEST(PostCreateExt, TheRecordReadsTheFlagAndTheDateKey) {
+    TempSite site;
+    const quorlina_post_create_options o = createOptions("Body\n", 1, 1);
+    ASSERT_EQ(createExt(site, "p", nullptr, "2024-05-01", &o).code, 0);
+    auto record = [&] {
+        return qtest::callText([&](char **out) { return quorlina_post_read_ext(site.c_root(), "p", nullptr, out); });
+    };
+    auto r = record();
+    ASSERT_EQ(r.code, 0);
+    EXPECT_NE(r.text.find("\"draft\":true"), std::string::npos) << r.text;
+    EXPECT_NE(r.text.find("\"date_key\":\"2024-05-01\""), std::string::npos) << r.text;
+    quorlina_post_update_options u = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+    u.draft = 0;
+    ASSERT_EQ(quorlina_post_update_ext(site.c_root(), "p", &u), 0);
+    r = record();
+    EXPECT_NE(r.text.find("\"draft\":false"), std::string::npos) << r.text;
+    EXPECT_EQ(fileAt(site, "content/blog/2024/05/01/p.md"),
+              "+++\ntitle = \"T\"\ndescription = \"D\"\ndate = 2024-05-01\ndraft = false\n+++\n\nBody\n");
+    u.draft = 1;
+    ASSERT_EQ(quorlina_post_update_ext(site.c_root(), "p", &u), 0);
+    r = record();
+    EXPECT_NE(r.text.find("\"draft\":true"), std::string::npos) << r.text;
+}
+
 TEST(PostCreateExt, RefusesWhatCreateRefusesAndUnknownOptions) {
     TempSite site;
     quorlina_post_create_options o = createOptions("Body", 1, 1);
