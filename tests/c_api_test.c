@@ -79,6 +79,39 @@ int main(int argc, char **argv) {
     CHECK(quorlina_snippet_read(root, 1700000000, &out) == QUORLINA_ENOT_FOUND);
     CHECK(out == NULL);
 
+    /* The options structs of the extended functions, from their INIT
+     * macros, in plain C. */
+    {
+        quorlina_post_create_options co = QUORLINA_POST_CREATE_OPTIONS_INIT;
+        quorlina_post_update_options uo = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+        quorlina_tag_options to = QUORLINA_TAG_OPTIONS_INIT;
+        quorlina_note_update_options no = QUORLINA_NOTE_UPDATE_OPTIONS_INIT;
+        size_t changed = 99;
+        co.body = "Hello.\n";
+        co.draft = 1;
+        out = NULL;
+        CHECK(quorlina_post_create_ext(root, "hello", "Hello", "First", "intro", "2024-05-01", &co, &out) == QUORLINA_OK);
+        quorlina_free(out);
+        out = NULL;
+        CHECK(quorlina_post_read(root, "hello", &out) == QUORLINA_OK);
+        CHECK(out != NULL &&
+              strcmp(out, "{\"date\":\"2024-05-01\",\"slug\":\"hello\",\"title\":\"Hello\",\"description\":\"First\","
+                          "\"tags\":[\"intro\"],\"content\":\"Hello.\\n\"}") == 0);
+        quorlina_free(out);
+        uo.draft = 0;
+        CHECK(quorlina_post_update_ext(root, "hello", &uo) == QUORLINA_OK);
+        CHECK(quorlina_post_update_ext(root, "hello", NULL) == QUORLINA_ENO_UPDATES);
+        CHECK(quorlina_post_rename_tag(root, "intro", "welcome", &to, &changed) == QUORLINA_OK);
+        CHECK(changed == 1);
+        out = NULL;
+        CHECK(quorlina_note_create(root, 1700000000, NULL, "x", &out) == QUORLINA_OK);
+        quorlina_free(out);
+        no.text = "+++\nslug = \"n\"\n+++\n\nBody";
+        CHECK(quorlina_note_update_ext(root, "1700000000", &no) == QUORLINA_OK);
+        no.content = "y";
+        CHECK(quorlina_note_update_ext(root, "n", &no) == QUORLINA_EINTERNAL);
+    }
+
     quorlina_free(NULL);
 
     if (failures == 0) printf("c_api: all checks passed\n");

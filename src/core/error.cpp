@@ -71,6 +71,7 @@ std::string_view errorReason(Error e) noexcept {
         case Error::InputOutput: return "input/output error";
         case Error::OutOfMemory: return "out of memory";
         case Error::NameTooLong: return "path is too long";
+        case Error::InvalidFrontmatterValue: return "a value the front matter cannot hold, or one that would not read back";
         case Error::InvalidOptions:
             return "invalid options: a version this library does not know, or fields that cannot be combined";
         case Error::UnknownFamily: return "unknown family: give \"snippet\", \"post\" or \"note\", or none for all three";

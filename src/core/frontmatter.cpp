@@ -566,13 +566,13 @@ void BlockEditor::replaceValue(const Item &item, std::string_view key, std::stri
     edits_.push_back({item.begin, item.breakAt, std::move(line)});
 }
 
-void BlockEditor::add(std::string_view key, std::string_view raw) {
+void BlockEditor::add(std::string_view key, std::string_view raw, Place place) {
     std::string line(key);
     line.append(" = ").append(raw);
-    added_.push_back(std::move(line));
+    (place == Place::AfterLastKey ? addedAtEnd_ : added_).push_back(std::move(line));
 }
 
-void BlockEditor::set(std::string_view key, std::string_view raw, Takes takes) {
+void BlockEditor::set(std::string_view key, std::string_view raw, Takes takes, Place place) {
     const Item *taken = nullptr;
     for (const Item &it : items_)
         if (keyIs(text_, it, key) && (takes == nullptr || takes(text_, it))) taken = &it;
@@ -581,7 +581,7 @@ void BlockEditor::set(std::string_view key, std::string_view raw, Takes takes) {
     if (taken) {
         replaceValue(*taken, key, raw);
     } else {
-        add(key, raw);
+        add(key, raw, place);
     }
 }
 
@@ -652,6 +652,40 @@ void BlockEditor::setList(std::string_view key, const std::vector<std::string> &
     if (edited != a) edits_.push_back({array->valueBegin, array->valueEnd, std::move(edited)});
 }
 
+// Adds the edit that inserts `lines` after the item `anchor` (in its line
+// break), or at the top of the block when there is none.
+void BlockEditor::insertAdded(std::vector<Edit> &edits, const Item *anchor, const std::vector<std::string> &lines) const {
+    std::string with;
+    std::size_t at;
+    if (anchor) {
+        at = anchor->end;
+        std::string_view brk = anchor->lineBreak(text_);
+        bool dropped = std::any_of(edits.begin(), edits.end(), [&](const Edit &e) {
+            return e.begin == anchor->begin && e.end == anchor->end && e.with.empty();
+        });
+        for (const std::string &line : lines) {
+            if (brk.empty() && !dropped) {
+                with.append("\n").append(line);
+            } else {
+                with.append(line).append(brk.empty() ? std::string_view("\n") : brk);
+            }
+        }
+    } else {
+        // At the top: after the rest of the "+++" line.
+        std::size_t firstBreak = text_.find('\n', kDelimiter.size());
+        if (firstBreak != npos && firstBreak < close_) {
+            at = firstBreak + 1;
+            std::string_view brk = text_[firstBreak - 1] == '\r' ? "\r\n" : "\n";
+            for (const std::string &line : lines) with.append(line).append(brk);
+        } else {
+            at = close_;
+            for (const std::string &line : lines) with.append("\n").append(line);
+            with.append("\n");
+        }
+    }
+    edits.push_back({at, at, std::move(with)});
+}
+
 std::string BlockEditor::block() const {
     std::vector<Edit> edits = edits_;
     if (!added_.empty()) {
@@ -659,35 +693,15 @@ std::string BlockEditor::block() const {
         for (const Item &it : items_)
             for (std::string_view m : managed_)
                 if (keyIs(text_, it, m)) anchor = &it;
-        std::string with;
-        std::size_t at;
-        if (anchor) {
-            at = anchor->end;
-            std::string_view brk = anchor->lineBreak(text_);
-            bool dropped = std::any_of(edits.begin(), edits.end(), [&](const Edit &e) {
-                return e.begin == anchor->begin && e.end == anchor->end && e.with.empty();
-            });
-            for (const std::string &line : added_) {
-                if (brk.empty() && !dropped) {
-                    with.append("\n").append(line);
-                } else {
-                    with.append(line).append(brk.empty() ? std::string_view("\n") : brk);
-                }
-            }
-        } else {
-            // At the top: after the rest of the "+++" line.
-            std::size_t firstBreak = text_.find('\n', kDelimiter.size());
-            if (firstBreak != npos && firstBreak < close_) {
-                at = firstBreak + 1;
-                std::string_view brk = text_[firstBreak - 1] == '\r' ? "\r\n" : "\n";
-                for (const std::string &line : added_) with.append(line).append(brk);
-            } else {
-                at = close_;
-                for (const std::string &line : added_) with.append("\n").append(line);
-                with.append("\n");
-            }
-        }
-        edits.push_back({at, at, std::move(with)});
+        insertAdded(edits, anchor, added_);
+    }
+    if (!addedAtEnd_.empty()) {
+        // The last key of the top level (dotted ones too): a key added after
+        // a table header would belong to that table.
+        const Item *anchor = nullptr;
+        for (const Item &it : items_)
+            if (it.kind == Item::Kind::Key && !it.inTable) anchor = &it;
+        insertAdded(edits, anchor, addedAtEnd_);
     }
     std::stable_sort(edits.begin(), edits.end(),
                      [](const Edit &x, const Edit &y) { return x.begin != y.begin ? x.begin < y.begin : x.end < y.end; });

@@ -158,8 +158,12 @@ public:
     // "2024-05-01"). The last occurrence that `takes` accepts (every
     // occurrence when `takes` is null) gets `raw` in its value span; when
     // that item is not TOML its line becomes "key = raw". Other occurrences
-    // go. With no occurrence taken, "key = raw" is added.
-    void set(std::string_view key, std::string_view raw, Takes takes = nullptr);
+    // go. With no occurrence taken, "key = raw" is added at `place`.
+    enum class Place : std::uint8_t {
+        AfterManaged,  // after the last line of the last managed key
+        AfterLastKey,  // after the last key of the top level, before any table
+    };
+    void set(std::string_view key, std::string_view raw, Takes takes = nullptr, Place place = Place::AfterManaged);
 
     // Removes every occurrence of `key`, each with its lines.
     void remove(std::string_view key);
@@ -179,7 +183,8 @@ private:
         std::size_t begin, end;
         std::string with;
     };
-    void add(std::string_view key, std::string_view raw);
+    void add(std::string_view key, std::string_view raw, Place place = Place::AfterManaged);
+    void insertAdded(std::vector<Edit> &edits, const Item *anchor, const std::vector<std::string> &lines) const;
     void removeItem(const Item &item);
     void replaceValue(const Item &item, std::string_view key, std::string_view raw);
 
@@ -188,7 +193,8 @@ private:
     std::vector<Item> items_;
     std::vector<std::string_view> managed_;
     std::vector<Edit> edits_;
-    std::vector<std::string> added_;  // lines of added keys, in order
+    std::vector<std::string> added_;         // lines of added keys, in order
+    std::vector<std::string> addedAtEnd_;    // the same, placed after the last top-level key
 };
 
 // Whether the block of `text` has no line but blanks.

@@ -6,9 +6,11 @@
 #include "core/civil_date.hpp"
 #include "core/content.hpp"
 #include "core/dated_scan.hpp"
+#include "core/frontmatter.hpp"
 #include "core/paths.hpp"
 #include "core/platform.hpp"
 #include "core/text.hpp"
+#include "core/toml_lexer.hpp"
 
 namespace quorlina {
 
@@ -215,12 +217,42 @@ Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp
     return path;
 }
 
-Status updateNote(std::string_view notesDir, std::string_view id, std::optional<std::string_view> slug,
-                  bool clearSlug, std::optional<std::string_view> content) {
+namespace {
+
+// Replaces the file of `note` (read whole, in the locked notes directory
+// `dir`) with `text` when that reads as a note and a slug it gives, when
+// the slug changes, is no other note's answer.
+Status replaceNoteText(const Dir &dir, const Note &note, std::string_view text) {
+    if (text == note.raw) return {};
+    QL_TRY(platform::checkWriteSize(text.size()));
+    auto parsed = note_frontmatter::parse(text);
+    if (!parsed) return concerning(note.path, std::move(parsed).failure());
+    // A block is written as given, so it must be what TOML allows: UTF-8.
+    // (The body, after it, may hold any bytes.)
+    if (text.starts_with(frontmatter::kDelimiter) &&
+        !toml::isValidUtf8(text.substr(0, text.size() - parsed->body.size())))
+        return concerning(note.path, Error::InvalidFrontmatterValue);
+    const auto &slug = parsed->frontmatter.slug;
+    if (slug && slug != note.frontmatter.slug) {
+        auto taken = slugTakenIn(dir, *slug, note.fileName());
+        if (!taken) return std::move(taken).failure();
+        if (*taken) return Error::DuplicateNote;
+    }
+    // The file keeps its name (and so its timestamp and date).
+    return dir.writeReplace(note.fileName(), text);
+}
+
+}  // namespace
+
+Status updateNote(std::string_view notesDir, std::string_view id, const NoteUpdate &u) {
+    const std::optional<std::string_view> &slug = u.slug;
+    const std::optional<std::string_view> &content = u.content;
+    const bool clearSlug = u.clearSlug;
     // The request is checked before the disk is looked at.
+    if (u.text && (slug || clearSlug || content)) return Error::InvalidOptions;
     if (slug && clearSlug) return Error::InvalidSlug;
     if (slug && !text::isValidSlug(*slug)) return Error::InvalidSlug;
-    if (!slug && !clearSlug && !content) return Error::NoUpdates;
+    if (!slug && !clearSlug && !content && !u.text) return Error::NoUpdates;
 
     // The lookup, the read and the write are one step for every caller
     // that changes notes. Every note's front matter is read (one broken
@@ -233,6 +265,7 @@ Status updateNote(std::string_view notesDir, std::string_view id, std::optional<
     if (!note) return std::move(note).failure();
 
     QL_TRY(platform::checkPathLength(note->path));
+    if (u.text) return replaceNoteText(*dir, *note, *u.text);
     // One answer per id: a new slug that another note answers to is refused
     // (the note's own stem and slug are its own).
     if (slug && (!note->frontmatter.slug || *slug != *note->frontmatter.slug)) {

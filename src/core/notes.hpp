@@ -69,10 +69,26 @@ Result<Note> readNote(std::string_view notesDir, std::string_view id);
 Result<std::string> createNote(std::string_view notesDir, std::int64_t timestamp,
                                std::optional<std::string_view> slug, std::string_view content);
 
+struct NoteUpdate {
+    std::optional<std::string_view> slug;  // absent: keep
+    bool clearSlug = false;                // removes the slug (then `slug` must be absent)
+    std::optional<std::string_view> content;  // absent: keep the body
+    // Present: the whole new text of the file, which cannot come with any
+    // other field (InvalidOptions).
+    std::optional<std::string_view> text;
+};
+
 // Rewrites the note `id` in place with a new slug (or none when `clearSlug`)
-// and/or a new body; absent values keep the current ones.
-Status updateNote(std::string_view notesDir, std::string_view id, std::optional<std::string_view> slug,
-                  bool clearSlug, std::optional<std::string_view> content);
+// and/or a new body; absent values keep the current ones. A new whole
+// `text` replaces the file when it reads as a note (else the reader's
+// failure, naming the file) and a slug it gives, when it changes, is not
+// one another note answers to (DuplicateNote). No field is NoUpdates.
+Status updateNote(std::string_view notesDir, std::string_view id, const NoteUpdate &update);
+
+inline Status updateNote(std::string_view notesDir, std::string_view id, std::optional<std::string_view> slug,
+                         bool clearSlug, std::optional<std::string_view> content) {
+    return updateNote(notesDir, id, NoteUpdate{slug, clearSlug, content, std::nullopt});
+}
 
 // Removes the note `id`.
 Status deleteNote(std::string_view notesDir, std::string_view id);

@@ -200,13 +200,20 @@ namespace quorlina {
 
 std::string buildPostFrontmatter(std::string_view title, std::string_view description,
                                  const std::vector<std::string> &tags) {
-    std::size_t size = 128 + title.size() + description.size();
+    return buildPostFrontmatter(title, description, tags, {}, false);
+}
+
+std::string buildPostFrontmatter(std::string_view title, std::string_view description,
+                                 const std::vector<std::string> &tags, std::string_view dateKey, bool draft) {
+    std::size_t size = 160 + title.size() + description.size();
     for (const auto &t : tags) size += t.size() + 4;
     std::string out;
     out.reserve(size);
     out.append("+++\n");
     appendTomlField(out, "title", title);
     appendTomlField(out, "description", description);
+    if (!dateKey.empty()) out.append("date = ").append(dateKey).append("\n");
+    if (draft) out.append("draft = true\n");
     if (!tags.empty()) {
         post_frontmatter::appendTagsLine(out, tags);
         out.push_back('\n');
@@ -219,9 +226,31 @@ std::string buildPostFrontmatter(std::string_view title, std::string_view descri
 
 namespace quorlina::post_frontmatter {
 
+namespace {
+
+// The last top-level `draft` item, which decides the flag as parse reads it.
+std::optional<frontmatter::Item> draftItem(std::string_view content, std::size_t close) {
+    std::optional<frontmatter::Item> found;
+    frontmatter::forEachItem(content, close, opensTagLines, [&](const Item &it) {
+        if (frontmatter::keyIs(content, it, "draft")) found = it;
+    });
+    return found;
+}
+
+}  // namespace
+
 std::string rewrite(std::string_view content, const Changes &changes) {
     const std::size_t close = frontmatter::findClose(content, opensTagLines);
     frontmatter::BlockEditor editor(content, close, opensTagLines, {"title", "description", "slug", "tags"});
+    if (changes.draft) {
+        // Only a value that does not already say so is rewritten; a flag
+        // that is cleared and not there stays absent.
+        auto item = draftItem(content, close);
+        const std::string_view want = *changes.draft ? "true" : "false";
+        const bool says = item && item->valid && item->valueKind == toml::ValueKind::Scalar && item->value(content) == want;
+        if (item ? !says : *changes.draft)
+            editor.set("draft", want, takesString, frontmatter::BlockEditor::Place::AfterLastKey);
+    }
     if (changes.title) editor.set("title", quoted(*changes.title), takesString);
     if (changes.description) editor.set("description", quoted(*changes.description), takesString);
     if (changes.tags) {
@@ -232,7 +261,20 @@ std::string rewrite(std::string_view content, const Changes &changes) {
         }
     }
     std::string out = editor.block();
-    out.append(content.substr(close + frontmatter::kDelimiter.size()));
+    const std::string_view rest = content.substr(close + frontmatter::kDelimiter.size());
+    if (!changes.body) {
+        out.append(rest);
+        return out;
+    }
+    // The closing line and the blank lines before the body stay as written.
+    const std::string_view lead = rest.substr(0, rest.size() - text::trimLeft(rest, isW4).size());
+    out.append(lead);
+    if (lead.find('\n') == std::string_view::npos && !changes.body->empty()) {
+        const std::size_t firstBreak = content.find('\n');
+        out.append(firstBreak != std::string_view::npos && firstBreak > 0 && content[firstBreak - 1] == '\r' ? "\r\n"
+                                                                                                          : "\n");
+    }
+    out.append(*changes.body);
     return out;
 }
 

@@ -37,6 +37,12 @@ struct PostFrontmatter {
 std::string buildPostFrontmatter(std::string_view title, std::string_view description,
                                  const std::vector<std::string> &tags);
 
+// The same block with, between the description and the tags, a `date` line
+// holding `dateKey` as a TOML local date (date = 2024-05-01) when it is not
+// empty, and `draft = true` when `draft`.
+std::string buildPostFrontmatter(std::string_view title, std::string_view description,
+                                 const std::vector<std::string> &tags, std::string_view dateKey, bool draft);
+
 namespace post_frontmatter {
 
 struct Parsed {
@@ -79,12 +85,19 @@ struct Changes {
     std::optional<std::string_view> title;
     std::optional<std::string_view> description;
     std::optional<std::vector<std::string>> tags;  // empty: the tags line goes
+    // true sets `draft` (added after the last top-level key when missing),
+    // false sets an existing `draft` to false; a value that already reads
+    // so is left as written.
+    std::optional<bool> draft;
+    // A new body. The block, its closing line and the blank lines before
+    // the old body stay; a closing "+++" without a line break gets one.
+    std::optional<std::string_view> body;
 };
 
 // The text of a parsed post file after an update, made with
 // frontmatter::BlockEditor: only the values of the changed keys change,
-// tags item by item; comments, other keys, tables and the body stay byte
-// for byte.
+// tags item by item; comments, other keys, tables and (unless it is
+// replaced) the body stay byte for byte.
 std::string rewrite(std::string_view content, const Changes &changes);
 
 }  // namespace post_frontmatter

@@ -389,6 +389,34 @@ Result<bool> slugTakenIn(const Dir &day, std::string_view slug) {
     });
 }
 
+// Whether the text of a new post reads as one with these values: the block
+// holds exactly them, and everything after its closing line is one LF and
+// the body.
+bool readsBackAs(std::string_view content, std::string_view title, std::string_view description,
+                 const std::vector<std::string> &tags, std::string_view dateKey, const NewPostExtras &extras) {
+    auto back = post_frontmatter::parse(content, true);
+    if (!back) return false;
+    const PostFrontmatter &fm = back->frontmatter;
+    if (fm.title != title || fm.description != description || fm.tags != tags || fm.slug) return false;
+    if (fm.draft != extras.draft || fm.dateKey.value_or("") != dateKey) return false;
+    const std::string_view rest = back->rest;  // the closing line's break, the one more LF, the body
+    return rest.size() == extras.body.size() + 2 && rest.starts_with("\n\n") && rest.substr(2) == extras.body;
+}
+
+// Whether a post file of the open day directory `day` other than `self`
+// answers to `slug`: by its "slug" key, or by its file name when it has
+// none. A file that does not read as a post answers to nothing.
+Result<bool> otherPostAnswersIn(const Dir &day, std::string_view slug, std::string_view self) {
+    return content::anyFileAnswers(
+        day, post_frontmatter::headSettled, [&](std::string_view name) { return isPostFileName(name) && name != self; },
+        [&](std::string_view name, std::string_view head) {
+            auto parsed = post_frontmatter::parse(head);
+            if (!parsed) return false;
+            const auto &key = parsed->frontmatter.slug;
+            return key ? *key == slug : name.substr(0, name.size() - 3) == slug;
+        });
+}
+
 }  // namespace
 
 Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
@@ -400,7 +428,7 @@ Result<Post> readPost(std::string_view blogDir, std::string_view slug) {
 
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
                                std::string_view description, const std::vector<std::string> &tags,
-                               std::optional<std::string_view> date) {
+                               std::optional<std::string_view> date, const NewPostExtras &extras) {
     // The scan passes over the section pages index.md and _index.md, so a
     // post of that name could never be found again.
     if (!text::isValidSlug(slug) || slug == "index" || slug == "_index") return Error::InvalidSlug;
@@ -432,9 +460,14 @@ Result<std::string> createPost(std::string_view blogDir, std::string_view slug, 
     QL_TRY(platform::checkPathLength(path));
     QL_TRY(platform::checkNameLength(fileName));
 
-    std::string content = buildPostFrontmatter(title, description, tags);
+    std::string dateKey;
+    if (extras.dateKey) dateKey.append(year).append("-").append(month).append("-").append(day);
+    std::string content = buildPostFrontmatter(title, description, tags, dateKey, extras.draft);
     content.push_back('\n');
+    content.append(extras.body);
     QL_TRY(platform::checkWriteSize(content.size()));
+    // Nothing is written that would not read back as the post asked for.
+    if (!readsBackAs(content, title, description, tags, dateKey, extras)) return Error::InvalidFrontmatterValue;
 
     auto blog = content::openLockedMaking(blogDir);
     if (!blog) return std::move(blog).failure();
@@ -481,9 +514,51 @@ std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vec
     return base;
 }
 
+namespace {
+
+// Replaces the file of `post` (read whole, below the locked blog directory)
+// with `text` when that reads as a post and keeps one answer per slug and
+// date.
+Status replacePostText(const Dir &blog, const Post &post, std::string_view text) {
+    if (text == post.raw) return {};
+    QL_TRY(platform::checkWriteSize(text.size()));
+    auto parsed = post_frontmatter::parse(text);
+    if (!parsed) return concerning(post.path, std::move(parsed).failure());
+    // The block is written as given, so it must be what TOML allows: UTF-8.
+    if (!toml::isValidUtf8(text.substr(0, static_cast<std::size_t>(parsed->rest.data() - text.data()))))
+        return concerning(post.path, Error::InvalidFrontmatterValue);
+    const std::string_view name = post.fileName();
+    const std::string_view slug =
+        parsed->frontmatter.slug ? std::string_view(*parsed->frontmatter.slug) : name.substr(0, name.size() - 3);
+    auto dir = openPostDir(blog, post);
+    if (!dir) return gone(std::move(dir).failure());
+    if (slug != post.slug) {
+        auto taken = otherPostAnswersIn(*dir, slug, name);
+        if (!taken) return std::move(taken).failure();
+        if (*taken) return Error::DuplicatePost;
+    }
+    dir->removeTemporaries();
+    return dir->writeReplace(name, text);
+}
+
+// Whether the front matter of `after` reads as that of `before`: the same
+// block closing at the same place, so the same values.
+bool sameFrontmatter(std::string_view before, std::string_view after) {
+    auto a = post_frontmatter::parse(before);
+    auto b = post_frontmatter::parse(after);
+    if (!a || !b) return false;
+    const std::size_t blockA = static_cast<std::size_t>(a->rest.data() - before.data());
+    const std::size_t blockB = static_cast<std::size_t>(b->rest.data() - after.data());
+    return blockA == blockB && before.substr(0, blockA) == after.substr(0, blockB);
+}
+
+}  // namespace
+
 Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpdate &u) {
-    if (!u.title && !u.description && !u.tags && u.addTags.empty() && u.removeTags.empty())
-        return Error::NoUpdates;
+    const bool fields = u.title || u.description || u.tags || !u.addTags.empty() || !u.removeTags.empty() ||
+                        u.body || u.draft;
+    if (u.text && fields) return Error::InvalidOptions;
+    if (!u.text && !fields) return Error::NoUpdates;
 
     // The lookup, the read and the write are one step for every caller
     // that changes posts. Every post's front matter is read (one broken
@@ -493,6 +568,10 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     auto whole = findWholePost(*blog, blogDir, slug);
     if (!whole) return std::move(whole).failure();
     const Post *post = &*whole;
+    if (u.text) {
+        QL_TRY(platform::checkPathLength(post->path));
+        return replacePostText(*blog, *post, *u.text);
+    }
 
     // Only the values the caller gives are checked for what a block cannot
     // hold; values carried over stay as the file has them.
@@ -511,15 +590,83 @@ Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpd
     if (u.description && *u.description != old.description) changes.description = u.description;
     std::vector<std::string> tags = mergeTags(u.tags ? *u.tags : old.tags, u.addTags, u.removeTags);
     if (tags != old.tags) changes.tags = std::move(tags);
+    changes.draft = u.draft;
+    changes.body = u.body;
     std::string content = post_frontmatter::rewrite(post->raw, changes);
     // A result equal to the file, byte for byte, is not written.
     if (content == post->raw) return {};
     QL_TRY(platform::checkWriteSize(content.size()));
+    // A body cannot reach back into the block: were the block to close
+    // elsewhere with it (a string the old block left open, closed in the
+    // new body), the post would read differently. The block must read as
+    // the same edit with the old body does.
+    if (u.body) {
+        changes.body.reset();
+        if (!sameFrontmatter(post_frontmatter::rewrite(post->raw, changes), content))
+            return concerning(post->path, Error::InvalidFrontmatterValue);
+    }
 
     auto dir = openPostDir(*blog, *post);
     if (!dir) return gone(std::move(dir).failure());
     dir->removeTemporaries();
     return dir->writeReplace(post->fileName(), content);
+}
+
+Status renamePostTag(std::string_view blogDir, std::string_view oldTag, std::optional<std::string_view> newTag,
+                     std::size_t &changed) {
+    changed = 0;
+    if (oldTag.empty()) return Error::InvalidFrontmatterValue;
+    if (newTag && (newTag->empty() || newTag->find(',') != std::string_view::npos ||
+                   !isWritableFrontmatterValue(*newTag)))
+        return Error::InvalidFrontmatterValue;
+    if (newTag && *newTag == oldTag) return {};
+
+    auto blog = content::openLocked(blogDir, Error::PostNotFound);
+    if (!blog) return blog.error() == Error::PostNotFound ? Status{} : Status{std::move(blog).failure()};
+    // One scan finds the posts that have the tag; every one of them is then
+    // read whole and edited before the first write.
+    std::vector<Post> having;
+    {
+        auto scan = blog->reopen();
+        if (!scan) return std::move(scan).failure();
+        QL_TRY(scanPosts(*scan, blogDir, {}, [&](const Post &post, std::string_view) {
+            const auto &tags = post.frontmatter.tags;
+            if (std::find(tags.begin(), tags.end(), oldTag) != tags.end()) having.push_back(post);
+        }));
+    }
+    const std::vector<std::string> remove{std::string(oldTag)};
+    std::vector<std::string> add;
+    if (newTag) add.emplace_back(*newTag);
+    struct Rewrite {
+        Post post;
+        std::string content;
+    };
+    std::vector<Rewrite> rewrites;
+    for (const Post &found : having) {
+        auto whole = reloadPost(*blog, blogDir, found);
+        if (!whole) {
+            // Gone since the scan: it has no tag to change.
+            if (whole.error() == Error::PostNotFound) continue;
+            return std::move(whole).failure();
+        }
+        QL_TRY(platform::checkPathLength(whole->path));
+        post_frontmatter::Changes changes;
+        std::vector<std::string> tags = mergeTags(whole->frontmatter.tags, add, remove);
+        if (tags == whole->frontmatter.tags) continue;
+        changes.tags = std::move(tags);
+        std::string content = post_frontmatter::rewrite(whole->raw, changes);
+        if (content == whole->raw) continue;
+        QL_TRY(platform::checkWriteSize(content.size()));
+        rewrites.push_back({std::move(*whole), std::move(content)});
+    }
+    for (const Rewrite &r : rewrites) {
+        auto dir = openPostDir(*blog, r.post);
+        if (!dir) return gone(std::move(dir).failure());
+        dir->removeTemporaries();
+        QL_TRY(dir->writeReplace(r.post.fileName(), r.content));
+        ++changed;
+    }
+    return {};
 }
 
 Status deletePost(std::string_view blogDir, std::string_view slug) {

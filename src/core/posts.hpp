@@ -93,9 +93,19 @@ Result<Post> readPost(std::string_view blogDir, std::string_view slug);
 // isWritableFrontmatterValue refuses), InvalidDate or NameTooLong (a path of
 // 1024 bytes or more); an existing entry of that name, or a post of that
 // date whose "slug" key is `slug`, fails with DuplicatePost.
+//
+// `extras` adds what a post written completely has: a body after the block
+// (the file is the block, one more LF and the body byte for byte), `draft =
+// true`, and the date as a `date` key (a TOML local date). The text is read
+// back before it is written: it must give the post that was asked for.
+struct NewPostExtras {
+    std::string_view body;
+    bool draft = false;
+    bool dateKey = false;
+};
 Result<std::string> createPost(std::string_view blogDir, std::string_view slug, std::string_view title,
                                std::string_view description, const std::vector<std::string> &tags,
-                               std::optional<std::string_view> date);
+                               std::optional<std::string_view> date, const NewPostExtras &extras = {});
 
 struct PostUpdate {
     std::optional<std::string_view> title;        // absent: keep
@@ -103,6 +113,11 @@ struct PostUpdate {
     std::optional<std::vector<std::string>> tags;  // present: replaces all tags
     std::vector<std::string> addTags;
     std::vector<std::string> removeTags;
+    std::optional<std::string_view> body;  // present: replaces the body
+    std::optional<bool> draft;             // present: sets (true) or clears the draft flag
+    // Present: the whole new text of the file, which cannot come with any
+    // other field (InvalidOptions).
+    std::optional<std::string_view> text;
 };
 
 // The tag list after an update: `base`, then each tag of `add` that is not
@@ -112,10 +127,30 @@ std::vector<std::string> mergeTags(std::vector<std::string> base, const std::vec
 
 // Rewrites the front matter of the post `slug` and keeps its body: only
 // the values of the keys that change are rewritten, everything else in the
-// file stays byte for byte. Only the given values are checked. The file is
-// replaced atomically and keeps its permission bits; a result equal to the
-// file is not written at all.
+// file stays byte for byte. Only the given values are checked. A new body
+// replaces the text after the block's closing line (and the blank lines
+// after it); the result must read back with the same front matter. The
+// file is replaced atomically and keeps its permission bits; a result equal
+// to the file is not written at all.
+//
+// A new whole `text` replaces the file when it reads as a post (else the
+// reader's failure, naming the file) and its slug, when it changes, is not
+// that of another post of the same date (DuplicatePost). The file keeps
+// its name. No field at all is NoUpdates.
 Status updatePost(std::string_view blogDir, std::string_view slug, const PostUpdate &update);
+
+// Renames the tag `oldTag` to `newTag` in every post that has it, or
+// removes it when `newTag` is absent, as updatePost removes and adds tags
+// (so a renamed tag goes after the post's other tags, and a post that has
+// both keeps one `newTag`). One scan under the family lock: every post is
+// read before the first write, so a broken file fails the call with
+// nothing changed. `changed` counts the files rewritten, also when a write
+// fails part way. Equal tags change nothing. Fails with
+// InvalidFrontmatterValue for an empty tag, or a new one that a block
+// cannot hold or that holds a comma (an old one may hold anything a file
+// can).
+Status renamePostTag(std::string_view blogDir, std::string_view oldTag, std::optional<std::string_view> newTag,
+                     std::size_t &changed);
 
 // Removes the post `slug`, then the day, month and year directories that are
 // left empty (never the blog directory itself).

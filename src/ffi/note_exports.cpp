@@ -81,7 +81,19 @@ QUORLINA_API int quorlina_note_update(const char *root, const char *id, const ch
                                       const char *content) {
     return runExport([&]() -> Status {
         QL_TRY(requireArgs(root, id));
-        return updateNote(notesDir(root), id, optionalArg(slug), clear_slug != 0, optionalArg(content));
+        return updateNote(notesDir(root), id, NoteUpdate{optionalArg(slug), clear_slug != 0, optionalArg(content), {}});
+    });
+}
+
+QUORLINA_API int quorlina_note_update_ext(const char *root, const char *id,
+                                          const quorlina_note_update_options *options) {
+    return runExport([&]() -> Status {
+        QL_TRY(requireArgs(root, id));
+        static constexpr quorlina_note_update_options kDefaults = QUORLINA_NOTE_UPDATE_OPTIONS_INIT;
+        auto o = optionsOrDefaults(options, kDefaults);
+        if (!o) return std::move(o).failure();
+        return updateNote(notesDir(root), id,
+                          NoteUpdate{optionalArg(o->slug), o->clear_slug != 0, optionalArg(o->content), optionalArg(o->text)});
     });
 }
 

@@ -1,8 +1,9 @@
 // Hugo reads what this library writes. The program creates and updates posts
 // through the C interface with titles, descriptions and tags full of double
 // quotes, backslashes, brackets and non-ASCII text, builds the site with hugo
-// and a template that dumps every page's title, description and tags in
-// base64, and checks that hugo saw exactly the values that were passed in.
+// and a template that dumps every page's title, description, tags, date,
+// draft flag and body in base64, and checks that hugo saw exactly the
+// values that were passed in.
 //
 // Exit status: 0 when hugo agrees, 1 when it does not or a step fails, 77
 // (skipped) when no hugo binary is found on PATH or in $QUORLINA_HUGO.
@@ -37,6 +38,14 @@ struct PostValues {
     std::string title;
     std::string description;
     std::vector<std::string> tags;
+};
+
+// What a page holds beyond those, compared only where a value is expected:
+// its date, its draft flag, and its body without the blank lines before it.
+struct PageExtras {
+    std::optional<std::string> date;
+    std::optional<std::string> draft;  // "true" or "false"
+    std::optional<std::string> body;
 };
 
 std::optional<std::string> findHugo() {
@@ -186,11 +195,15 @@ const char *kHomeTemplate =
     "title {{ .Title | base64Encode }}\n"
     "description {{ .Description | base64Encode }}\n"
     "{{ range .Params.tags }}tag {{ . | base64Encode }}\n{{ end }}"
+    "date {{ .Date.Format \"2006-01-02\" | base64Encode }}\n"
+    "draft {{ printf \"%t\" .Draft | base64Encode }}\n"
+    "body {{ .RawContent | base64Encode }}\n"
     "end\n"
     "{{ end }}";
 
 // Parses the dump into records keyed by page path.
-std::optional<std::map<std::string, PostValues>> parseDump(const std::string &dump) {
+std::optional<std::map<std::string, PostValues>> parseDump(const std::string &dump,
+                                                           std::map<std::string, PageExtras> &extras) {
     std::map<std::string, PostValues> pages;
     PostValues current;
     bool open = false;
@@ -220,6 +233,13 @@ std::optional<std::map<std::string, PostValues>> parseDump(const std::string &du
             current.description = *value;
         } else if (key == "tag") {
             current.tags.push_back(*value);
+        } else if (key == "date") {
+            extras[current.path].date = *value;
+        } else if (key == "draft") {
+            extras[current.path].draft = *value;
+        } else if (key == "body") {
+            std::size_t start = value->find_first_not_of(" \t\r\n");
+            extras[current.path].body = start == std::string::npos ? std::string() : value->substr(start);
         } else {
             return std::nullopt;
         }
@@ -337,6 +357,39 @@ int runTest(const std::string &hugo, const std::string &work) {
         expected[rel] = v;
     }
 
+    // Posts written completely: a body, a draft flag and the date key that
+    // dates the page, from a create; a draft published, a body replaced and
+    // a tag renamed across every post, from updates.
+    quorlina_post_create_options full = QUORLINA_POST_CREATE_OPTIONS_INIT;
+    full.body = "Body with \"quotes\", \\ and\n+++\nlines of its own.\n";
+    full.draft = 1;
+    {
+        char *path = nullptr;
+        rc = quorlina_post_create_ext(site.c_str(), "complete", "Complete", "All of it", "keep", "2021-07-04", &full, &path);
+        if (rc != 0) return fail("quorlina_post_create_ext returned " + std::to_string(rc));
+        quorlina_free(path);
+    }
+    const std::string completePath = "blog/2021/07/04/complete.md";
+    std::map<std::string, PageExtras> expectedExtras;
+    expectedExtras[completePath] = PageExtras{"2021-07-04", "true", full.body};
+    quorlina_post_update_options publish = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+    publish.draft = 0;
+    rc = quorlina_post_update_ext(site.c_str(), "drafty", &publish);
+    if (rc != 0) return fail("publishing the hand-written draft returned " + std::to_string(rc));
+    expectedExtras["blog/2024/10/01/drafty.md"] = PageExtras{"2024-10-01", "false", "Body\n"};
+    quorlina_post_update_options body = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+    body.body = "New body\r\n";
+    body.draft = 1;
+    rc = quorlina_post_update_ext(site.c_str(), "crlf", &body);
+    if (rc != 0) return fail("replacing the CRLF post's body returned " + std::to_string(rc));
+    expectedExtras["blog/2024/10/02/crlf.md"] = PageExtras{std::nullopt, "true", "New body\r\n"};
+    std::size_t changed = 0;
+    rc = quorlina_post_rename_tag(site.c_str(), "keep", "kept", nullptr, &changed);
+    if (rc != 0 || changed != 2)
+        return fail("renaming a tag returned " + std::to_string(rc) + " with " + std::to_string(changed) + " changed");
+    expected["blog/2024/03/10/updated.md"].tags = {"new", "\"q\"", "kept"};
+    expected[completePath] = PostValues{completePath, "Complete", "All of it", {"kept"}};
+
     if (!makeDirs(site + "/layouts/_default")) return fail("cannot create the layouts directory");
     if (!writeText(site + "/config.toml", kConfig) || !writeText(site + "/layouts/index.dump.txt", kHomeTemplate) ||
         !writeText(site + "/layouts/_default/single.dump.txt", "")) {
@@ -353,7 +406,8 @@ int runTest(const std::string &hugo, const std::string &work) {
     }
     auto dump = readText(out + "/dump.txt");
     if (!dump) return fail("hugo wrote no dump.txt");
-    auto pages = parseDump(*dump);
+    std::map<std::string, PageExtras> extras;
+    auto pages = parseDump(*dump, extras);
     if (!pages) return fail("cannot parse hugo's dump:\n" + *dump);
 
     int mismatches = 0;
@@ -375,6 +429,14 @@ int runTest(const std::string &hugo, const std::string &work) {
         };
         check("title", want.title, got.title);
         check("description", want.description, got.description);
+        auto checkGiven = [&](const char *what, const std::optional<std::string> &w, const std::optional<std::string> &g) {
+            if (w) check(what, *w, g.value_or("(none)"));
+        };
+        const PageExtras &wantMore = expectedExtras[path];
+        const PageExtras &gotMore = extras[path];
+        checkGiven("date", wantMore.date, gotMore.date);
+        checkGiven("draft", wantMore.draft, gotMore.draft);
+        checkGiven("body", wantMore.body, gotMore.body);
         if (want.tags != got.tags) {
             std::fprintf(stderr, "hugo_posts: %s tags: expected %s, hugo saw %s\n", path.c_str(),
                          showTags(want.tags).c_str(), showTags(got.tags).c_str());

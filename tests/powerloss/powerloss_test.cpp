@@ -147,6 +147,32 @@ const std::vector<Case> &allCases() {
         {"note_update", [](const char *r) { return quorlina_note_update(r, "hello-world", nullptr, 1, "New body"); },
          {"note 1733570000"}},
         {"note_delete", [](const char *r) { return quorlina_note_delete(r, "1700000000"); }, {"note 1700000000"}},
+        {"post_create_ext",
+         [](const char *r) {
+             char *o = nullptr;
+             quorlina_post_create_options opts = QUORLINA_POST_CREATE_OPTIONS_INIT;
+             opts.body = "Body\n";
+             opts.draft = 1;
+             return freed(quorlina_post_create_ext(r, "fresh", "Fresh", "A new post", "a", "2025-01-02", &opts, &o), o);
+         },
+         {"post fresh"}},
+        {"post_update_ext_body",
+         [](const char *r) {
+             quorlina_post_update_options opts = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+             opts.body = "New body\n";
+             opts.draft = 1;
+             return quorlina_post_update_ext(r, "hello", &opts);
+         },
+         {"post hello"}},
+        {"post_rename_tag", [](const char *r) { return quorlina_post_rename_tag(r, "notes", "journal", nullptr, nullptr); },
+         {"post hello"}},
+        {"note_update_ext_text",
+         [](const char *r) {
+             quorlina_note_update_options opts = QUORLINA_NOTE_UPDATE_OPTIONS_INIT;
+             opts.text = "+++\nslug = \"hello-world\"\n+++\n\nEdited";
+             return quorlina_note_update_ext(r, "hello-world", &opts);
+         },
+         {"note 1733570000"}},
         // Failing calls: the temporary file is written and flushed, then
         // publishing it fails.
         {"post_update_failing_rename",

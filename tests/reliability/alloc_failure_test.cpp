@@ -147,6 +147,32 @@ std::vector<Scenario> scenarios() {
          }},
         {"post_delete", false, [](const char *r, char **) { return quorlina_post_delete(r, "hello"); }},
         {"post_read_missing", true, [](const char *r, char **o) { return quorlina_post_read(r, "nope", o); }},
+        {"post_create_ext", true,
+         [](const char *r, char **o) {
+             quorlina_post_create_options opts = QUORLINA_POST_CREATE_OPTIONS_INIT;
+             opts.body = "A body\n+++\n";
+             opts.draft = 1;
+             return quorlina_post_create_ext(r, "fresh-post", "Fresh", "About it", "a, b", "2024-05-06", &opts, o);
+         }},
+        {"post_update_ext", false,
+         [](const char *r, char **) {
+             quorlina_post_update_options opts = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+             opts.body = "New body";
+             opts.draft = 1;
+             opts.add_tags = "food";
+             return quorlina_post_update_ext(r, "hello", &opts);
+         }},
+        {"post_update_ext_text", false,
+         [](const char *r, char **) {
+             quorlina_post_update_options opts = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+             opts.text = "+++\ntitle = \"Edited\"\ndescription = \"D\"\nslug = \"other\"\n+++\nNew\n";
+             return quorlina_post_update_ext(r, "intro", &opts);
+         }},
+        {"post_rename_tag", false,
+         [](const char *r, char **) { return quorlina_post_rename_tag(r, "travel", "trips", nullptr, nullptr); }},
+        {"post_rename_tag_broken", false,
+         [](const char *r, char **) { return quorlina_post_rename_tag(r, "travel", nullptr, nullptr, nullptr); },
+         [](const std::string &root) { qtest::writeFile(root + "/content/blog/2020/01/01/b.md", "+++\ntitle = \"B\"\n+++\n"); }},
         // Notes.
         {"note_create", true,
          [](const char *r, char **o) { return quorlina_note_create(r, 1720000000, "fresh", "Body text", o); }},
@@ -155,6 +181,12 @@ std::vector<Scenario> scenarios() {
         {"note_update", false,
          [](const char *r, char **) { return quorlina_note_update(r, "1700000000", "now-slugged", 0, nullptr); }},
         {"note_delete", false, [](const char *r, char **) { return quorlina_note_delete(r, "hello-world"); }},
+        {"note_update_ext_text", false,
+         [](const char *r, char **) {
+             quorlina_note_update_options opts = QUORLINA_NOTE_UPDATE_OPTIONS_INIT;
+             opts.text = "+++\nslug = \"edited\"\n+++\n\nEdited";
+             return quorlina_note_update_ext(r, "1700000000", &opts);
+         }},
         {"note_update_missing", false,
          [](const char *r, char **) { return quorlina_note_update(r, "nope", nullptr, 1, "x"); }},
         // Check and full records.

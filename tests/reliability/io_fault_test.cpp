@@ -132,6 +132,28 @@ std::vector<Scenario> scenarios() {
         {"post_update", Family::Posts, false,
          [](const char *r, char **) { return quorlina_post_update(r, "hello", "New title", nullptr, nullptr, "x", nullptr); }},
         {"post_delete", Family::Posts, false, [](const char *r, char **) { return quorlina_post_delete(r, "hello"); }, true},
+        {"post_create_ext", Family::Posts, true,
+         [](const char *r, char **o) {
+             quorlina_post_create_options opts = QUORLINA_POST_CREATE_OPTIONS_INIT;
+             opts.body = "Body\n";
+             opts.draft = 1;
+             return quorlina_post_create_ext(r, "fresh", "T", "D", "a", "2025-01-02", &opts, o);
+         }},
+        {"post_update_ext_body_draft", Family::Posts, false,
+         [](const char *r, char **) {
+             quorlina_post_update_options opts = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+             opts.body = "New body\n";
+             opts.draft = 1;
+             return quorlina_post_update_ext(r, "hello", &opts);
+         }},
+        {"post_update_ext_text", Family::Posts, false,
+         [](const char *r, char **) {
+             quorlina_post_update_options opts = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+             opts.text = "+++\ntitle = \"Edited\"\ndescription = \"D\"\nslug = \"intro\"\n+++\nNew\n";
+             return quorlina_post_update_ext(r, "intro", &opts);
+         }},
+        {"post_rename_tag", Family::Posts, false,
+         [](const char *r, char **) { return quorlina_post_rename_tag(r, "notes", "journal", nullptr, nullptr); }},
         {"post_list", Family::Posts, true, [](const char *r, char **o) { return quorlina_post_list(r, o); }},
         {"post_read", Family::Posts, true, [](const char *r, char **o) { return quorlina_post_read(r, "intro", o); }},
         {"note_create", Family::Notes, true,
@@ -139,6 +161,12 @@ std::vector<Scenario> scenarios() {
         {"note_update", Family::Notes, false,
          [](const char *r, char **) { return quorlina_note_update(r, "hello-world", nullptr, 1, "New body"); }},
         {"note_delete", Family::Notes, false, [](const char *r, char **) { return quorlina_note_delete(r, "1700000000"); }},
+        {"note_update_ext_text", Family::Notes, false,
+         [](const char *r, char **) {
+             quorlina_note_update_options opts = QUORLINA_NOTE_UPDATE_OPTIONS_INIT;
+             opts.text = "+++\nslug = \"edited\"\n+++\n\nEdited body";
+             return quorlina_note_update_ext(r, "hello-world", &opts);
+         }},
         {"note_list", Family::Notes, true, [](const char *r, char **o) { return quorlina_note_list(r, o); }},
         {"note_read", Family::Notes, true, [](const char *r, char **o) { return quorlina_note_read(r, "hello-world", o); }},
         {"post_list_ext", Family::Posts, true,

@@ -8,6 +8,8 @@
 //
 //   post FILE                           -> {"ok", "title", "description", "tags", "slug"} or {"error"}
 //   post-update FILE TITLE DESC TAGS    -> {"text"} (each change absent to keep)
+//   post-draft FILE FLAG                -> {"text"}: FLAG "1" sets the draft flag, "0" clears it
+//   post-body FILE BODY                 -> {"text"}: the body replaced
 //   post-build TITLE DESC SLUG TAGS     -> {"text"}: the block and one LF, as a new post
 //   note FILE                           -> {"slug", "body"}
 //   note-update FILE SLUG BODY          -> {"text"} (SLUG "" clears it)
@@ -109,6 +111,17 @@ std::string answer(const std::string &op, const std::vector<Field> &f) {
         if (f[3]) {
             std::vector<std::string> tags = splitList(*f[3]);
             if (tags != fm.tags) changes.tags = std::move(tags);
+        }
+        return text(post_frontmatter::rewrite(*f[0], changes));
+    }
+    if (op == "post-draft" || op == "post-body") {
+        auto r = post_frontmatter::parse(*f[0]);
+        if (!r) return error(r.error());
+        post_frontmatter::Changes changes;
+        if (op == "post-draft") {
+            changes.draft = *f[1] == "1";
+        } else {
+            changes.body = *f[1];
         }
         return text(post_frontmatter::rewrite(*f[0], changes));
     }

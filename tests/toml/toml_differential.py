@@ -29,6 +29,7 @@ except ImportError:  # Python before 3.11
 WRITABLE = ("abcxyzABC012 -_.,:;!?/()[]{}<>=#'&%$@*~`^|+" "\t"
             "\u00e9\u00fc\u00df\u65e5\u672c\u2014\u201c\u201d\U0001F600\u00a0")
 SLUG = "abcdefghijklmnopqrstuvwxyzABCXYZ0123456789_-"
+EXTRA = random.Random(0)  # the draft and body steps' own draws; seeded in main
 
 
 class Driver:
@@ -394,6 +395,45 @@ def post_case(rnd, gen, drv):
     back = drv.ask("post", new)
     check(back.get("title") == after["title"] and back.get("tags") == after_tags,
           "the update does not read back: %s" % back, case + "\n--- new ---\n" + new)
+    flag_and_body(new, tail, drv, case + "\n--- new ---\n" + repr(new))
+
+
+def flag_and_body(text, tail, drv, case):
+    """The draft flag set or cleared, then the body replaced, on an edited
+    text: the flag is the top-level key tomllib reads (never one in a
+    table), nothing else changes, and the block stays byte for byte when
+    only the body is new. Drawn from their own generator, so the cases
+    before them stay the ones the seed always gave."""
+    rnd = EXTRA
+    before = toml_of(text, tail)
+    flag = rnd.random() < 0.6
+    res = drv.ask("post-draft", text, "1" if flag else "0")
+    check("error" not in res, "draft update failed: %s" % res, case)
+    flagged = res["text"]
+    where = case + "\n--- draft %r ---\n%r" % (flag, flagged)
+    expected = dict(before)
+    if flag or "draft" in before:
+        expected["draft"] = flag
+    check(toml_of(flagged, tail) == expected, "the draft update changed more than asked", where)
+    if before.get("draft", None if flag else False) == flag:
+        check(flagged == text, "a draft update without change changed the text", where)
+    got = drv.ask("post", flagged)
+    check("error" not in got, "the draft update does not read back: %s" % got, where)
+
+    body = rnd.choice(["", "New body", "+++" + NL_OF(tail) + "x = 1" + NL_OF(tail) + "+++", "ends +++"])
+    res = drv.ask("post-body", flagged, body)
+    check("error" not in res, "body update failed: %s" % res, where)
+    bodied = res["text"]
+    close = len(flagged) - len(tail) + 3
+    where += "\n--- body %r ---\n%r" % (body, bodied)
+    check(bodied.startswith(flagged[:close]) and bodied.endswith(body), "the body update changed the block", where)
+    check(toml_of(bodied, bodied[close - 3:]) == expected, "the body update changed the values", where)
+    again = drv.ask("post", bodied)
+    check(again == got, "the body update reads back otherwise: %s" % again, where)
+
+
+def NL_OF(tail):
+    return "\r\n" if "\r\n" in tail else "\n"
 
 
 def note_case(rnd, gen, drv):
@@ -520,6 +560,8 @@ def main():
     cases = int(sys.argv[2]) if len(sys.argv) > 2 else 3000
     seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20240501
     rnd = random.Random(seed)
+    global EXTRA
+    EXTRA = random.Random(seed + 1)
     gen = Gen(rnd)
     drv = Driver(driver)
     start = time.monotonic()
