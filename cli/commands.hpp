@@ -19,6 +19,7 @@ struct Tool;
 void setupSnippet(CLI::App &app, Tool &tool);     // snippet.cpp
 void setupPost(CLI::App &app, Tool &tool);        // post.cpp
 void setupNote(CLI::App &app, Tool &tool);        // note.cpp
+void setupTag(CLI::App &app, Tool &tool);         // tag.cpp: tag list, rename, remove
 void setupInit(CLI::App &app, Tool &tool);        // init.cpp: init
 void setupHelp(CLI::App &app, Tool &tool);        // help.cpp: help, and the manual page
 void setupCompletion(CLI::App &app, Tool &tool);  // completion.cpp: completion

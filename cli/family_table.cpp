@@ -1,5 +1,6 @@
 #include "family_table.hpp"
 
+#include "json_reader.hpp"
 #include "option_values.hpp"
 #include "quorlina/quorlina.h"
 
@@ -75,6 +76,21 @@ const FamilyInfo kFamilies[3] = {
      .tagFilter = false, .columns = kNoteColumns, .fields = kNoteFields, .bodyKey = "content",
      .readText = unchanged, .list = quorlina_note_list, .read = readNote, .remove = deleteNote},
 };
+
+std::vector<std::string> itemKeys(const FamilyInfo &family, std::string_view listJson) {
+    std::vector<std::string> keys;
+    const std::vector<std::string_view> only = {family.createdKey};
+    const bool read = forEachArrayElement(
+        listJson,
+        [&](JsonValue &&item, std::string_view) {
+            const JsonValue *key = item.find(family.createdKey);
+            if (key != nullptr && (key->isString() || key->kind == JsonValue::Kind::Number)) keys.push_back(key->text);
+            return true;
+        },
+        &only);
+    if (!read) keys.clear();
+    return keys;
+}
 
 const FamilyInfo &familyInfo(Family family) {
     for (const FamilyInfo &f : kFamilies) {

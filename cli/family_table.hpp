@@ -55,4 +55,9 @@ extern const FamilyInfo kFamilies[3];
 
 const FamilyInfo &familyInfo(Family family);
 
+// The keys of the items of a family's list (the JSON array of its list
+// call), in list order: the slugs of posts, the ids of notes and snippets.
+// None when the text is not a JSON array.
+std::vector<std::string> itemKeys(const FamilyInfo &family, std::string_view listJson);
+
 }  // namespace qcli

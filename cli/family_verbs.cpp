@@ -63,6 +63,12 @@ std::size_t limitOption(const std::string &text) {
 ListFilter filterOf(const ListOptions &o) {
     ListFilter f;
     for (const std::string &t : o.tags) {
+        // A post's tags are items of an array, so no tag holds a comma: a
+        // comma here is a list meant for --tags, which would match nothing.
+        if (t.find(',') != std::string::npos) {
+            throw ToolError{kExitUsage, cat({"each --tag takes one tag, not a list: '", oneLine(t),
+                                             "' holds a comma (repeat --tag for each tag)"})};
+        }
         // Tags are stored trimmed; a tag given as " rust" means "rust".
         const std::size_t first = t.find_first_not_of(' ');
         const std::size_t last = t.find_last_not_of(' ');
@@ -114,14 +120,14 @@ std::string runRead(const ItemOptions &o, const Tool &tool) {
     const FamilyInfo &f = *o.family;
     const std::string root = tool.siteRoot();
     const LibText text =
-        callForText({f.family, Target::Kind::Key, o.key}, [&](char **out) { return f.read(root.c_str(), o.key, out); });
+        callForText({f.family, Target::Kind::Key, o.key, root}, [&](char **out) { return f.read(root.c_str(), o.key, out); });
     return shown(tool, f.readText(text.view()), [&](const JsonValue &v) { return renderItem(v, f.fields, f.bodyKey); });
 }
 
 std::string runDelete(const ItemOptions &o, const Tool &tool) {
     const FamilyInfo &f = *o.family;
     const std::string root = tool.siteRoot();
-    return changedOutput(tool, {f.family, Target::Kind::Key, o.key}, f.remove(root.c_str(), o.key));
+    return changedOutput(tool, {f.family, Target::Kind::Key, o.key, root}, f.remove(root.c_str(), o.key));
 }
 
 // read and delete, which take nothing but the item's key.

@@ -92,6 +92,7 @@ int run(int argc, char **argv) {
     setupSnippet(app, tool);
     setupPost(app, tool);
     setupNote(app, tool);
+    setupTag(app, tool);
     setupInit(app, tool);
     setupHelp(app, tool);
     setupCompletion(app, tool);

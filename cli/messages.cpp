@@ -2,6 +2,7 @@
 
 #include "quorlina/quorlina.h"
 #include "strings.hpp"
+#include "suggest.hpp"
 
 namespace qcli {
 
@@ -19,6 +20,17 @@ const std::vector<ExitStatus> kExitStatuses = {
 const char *resultText(int code) noexcept { return quorlina_strerror(code); }
 
 namespace {
+
+// The existing key nearest to `key`, when one is near enough to be a
+// typing mistake (see suggest.hpp). The family is listed once more; when
+// that fails there is no suggestion.
+std::optional<std::string> nearestKey(const FamilyInfo &family, const std::string &root, const std::string &key) {
+    char *list = nullptr;
+    if (family.list(root.c_str(), &list) != QUORLINA_OK) return std::nullopt;
+    const std::vector<std::string> keys = itemKeys(family, list);
+    quorlina_free(list);
+    return nearest(key, keys);
+}
 
 const char *familyWord(Family f) { return familyInfo(f).name; }
 
@@ -44,11 +56,18 @@ std::string failureText(const Target &t, int code) {
     const std::string detail = quorlina_last_error();
     if (!detail.empty() && detail != resultText(code)) return cat({subject(t), ": ", oneLine(detail)});
     if (code == QUORLINA_ENOT_FOUND && t.kind == Target::Kind::Key) {
+        std::string line;
         switch (t.family) {
-            case Family::Snippet: return cat({"no snippet with timestamp ", oneLine(t.key)});
-            case Family::Post: return cat({"no post with slug ", quoted(t.key)});
-            case Family::Note: return cat({"no note with id ", quoted(t.key)});
+            case Family::Snippet: line = cat({"no snippet with timestamp ", oneLine(t.key)}); break;
+            case Family::Post: line = cat({"no post with slug ", quoted(t.key)}); break;
+            case Family::Note: line = cat({"no note with id ", quoted(t.key)}); break;
         }
+        if (t.root) {
+            if (std::optional<std::string> near = nearestKey(familyInfo(t.family), *t.root, t.key)) {
+                line += cat({" (did you mean ", quoted(*near), "?)"});
+            }
+        }
+        return line;
     }
     if (code == QUORLINA_EDUPLICATE && t.kind == Target::Kind::New) {
         switch (t.family) {

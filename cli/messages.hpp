@@ -1,6 +1,7 @@
 // Words for result codes and the one error line the tool prints.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ struct Target {
         New,    // create: the item to be made
     } kind;
     std::string key;  // timestamp text, slug or id; empty for All and a note made "now"
+    // The site root, for a Key: when no item has the key, the line names
+    // the nearest existing one ("did you mean ...?").
+    std::optional<std::string> root = std::nullopt;
 };
 
 // The error line for a failed library call, without "quorlina: " and the

@@ -60,7 +60,7 @@ struct UpdateOptions : ItemOptions {
 std::string runUpdate(UpdateOptions &o, const Tool &tool) {
     const std::string root = tool.siteRoot();
     const char *content = o.content.resolve();
-    return changedOutput(tool, {Family::Note, Target::Kind::Key, o.key},
+    return changedOutput(tool, {Family::Note, Target::Kind::Key, o.key, root},
                          quorlina_note_update(root.c_str(), o.key.c_str(), o.slug.orNull(), o.clearSlug ? 1 : 0, content));
 }
 

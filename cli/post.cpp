@@ -42,7 +42,7 @@ struct UpdateOptions : ItemOptions {
 
 std::string runUpdate(const UpdateOptions &o, const Tool &tool) {
     const std::string root = tool.siteRoot();
-    return changedOutput(tool, {Family::Post, Target::Kind::Key, o.key},
+    return changedOutput(tool, {Family::Post, Target::Kind::Key, o.key, root},
                          quorlina_post_update(root.c_str(), o.key.c_str(), o.title.orNull(), o.description.orNull(),
                                               o.tags.orNull(), o.addTags.orNull(), o.removeTags.orNull()));
 }
