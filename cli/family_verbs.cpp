@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "command_tree.hpp"
 #include "filter.hpp"
 #include "json_reader.hpp"
 #include "json_writer.hpp"
@@ -103,9 +104,11 @@ void addList(CLI::App &command, const FamilyInfo &f, Tool &tool) {
     o.family = &f;
     const std::string items = f.plural;
     if (f.tagFilter) {
-        verb->add_option("--tag", o.tags, cat({"only ", items, " with this tag (repeat: every tag given)"}))
-            ->type_name("TAG")
-            ->allow_extra_args(false);  // one tag per --tag
+        CLI::Option *tag =
+            verb->add_option("--tag", o.tags, cat({"only ", items, " with this tag (repeat: every tag given)"}))
+                ->type_name("TAG")
+                ->allow_extra_args(false);  // one tag per --tag
+        offerItems(*verb, *tag, "tag");
     }
     addText(*verb, o.since, "--since", cat({"only ", items, " dated on or after DATE"}));
     o.since.option->type_name("DATE");
@@ -149,7 +152,7 @@ void setupFamily(CLI::App &app, Tool &tool, const FamilyInfo &family, const OwnV
 }
 
 void addKey(CLI::App &verb, const FamilyInfo &family, std::string &key) {
-    addRequired(verb, key, family.keyName, family.keyHelp);
+    offerItems(verb, *addRequired(verb, key, family.keyName, family.keyHelp), family.name);
 }
 
 LibText::LibText(LibText &&other) noexcept : p_(std::exchange(other.p_, nullptr)) {}

@@ -69,8 +69,8 @@ void addBody(CLI::App &command, BodyOption &body, const std::string &what, const
     body.text.option->excludes(body.file.option);
 }
 
-void addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help) {
-    command.add_option(name, value, help)->required()->type_name("");
+CLI::Option *addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help) {
+    return command.add_option(name, value, help)->required()->type_name("");
 }
 
 std::int64_t parseTimestamp(const std::string &text) {

@@ -40,7 +40,7 @@ struct BodyOption {
 void addBody(CLI::App &command, BodyOption &body, const std::string &what, const std::string &help);
 
 // Adds the one positional argument of a command, which must be given.
-void addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help);
+CLI::Option *addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help);
 
 // Decimal Unix seconds, optionally negative. Other forms (hex, octal,
 // "1e9", spaces) are refused rather than guessed at: throws a ToolError

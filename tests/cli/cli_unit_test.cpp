@@ -16,6 +16,7 @@
 #include "render.hpp"
 #include "site_root.hpp"
 #include "suggest.hpp"
+#include "tags.hpp"
 #include "text_width.hpp"
 
 namespace qcli {
@@ -140,6 +141,36 @@ TEST(Suggest, NearestCandidate) {
     }
     EXPECT_EQ(editDistance("pots", "post"), 1u);
     EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
+}
+
+TEST(Tags, CountedOncePerPostMostUsedFirstThenByName) {
+    const std::string list =
+        R"([{"date":"2024-03-01","slug":"a","title":"T","tags":["web","rust","web"]},)"
+        R"({"date":"2024-02-01","slug":"b","title":"T","tags":["rust","Rust"]},)"
+        R"({"date":"2024-01-01","slug":"c","title":"T","tags":[]},)"
+        R"({"date":"2023-01-01","slug":"d","title":"T","tags":["caf\u00e9","b"]}])";
+    const std::optional<std::vector<TagCount>> counts = countTags(list);
+    ASSERT_TRUE(counts);
+    std::vector<std::pair<std::string, std::size_t>> got;
+    for (const TagCount &c : *counts) got.emplace_back(c.tag, c.posts);
+    const std::vector<std::pair<std::string, std::size_t>> expected = {
+        {"rust", 2}, {"Rust", 1}, {"b", 1}, {"caf\xc3\xa9", 1}, {"web", 1}};
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(tagNames(list), (std::vector<std::string>{"rust", "Rust", "b", "caf\xc3\xa9", "web"}));
+    EXPECT_EQ(countTags("[]").value().size(), 0u);
+    EXPECT_FALSE(countTags("{}"));
+    EXPECT_FALSE(countTags("[{\"tags\":[}]"));
+    EXPECT_TRUE(tagNames("not json").empty());
+}
+
+TEST(FamilyTable, ItemKeysOfEachFamily) {
+    EXPECT_EQ(itemKeys(familyInfo(Family::Post), R"([{"date":"d","slug":"a","title":"T"},{"slug":"b"}])"),
+              (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(itemKeys(familyInfo(Family::Note), R"([{"date":"d","id":"todo","slug":"todo"},{"id":"17","slug":null}])"),
+              (std::vector<std::string>{"todo", "17"}));
+    EXPECT_EQ(itemKeys(familyInfo(Family::Snippet), R"([{"id":"1721000000","code":"x"},{"id":5}])"),
+              (std::vector<std::string>{"1721000000", "5"}));
+    EXPECT_TRUE(itemKeys(familyInfo(Family::Post), "[{\"slug\":").empty());
 }
 
 // The reader is strict about everything but UTF-8: the library never

@@ -43,6 +43,10 @@ def read_bytes(path):
         return f.read()
 
 
+def _fish_quoted(text):
+    return "'" + text.replace("\\", "\\\\").replace("'", "\\'") + "'"
+
+
 def parse_table(text):
     """Splits an aligned table at the header's column starts."""
     lines = text.split("\n")
@@ -599,11 +603,81 @@ class Mistakes(CliCase):
         self.assertIn(b"--tag TAG", run("help", "post", "list").stdout)
 
 
+class Tags(CliCase):
+    def setUp(self):
+        super().setUp()
+        # Hand-written posts too: a tag given twice in one post counts once.
+        for slug, date, tags in (("a", "2024-03-01", "rust,web"), ("b", "2024-02-01", "rust"),
+                                 ("c", "2024-01-01", "web,rust,zig"), ("d", "2023-12-31", ""),
+                                 ("e", "2023-12-30", "ada")):
+            self.cli("post", "create", slug, "--title", "T " + slug, "-d", "D", "--tags", tags, "--date", date)
+        os.makedirs(self.path("content", "blog", "2023", "01", "01"))
+        with open(self.path("content", "blog", "2023", "01", "01", "hugo.md"), "w") as f:
+            f.write('+++\ntitle = "Hugo"\ndescription = ""\ntags = [\n  "zig",\n  "zig",  # twice\n]\n+++\nBody\n')
+
+    def test_list_counts_most_used_first_then_by_name(self):
+        self.assertEqual(self.cli("tag", "list"),
+                         "POSTS  TAG\n"
+                         "3      rust\n"
+                         "2      web\n"
+                         "2      zig\n"
+                         "1      ada\n")
+        self.assertEqual(self.cli("tag", "list", "--json"),
+                         '[{"tag":"rust","posts":3},{"tag":"web","posts":2},{"tag":"zig","posts":2},'
+                         '{"tag":"ada","posts":1}]\n')
+
+    def test_an_empty_site_has_no_tags(self):
+        empty = tempfile.mkdtemp(prefix="quorlina-cli-")
+        self.addCleanup(shutil.rmtree, empty, ignore_errors=True)
+        os.mkdir(os.path.join(empty, "content"))
+        r = run("--root", empty, "tag", "list")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"POSTS  TAG\n", b""))
+        r = run("--root", empty, "--json", "tag", "list")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"[]\n", b""))
+
+    def test_a_comma_in_tag_is_refused(self):
+        for value in ("rust, release", "rust,", ","):
+            self.assertFails(64, "each --tag takes one tag, not a list: '%s' holds a comma "
+                                 "(repeat --tag for each tag)" % value, "post", "list", "--tag", value)
+        self.assertFails(64, re.compile("holds a comma"), "post", "list", "--tag", "rust", "--tag", "a,b")
+
+
+class KeySuggestions(CliCase):
+    def setUp(self):
+        super().setUp()
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--date", "2024-03-09")
+        self.cli("post", "create", "summer-break", "--title", "T", "-d", "D", "--date", "2024-03-10")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list")
+        self.cli("note", "create", "-t", "1700003600")
+        self.cli("snippet", "create", "-t", "1721000000", "-d", "D", "-f", "a.py", "--code", "")
+
+    def test_an_unknown_key_gets_the_nearest_existing_one(self):
+        cases = [
+            (("post", "read", "rust-fille-io"), "no post with slug 'rust-fille-io' (did you mean 'rust-file-io'?)"),
+            (("post", "delete", "sumer-break"), "no post with slug 'sumer-break' (did you mean 'summer-break'?)"),
+            (("post", "update", "rust-file-oi", "--title", "X"),
+             "no post with slug 'rust-file-oi' (did you mean 'rust-file-io'?)"),
+            (("note", "read", "readinglist"), "no note with id 'readinglist' (did you mean 'reading-list'?)"),
+            (("note", "delete", "1700003601"), "no note with id '1700003601' (did you mean '1700003600'?)"),
+            (("snippet", "read", "1721000001"), "no snippet with timestamp 1721000001 (did you mean '1721000000'?)"),
+            # Nothing near: no suggestion.
+            (("post", "read", "zebra"), "no post with slug 'zebra'"),
+            (("note", "read", "abc"), "no note with id 'abc'"),
+            (("snippet", "delete", "5"), "no snippet with timestamp 5"),
+        ]
+        for args, line in cases:
+            self.assertFails(3, line, *args)
+        # Nothing was changed by the failed verbs.
+        self.assertEqual(self.cli("post", "read", "rust-file-io").split("\n")[2], "title:       T")
+
+
 class ShellFit(CliCase):
-    def complete(self, line):
-        """The words bash completion offers for `line` (completing its last word)."""
+    def complete(self, line, tool="quorlina"):
+        """The words bash completion offers for `line` (completing its last word);
+        `tool` is the word the line starts with instead of "quorlina"."""
         script = run("completion", "bash").stdout.decode()
         words = line.split(" ")
+        words[0] = tool
         program = script + "\nCOMP_WORDS=(%s)\nCOMP_CWORD=%d\n_quorlina\nprintf '%%s\\n' \"${COMPREPLY[@]}\"\n" % (
             " ".join("'%s'" % w for w in words), len(words) - 1)
         r = subprocess.run(["bash", "-c", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env())
@@ -623,6 +697,50 @@ class ShellFit(CliCase):
         ]
         for line, expected in cases:
             self.assertEqual(self.complete(line), expected, line)
+
+    def test_bash_completion_offers_the_items_of_the_site(self):
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--tags", "rust,io",
+                 "--date", "2024-03-09")
+        self.cli("post", "create", "rsync", "--title", "T", "-d", "D", "--tags", "ops,rust", "--date", "2024-03-10")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list")
+        self.cli("note", "create", "-t", "1700003600")
+        self.cli("snippet", "create", "-t", "1721000000", "-d", "D", "-f", "a.py", "--code", "")
+        cases = [
+            ("quorlina --root %s post read r", ["rsync", "rust-file-io"]),
+            ("quorlina --root %s post delete ru", ["rust-file-io"]),
+            ("quorlina post update -r %s ", ["rsync", "rust-file-io"]),
+            ("quorlina --root=%s note read ", ["1700003600", "reading-list"]),
+            ("quorlina --root %s snippet delete 17", ["1721000000"]),
+            ("quorlina --root %s post list --tag ", ["rust", "io", "ops"]),
+            ("quorlina --root %s post list --tag o", ["ops"]),
+            # A new post's slug is not an existing one.
+            ("quorlina --root %s post create ", []),
+        ]
+        for line, expected in cases:
+            self.assertEqual(sorted(self.complete(line % self.root, tool=CLI)), sorted(expected), line)
+        # The hidden command prints one item a line, in list order; tags most used first.
+        self.assertEqual(self.cli("__complete", "post"), "rsync\nrust-file-io\n")
+        self.assertEqual(self.cli("__complete", "note"), "1700003600\nreading-list\n")
+        self.assertEqual(self.cli("__complete", "snippet"), "1721000000\n")
+        self.assertEqual(self.cli("__complete", "tag"), "rust\nio\nops\n")
+        # It is none of the commands people see.
+        self.assertNotIn(b"__complete", run("--help").stdout)
+        self.assertNotIn(b"__complete", run("help", "--man").stdout)
+
+    def test_fish_completion_offers_the_items_of_the_site(self):
+        if shutil.which("fish") is None:
+            self.skipTest("fish is not installed")
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--tags", "rust", "--date", "2024-03-09")
+        with tempfile.NamedTemporaryFile("wb", suffix=".fish") as f:
+            f.write(run("completion", "fish").stdout)
+            f.flush()
+            for line, expected in (("%s --root %s post read ", ["rust-file-io"]),
+                                   ("%s -r %s post list --tag ", ["rust"])):
+                r = subprocess.run(["fish", "--no-config", "-c", "source %s; complete -C%s" % (
+                    f.name, _fish_quoted(line % (CLI, self.root)))], stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE, env=child_env(), timeout=60)
+                self.assertEqual(r.stderr, b"")
+                self.assertEqual([w.split("\t")[0] for w in r.stdout.decode().splitlines()], expected, line)
 
     # zsh, fish and groff read these in test_shell_syntax.py.
     def test_zsh_and_fish_scripts(self):
