@@ -32,6 +32,20 @@ std::optional<std::string> nearestKey(const FamilyInfo &family, const std::strin
     return nearest(key, keys);
 }
 
+// Whether a last-error text starts with the path of a file of the site:
+// "site/content/blog/2024/11/01/raw.md: no front matter".
+bool namesSiteFile(std::string_view detail) {
+    const std::size_t colon = detail.find(": ");
+    if (colon == std::string_view::npos) return false;
+    const std::string_view path = detail.substr(0, colon);
+    for (const FamilyInfo &f : kFamilies) {
+        const std::string dir = cat({"content/", f.dir, "/"});
+        const std::size_t at = path.find(dir);
+        if (at != std::string_view::npos && (at == 0 || path[at - 1] == '/') && path.size() > at + dir.size()) return true;
+    }
+    return false;
+}
+
 const char *familyWord(Family f) { return familyInfo(f).name; }
 
 std::string quoted(const std::string &key) { return cat({"'", oneLine(key), "'"}); }
@@ -50,11 +64,24 @@ std::string subject(const Target &t) {
 
 }  // namespace
 
-std::string failureText(const Target &t, int code) {
+std::string libraryReason(int code) {
+    const std::string detail = quorlina_last_error();
+    if (detail.empty() || detail == resultText(code)) return resultText(code);
+    std::string line = oneLine(detail);
+    if (namesSiteFile(detail)) line += " (run 'quorlina check' to list every file that fails)";
+    return line;
+}
+
+std::string failureText(const Target &t, int code, bool checkHint) {
     // The library's text of the failure, read right after the failing call:
     // when it says more than the code's text, it names the file at fault.
     const std::string detail = quorlina_last_error();
-    if (!detail.empty() && detail != resultText(code)) return cat({subject(t), ": ", oneLine(detail)});
+    if (!detail.empty() && detail != resultText(code)) {
+        std::string line = cat({subject(t), ": ", oneLine(detail)});
+        // One broken file fails every call that reads it; check lists them all.
+        if (checkHint && namesSiteFile(detail)) line += " (run 'quorlina check' to list every file that fails)";
+        return line;
+    }
     if (code == QUORLINA_ENOT_FOUND && t.kind == Target::Kind::Key) {
         std::string line;
         switch (t.family) {

@@ -55,6 +55,14 @@ struct Target {
 // line feed, for example "no post with slug 'x'". Every failed library call
 // is reported through this one function, so that further detail about a
 // failure can be added to the line in one place.
-std::string failureText(const Target &target, int code);
+// What the library said of its last failure, with result `code`: its
+// last-error text, with the pointer to the check command when the text
+// names a file of the site, or else the code's text.
+std::string libraryReason(int code);
+
+// A text that names a file of the site ends with a pointer to the check
+// command, unless `checkHint` is false (the file is the one the command
+// was writing).
+std::string failureText(const Target &target, int code, bool checkHint = true);
 
 }  // namespace qcli

@@ -71,8 +71,15 @@ void addUpdate(CLI::App &verb, const FamilyInfo &family, Tool &tool) {
     addBody(verb, o.content, "content", "new text");
 }
 
+void addOwnVerbs(CLI::App &command, const FamilyInfo &family, Tool &tool) {
+    addEdit(*command.add_subcommand("edit", "Edit a note's file in $VISUAL or $EDITOR and publish it when it reads as a note"),
+            family, tool);
+}
+
 }  // namespace
 
-void setupNote(CLI::App &app, Tool &tool) { setupFamily(app, tool, familyInfo(Family::Note), {addCreate, addUpdate}); }
+void setupNote(CLI::App &app, Tool &tool) {
+    setupFamily(app, tool, familyInfo(Family::Note), {addCreate, addUpdate, addOwnVerbs});
+}
 
 }  // namespace qcli

@@ -37,8 +37,8 @@ void addText(CLI::App &command, TextOption &text, const std::string &name, const
 
 const char *BodyOption::resolve() {
     if (text.given()) return text.value.c_str();
-    if (!file.given()) return nullptr;
-    const std::string &path = file.value;
+    if (!file.given() && !fromStdin) return nullptr;
+    const std::string path = fromStdin ? std::string("-") : file.value;
     if (path == "-") {
         loaded = readStream(stdin, "standard input");
     } else {

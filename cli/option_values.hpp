@@ -28,8 +28,9 @@ struct BodyOption {
     TextOption text;
     TextOption file;
     std::string loaded;
+    bool fromStdin = false;  // read standard input as if --<what>-file - were given
 
-    bool given() const { return text.given() || file.given(); }
+    bool given() const { return text.given() || file.given() || fromStdin; }
 
     // Loads the file when one was named; NULL when neither option was given.
     // Throws a ToolError when the file cannot be read or holds a NUL byte.

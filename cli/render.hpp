@@ -15,6 +15,9 @@ namespace qcli {
 struct Column {
     const char *header;
     const char *key;
+    // For a boolean member: the cell of true, false showing "-"; NULL
+    // shows "true" and "false".
+    const char *trueText = nullptr;
 };
 
 // One field line of a read view: its label and the JSON key it shows.

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "command_tree.hpp"
 #include "commands.hpp"
 #include "family_verbs.hpp"
 #include "json_reader.hpp"
@@ -84,6 +85,31 @@ std::string runList(const NoOptions &, const Tool &tool) {
     return std::move(*table);
 }
 
+struct RenameOptions {
+    std::string oldTag, newTag;
+};
+
+std::string changedPosts(const Tool &tool, std::size_t changed) {
+    if (tool.wantJson()) return cat({"{\"changed\":", std::to_string(changed), "}\n"});
+    return cat({std::to_string(changed), changed == 1 ? " post changed\n" : " posts changed\n"});
+}
+
+// tag rename and tag remove: one call over every post. A failure names the
+// tag; when it comes while writing, the posts changed until then are said
+// too.
+std::string renameTag(const std::string &oldTag, const std::string *newTag, const Tool &tool) {
+    const std::string root = tool.siteRoot();
+    std::size_t changed = 0;
+    const int code =
+        quorlina_post_rename_tag(root.c_str(), oldTag.c_str(), newTag ? newTag->c_str() : nullptr, nullptr, &changed);
+    if (code != QUORLINA_OK) {
+        std::string line = cat({"tag '", oneLine(oldTag), "': ", libraryReason(code)});
+        if (changed > 0) line += cat({" (", std::to_string(changed), changed == 1 ? " post was" : " posts were", " changed before)"});
+        throw ToolError{code, line};
+    }
+    return changedPosts(tool, changed);
+}
+
 }  // namespace
 
 void setupTag(CLI::App &app, Tool &tool) {
@@ -91,6 +117,17 @@ void setupTag(CLI::App &app, Tool &tool) {
     command->require_subcommand(1);
     bindCommand<NoOptions>(*command->add_subcommand("list", "List the tags with their number of posts, most used first"),
                            tool, runList);
+
+    CLI::App *rename = command->add_subcommand("rename", "Rename a tag in every post that has it");
+    RenameOptions &r = bindCommand<RenameOptions>(
+        *rename, tool, [](const RenameOptions &o, const Tool &t) { return renameTag(o.oldTag, &o.newTag, t); });
+    offerItems(*rename, *addRequired(*rename, r.oldTag, "OLD", "the tag to rename"), "tag");
+    addRequired(*rename, r.newTag, "NEW", "its new name");
+
+    CLI::App *remove = command->add_subcommand("remove", "Remove a tag from every post that has it");
+    std::string &tag = bindCommand<std::string>(
+        *remove, tool, [](const std::string &old, const Tool &t) { return renameTag(old, nullptr, t); });
+    offerItems(*remove, *addRequired(*remove, tag, "TAG", "the tag to remove"), "tag");
 }
 
 }  // namespace qcli
