@@ -74,7 +74,7 @@ const VerbHelp kNoteVerbs = {"List the notes, newest first", "Show one note: its
 const std::vector<Column> kSnippetColumns = {
     {"ID", "id"}, {"DATE", "date"}, {"FILENAME", "filename"}, {"DESCRIPTION", "description"}};
 const std::vector<Column> kPostColumns = {
-    {"DATE", "date"}, {"SLUG", "slug"}, {"TAGS", "tags"}, {"TITLE", "title"}, {"DRAFT", "draft", "draft"}};
+    {"DATE", "date"}, {"SLUG", "slug"}, {"TAGS", "tags"}, {"TITLE", "title", "draft", " [draft]"}};
 const std::vector<Column> kNoteColumns = {{"DATE", "date"}, {"ID", "id"}, {"SLUG", "slug"}};
 
 const std::vector<Field> kSnippetFields = {

@@ -49,7 +49,7 @@ void addCreate(CLI::App &verb, const FamilyInfo &, Tool &tool) {
     CreateOptions &o = bindCommand<CreateOptions>(verb, tool, runCreate);
     addRequired(verb, o.slug, "SLUG", "slug: letters, digits, '_' and '-'");
     o.stdinBody.option =
-        verb.add_option("-", o.stdinBody.value, "'-' reads the content from standard input")->type_name("");
+        verb.add_option("STDIN", o.stdinBody.value, "'-': read the content from standard input")->type_name("");
     addText(verb, o.title, "--title", "title", true);
     addText(verb, o.description, "--description,-d", "description", true);
     addText(verb, o.tags, "--tags", "comma-separated tags");

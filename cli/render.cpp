@@ -38,10 +38,11 @@ std::optional<std::string> renderTable(const JsonValue &list, const std::vector<
         if (!item.isObject()) return std::nullopt;
         std::vector<std::string> row;
         for (const Column &c : columns) {
-            const JsonValue *value = item.find(c.key);
-            std::string cell = c.trueText != nullptr && value != nullptr && value->kind == JsonValue::Kind::Boolean
-                                   ? std::string(value->boolean ? c.trueText : "-")
-                                   : valueText(value, ",");
+            std::string cell = valueText(item.find(c.key), ",");
+            if (c.flagKey != nullptr) {
+                const JsonValue *flag = item.find(c.flagKey);
+                if (flag != nullptr && flag->kind == JsonValue::Kind::Boolean && flag->boolean) cell += c.flagText;
+            }
             // An empty cell would shift the columns of a whitespace split.
             row.push_back(cell.empty() ? "-" : std::move(cell));
         }

@@ -14,6 +14,8 @@ from quorlina import _native
 CLI = os.environ["QUORLINA_CLI"]
 HEADER = os.environ.get("QUORLINA_HEADER")
 EXAMPLE = os.environ["QUORLINA_EXAMPLE_SITE"]
+# What a failure that one file causes adds to its error line.
+HINT = " (run 'quorlina check' to list every file that fails)"
 
 
 def child_env():
@@ -154,9 +156,10 @@ class ExampleSite(CliCase):
 
     def test_json_output_is_the_library_text(self):
         lib = _native.lib
-        for family, fn in (("snippet", lib.quorlina_snippet_list), ("post", lib.quorlina_post_list),
-                           ("note", lib.quorlina_note_list)):
-            code, text = library_text(fn, EXAMPLE)
+        # Posts are listed with their full records, which say which are drafts.
+        for family, fn, extra in (("snippet", lib.quorlina_snippet_list, ()), ("post", lib.quorlina_post_list_ext, (None,)),
+                                  ("note", lib.quorlina_note_list, ())):
+            code, text = library_text(fn, EXAMPLE, *extra)
             self.assertEqual(code, 0)
             self.assertEqual(run("--root", EXAMPLE, family, "list", "--json").stdout, text + b"\n")
             self.assertEqual(run("--root", EXAMPLE, "--format", "json", family, "list").stdout, text + b"\n")
@@ -182,9 +185,9 @@ class ExampleSite(CliCase):
         import json
         for family, fn, header in (
                 ("snippet", lib.quorlina_snippet_list, ["ID", "DATE", "FILENAME", "DESCRIPTION"]),
-                ("post", lib.quorlina_post_list, ["DATE", "SLUG", "TAGS", "TITLE"]),
+                ("post", lib.quorlina_post_list_ext, ["DATE", "SLUG", "TAGS", "TITLE"]),
                 ("note", lib.quorlina_note_list, ["DATE", "ID", "SLUG"])):
-            items = json.loads(library_text(fn, EXAMPLE)[1])
+            items = json.loads(library_text(fn, EXAMPLE, *((None,) if family == "post" else ()))[1])
             names, rows = parse_table(self.cli(family, "list"))
             self.assertEqual(names, header)
             self.assertEqual(len(rows), len(items))
@@ -230,7 +233,15 @@ class ExampleSite(CliCase):
 
     def test_default_root_is_the_current_directory(self):
         r = run("post", "list", "--json", cwd=EXAMPLE)
-        self.assertEqual(r.stdout, library_text(_native.lib.quorlina_post_list, EXAMPLE)[1] + b"\n")
+        # The records' paths are as the library writes them for the root "".
+        here = os.getcwd()
+        os.chdir(EXAMPLE)
+        try:
+            text = library_text(_native.lib.quorlina_post_list_ext, "", None)[1]
+        finally:
+            os.chdir(here)
+        self.assertIn(b'"path":"content/blog/', text)
+        self.assertEqual(r.stdout, text + b"\n")
 
 
 class SnippetCommands(CliCase):
@@ -352,7 +363,7 @@ class PostCommands(CliCase):
         path = self.path("content", "blog", "2024", "03", "09", "hello.md")
         self.assertEqual(out, path + "\n")
         self.assertEqual(read_bytes(path),
-                         '+++\ntitle = "Héllo"\ndescription = "First post"\ntags = ["a", "b"]\n+++\n\n'.encode())
+                         '+++\ntitle = "Héllo"\ndescription = "First post"\ndate = 2024-03-09\ntags = ["a", "b"]\n+++\n\n'.encode())
         self.cli("post", "create", "second-one", "--title", "Second", "-d", "D", "--date", "2024-03-10")
         # Columns align by characters, not bytes.
         self.assertEqual(self.cli("post", "list"),
@@ -365,7 +376,7 @@ class PostCommands(CliCase):
                          "title:       Héllo\n"
                          "description: First post\n"
                          "tags:        a, b\n")
-        for args, fn, extra in ((("post", "list"), _native.lib.quorlina_post_list, ()),
+        for args, fn, extra in ((("post", "list"), _native.lib.quorlina_post_list_ext, (None,)),
                                 (("post", "read", "hello"), _native.lib.quorlina_post_read, (b"hello",))):
             self.assertEqual(self.cli(*args, "--json"),
                              library_text(fn, self.root, *extra)[1].decode() + "\n")
@@ -405,8 +416,8 @@ class PostCommands(CliCase):
             f.write("+++\ndescription = \"no title\"\n+++\n")
         # The line names the broken file, wherever the call started.
         bad = self.path("content", "blog", "2024", "01", "02", "bad.md")
-        self.assertFails(7, "posts: %s: title is missing" % bad, "post", "list")
-        self.assertFails(7, "post 'good': %s: title is missing" % bad, "post", "read", "good")
+        self.assertFails(7, "posts: %s: title is missing%s" % (bad, HINT), "post", "list")
+        self.assertFails(7, "post 'good': %s: title is missing%s" % (bad, HINT), "post", "read", "good")
 
 
 class NoteCommands(CliCase):
@@ -460,7 +471,7 @@ class NoteCommands(CliCase):
         self.assertEqual((r.returncode, r.stdout), (1, b""))
         # The library's own warning line, then the tool's error line.
         self.assertEqual(r.stderr.decode().splitlines()[-1],
-                         "quorlina: notes: %s: the file name is not a timestamp" % self.path("content", "notes", "todo.md"))
+                         "quorlina: notes: %s: the file name is not a timestamp%s" % (self.path("content", "notes", "todo.md"), HINT))
 
 
 class SiteDiscovery(CliCase):
@@ -538,8 +549,10 @@ class ListFilters(CliCase):
 
     def test_json_keeps_the_library_bytes(self):
         self.assertEqual(self.cli("post", "list", "--tag", "web", "--until", "2024-01-01", "--json"),
-                         '[{"date":"2024-01-01","slug":"c","title":"T c","tags":["web","rust"]}]\n')
-        code, text = library_text(_native.lib.quorlina_post_list, self.root)
+                         '[{"date":"2024-01-01","slug":"c","title":"T c","description":"D","tags":["web","rust"],'
+                         '"path":"%s","draft":false,"date_key":"2024-01-01"}]\n'
+                         % self.path("content", "blog", "2024", "01", "01", "c.md"))
+        code, text = library_text(_native.lib.quorlina_post_list_ext, self.root, None)
         self.assertEqual(self.cli("post", "list", "--limit", "9", "--json"), text.decode() + "\n")
 
     def test_tables_are_filtered_too(self):
@@ -585,11 +598,11 @@ class Mistakes(CliCase):
             (("pots", "list"), "unknown command 'pots list' (did you mean 'post list'?)"),
             (("post", "lsit"), "unknown command 'post lsit' (did you mean 'post list'?)"),
             (("ntoe", "creat", "--slug", "x"), "unknown command 'ntoe creat' (did you mean 'note create'?)"),
-            (("post", "frob"), "unknown command 'post frob' (expected one of: list, read, create, update, delete)"),
+            (("post", "frob"), "unknown command 'post frob' (expected one of: list, read, create, update, delete, publish, edit)"),
             (("post", "list", "--tagg", "x"), "unknown option '--tagg' for 'quorlina post list' (did you mean '--tag'?)"),
             (("--rot", "x", "post", "list"), "unknown option '--rot' for 'quorlina' (did you mean '--root'?)"),
             (("help", "snipet"), "unknown command 'snipet' (did you mean 'snippet'?)"),
-            (("post",), "a subcommand is required after 'quorlina post': list, read, create, update, delete"),
+            (("post",), "a subcommand is required after 'quorlina post': list, read, create, update, delete, publish, edit"),
         ]
         for args, line in cases:
             self.assertFails(64, line, *args)
