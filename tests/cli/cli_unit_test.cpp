@@ -14,6 +14,7 @@
 #include "json_reader.hpp"
 #include "json_writer.hpp"
 #include "render.hpp"
+#include "search.hpp"
 #include "site_root.hpp"
 #include "suggest.hpp"
 #include "tags.hpp"
@@ -161,6 +162,74 @@ TEST(Tags, CountedOncePerPostMostUsedFirstThenByName) {
     EXPECT_FALSE(countTags("{}"));
     EXPECT_FALSE(countTags("[{\"tags\":[}]"));
     EXPECT_TRUE(tagNames("not json").empty());
+}
+
+TEST(Search, AsciiLettersFoldOtherBytesMatchExactly) {
+    const struct {
+        const char *haystack;
+        const char *needle;
+        bool found;
+    } cases[] = {
+        {"Reading files in Rust", "rust", true}, {"Reading files in Rust", "RUST", true},
+        {"Reading", "reading!", false},          {"abc", "", true},
+        {"", "a", false},                        {"Cr\xc3\xa8me", "CR\xc3\xa8ME", true},
+        {"Cr\xc3\xa8me", "cr\xc3\x88me", false},  // È is not folded to è
+        {"[x]", "[X]", true},                    {"@", "`", false},  // 0x40 and 0x60 are no letters
+        {"aab", "ab", true},                     {"ab", "abc", false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(containsIgnoringAsciiCase(c.haystack, c.needle), c.found) << c.haystack << " / " << c.needle;
+    }
+}
+
+TEST(Search, FirstMatchingLineInFieldOrder) {
+    const std::optional<JsonValue> post = parseJson(
+        R"({"date":"d","slug":"s","title":"Title","description":"About tags","tags":["x","Tagged"],)"
+        R"("content":"one\r\nTWO tags\nthree tags\n"})");
+    ASSERT_TRUE(post);
+    const struct {
+        const char *needle;
+        const char *field;  // nullptr: no match
+        const char *line;
+    } cases[] = {
+        {"tag", "description", "About tags"}, {"TAGGED", "tags", "Tagged"}, {"two", "content", "TWO tags"},
+        {"three", "content", "three tags"},   {"title", "title", "Title"},  {"slug", nullptr, nullptr},
+        {"d", "tags", "Tagged"},
+    };
+    for (const auto &c : cases) {
+        const std::optional<SearchHit> hit = firstMatch(*post, Family::Post, c.needle);
+        if (c.field == nullptr) {
+            EXPECT_FALSE(hit) << c.needle;
+            continue;
+        }
+        ASSERT_TRUE(hit) << c.needle;
+        EXPECT_EQ(hit->field, c.field) << c.needle;
+        EXPECT_EQ(hit->line, c.line) << c.needle;
+    }
+    const std::optional<JsonValue> note = parseJson(R"({"date":"d","id":"7","slug":null,"content":"milk"})");
+    ASSERT_TRUE(note);
+    EXPECT_FALSE(firstMatch(*note, Family::Note, "7"));  // the id is not searched, the slug is
+    EXPECT_EQ(firstMatch(*note, Family::Note, "MILK").value().line, "milk");
+}
+
+TEST(ListFilter, DraftsAndPublished) {
+    const std::string list = R"([{"date":"2024-01-03","slug":"a","draft":true},)"
+                             R"({"date":"2024-01-02","slug":"b","draft":false},{"date":"2024-01-01","slug":"c"}])";
+    ListFilter drafts;
+    drafts.draft = true;
+    EXPECT_EQ(filterList(list, drafts, false).value().json, R"([{"date":"2024-01-03","slug":"a","draft":true}])");
+    ListFilter published;
+    published.draft = false;
+    EXPECT_EQ(filterList(list, published, false).value().json,
+              R"([{"date":"2024-01-02","slug":"b","draft":false},{"date":"2024-01-01","slug":"c"}])");
+}
+
+TEST(RenderTable, FlagMarkerEndsTheCell) {
+    const std::optional<JsonValue> list =
+        parseJson(R"([{"slug":"a","title":"One","draft":true},{"slug":"b","title":"Two","draft":false}])");
+    ASSERT_TRUE(list);
+    const std::vector<Column> columns = {{"SLUG", "slug"}, {"TITLE", "title", "draft", " [draft]"}};
+    EXPECT_EQ(renderTable(*list, columns).value(), "SLUG  TITLE\na     One [draft]\nb     Two\n");
 }
 
 TEST(FamilyTable, ItemKeysOfEachFamily) {
