@@ -9,7 +9,7 @@ namespace qcli {
 const std::vector<ExitStatus> kExitStatuses = {
     {"0", "success"},
     {"1-14, 100", "the library's result code; an unparsable timestamp argument gives 1, an unparsable "
-                  "--since or --until date 11"},
+                  "--since or --until date 11; check ends with the code of the first failing file"},
     {"64", "bad command line: unknown command or option, missing argument, conflicting options"},
     {"65", "the input holds a NUL byte, which the C interface cannot carry"},
     {"66", "an input file cannot be read, or the root is not a site"},
