@@ -1062,6 +1062,13 @@ class ShellFit(CliCase):
             ("quorlina --root %s post list --tag o", ["ops"]),
             # A new post's slug is not an existing one.
             ("quorlina --root %s post create ", []),
+            ("quorlina --root %s post publish rs", ["rsync"]),
+            ("quorlina --root %s post edit rust", ["rust-file-io"]),
+            ("quorlina --root %s note edit r", ["reading-list"]),
+            ("quorlina --root %s tag rename o", ["ops"]),
+            ("quorlina --root %s tag remove ", ["rust", "io", "ops"]),
+            ("quorlina --root %s check ", ["snippet", "post", "note"]),
+            ("quorlina --root %s search x --in p", ["post"]),
         ]
         for line, expected in cases:
             self.assertEqual(sorted(self.complete(line % self.root, tool=CLI)), sorted(expected), line)
