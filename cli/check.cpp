@@ -27,9 +27,9 @@ std::string runCheck(const CheckOptions &o, Tool &tool) {
     const std::string root = tool.siteRoot();
     quorlina_check_options options = QUORLINA_CHECK_OPTIONS_INIT;
     options.family = o.family.empty() ? nullptr : o.family.c_str();
-    const LibText text = callForText({Family::Post, Target::Kind::All, ""}, [&](char **out) {
-        return quorlina_check(root.c_str(), &options, out);
-    });
+    LibText text;
+    const int code = quorlina_check(root.c_str(), &options, text.out());
+    if (code != QUORLINA_OK) throw ToolError{code, cat({"check: ", libraryReason(code)})};
     const std::optional<JsonValue> entries = parseJson(text.view());
     if (!entries || !entries->isArray()) {
         throw ToolError{QUORLINA_EINTERNAL, "the library returned text this tool cannot read"};
