@@ -4,12 +4,14 @@
 // item of the family. When it is refused, the file stays as it was and the
 // copy is kept for another try, as visudo and crontab -e do.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -66,15 +68,37 @@ std::string editorCommand() {
 // command, as for other tools ("code --wait", "emacs -nw"); the path goes
 // to it as an argument, never as text of the command. Returns the editor's
 // exit status, or -1 when it could not run or was killed.
+//
+// As system() does, the tool ignores SIGINT and SIGQUIT while it waits:
+// a Ctrl-C typed in the editor is the editor's, and the tool is still there
+// to say where the copy is. The editor gets their default actions.
 int runEditor(const std::string &editor, const std::string &path) {
     const std::string script = cat({editor, " \"$@\""});
     const char *argv[] = {"sh", "-c", script.c_str(), "sh", path.c_str(), nullptr};
+    struct sigaction ignore {}, oldInt {}, oldQuit {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char **>(argv), environ) != 0) return -1;
+    const int spawned = posix_spawn(&pid, "/bin/sh", nullptr, &attr, const_cast<char **>(argv), environ);
+    posix_spawnattr_destroy(&attr);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+    bool waited = spawned == 0;
+    while (waited && waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) waited = false;
     }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    if (!waited) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -897,6 +897,17 @@ class Editing(CliCase):
         self.assertIn(b"changed while it was being edited", r.stderr)
         self.assertTrue(read_bytes(self.post).endswith(b"Body\ntheirs\n"))
 
+    def test_ctrl_c_while_editing_is_the_editor_s(self):
+        # The editor interrupts the tool (found up its parents), as a Ctrl-C
+        # in the terminal would; the tool waits on and publishes the edit.
+        ed = self.editor('p=$PPID\n'
+                         'while [ "$(cat /proc/$p/comm)" != quorlina ]; do p=$(cut -d" " -f4 /proc/$p/stat); done\n'
+                         'kill -INT $p; kill -QUIT $p\n'
+                         'sed -i "s/Body/After the signal/" "$1"')
+        r = self.edit("post", "edit", "p", editor=ed)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertTrue(read_bytes(self.post).endswith(b"\n\nAfter the signal\n"), read_bytes(self.post))
+
     def test_unknown_items(self):
         self.assertFails(3, "no post with slug 'q' (did you mean 'p'?)", "post", "edit", "q")
         self.assertFails(3, "no note with id 'tod' (did you mean 'todo'?)", "note", "edit", "tod")
