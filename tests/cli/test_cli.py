@@ -49,6 +49,10 @@ def _fish_quoted(text):
     return "'" + text.replace("\\", "\\\\").replace("'", "\\'") + "'"
 
 
+def _zsh_quoted(text):
+    return "'" + text.replace("'", "'\\''") + "'"
+
+
 def parse_table(text):
     """Splits an aligned table at the header's column starts."""
     lines = text.split("\n")
@@ -1091,6 +1095,29 @@ class ShellFit(CliCase):
         # It is none of the commands people see.
         self.assertNotIn(b"__complete", run("--help").stdout)
         self.assertNotIn(b"__complete", run("help", "--man").stdout)
+
+    def test_zsh_completion_offers_the_items_of_the_site(self):
+        if shutil.which("zsh") is None:
+            self.skipTest("zsh is not installed")
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--tags", "rust,io", "--date", "2024-03-09")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list")
+        # The completion system's functions stand in as printers of what they are given.
+        stubs = ('compadd() { [[ $1 == -- ]] && shift; print -l -- "$@"; }\n'
+                 '_describe() { print -- "-describe-"; }\n_files() { :; }\n_message() { :; }\ncompdef() { :; }\n')
+        with tempfile.NamedTemporaryFile("wb", suffix=".zsh") as f:
+            f.write(run("completion", "zsh").stdout)
+            f.flush()
+            for words, expected in ((["--root", self.root, "post", "read", ""], ["rust-file-io"]),
+                                    (["-r", self.root, "note", "edit", ""], ["reading-list"]),
+                                    (["--root=" + self.root, "post", "list", "--tag", ""], ["io", "rust"]),
+                                    (["--root", self.root, "post", "create", ""], ["-describe-"])):
+                line = [CLI] + words
+                program = "%ssource %s\nwords=(%s)\nCURRENT=%d\nPREFIX=''\n_quorlina\n" % (
+                    stubs, f.name, " ".join(_zsh_quoted(w) for w in line), len(line))
+                r = subprocess.run(["zsh", "-fc", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=child_env(), timeout=60)
+                self.assertEqual(r.stderr, b"", words)
+                self.assertEqual(r.stdout.decode().splitlines(), expected, words)
 
     def test_fish_completion_offers_the_items_of_the_site(self):
         if shutil.which("fish") is None:
