@@ -28,6 +28,20 @@ void splitTypeName(const std::string &typeName, OptionInfo &info) {
     }
 }
 
+// The options marked by offerItems, by the names of their command and
+// their own: "post read SLUG". Names rather than the objects, which a
+// later command tree may reuse the memory of.
+std::map<std::string, std::string> &itemOptions() {
+    static std::map<std::string, std::string> marked;
+    return marked;
+}
+
+std::string optionKey(const CLI::App &command, const CLI::Option &option) {
+    std::string key = option.get_name(true, true);
+    for (const CLI::App *a = &command; a != nullptr; a = a->get_parent()) key = cat({a->get_name(), " ", key});
+    return key;
+}
+
 void describe(const CLI::App &app, std::vector<std::string> path, std::vector<CommandInfo> &out) {
     CommandInfo info;
     info.path = path;
@@ -46,6 +60,8 @@ void describe(const CLI::App &app, std::vector<std::string> path, std::vector<Co
         o.takesValue = takesValue(*opt);
         if (o.takesValue) splitTypeName(opt->get_type_name(), o);
         o.help = opt->get_description();
+        const auto marked = itemOptions().find(optionKey(app, *opt));
+        if (marked != itemOptions().end()) o.items = marked->second;
         info.options.push_back(std::move(o));
     }
     const std::vector<const CLI::App *> subs = visibleSubcommands(app);
@@ -59,6 +75,10 @@ void describe(const CLI::App &app, std::vector<std::string> path, std::vector<Co
 }
 
 }  // namespace
+
+void offerItems(const CLI::App &command, const CLI::Option &option, const char *kind) {
+    itemOptions()[optionKey(command, option)] = kind;
+}
 
 std::vector<CommandInfo> describeCommands(const CLI::App &top) {
     std::vector<CommandInfo> out;

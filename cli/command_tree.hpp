@@ -4,6 +4,7 @@
 // always match the options the tool accepts.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct OptionInfo {
     std::string valueName;             // "DIR", "FILE", "SECONDS", ...; empty for a flag
     std::vector<std::string> choices;  // the allowed values, when the option lists them
     std::string help;
+    // When the value names existing items of the site: "post", "note" or
+    // "snippet" (their keys) or "tag". Completion asks the tool for them.
+    std::string items;
 };
 
 // One command: the tool itself (empty path), a family, or a verb.
@@ -29,6 +33,10 @@ struct CommandInfo {
     std::vector<std::string> subcommands;
     bool takesToolOptions = true;  // the tool's options may follow it
 };
+
+// Marks the value of `option`, an option or positional of `command`, as
+// naming existing items of `kind` (see OptionInfo::items).
+void offerItems(const CLI::App &command, const CLI::Option &option, const char *kind);
 
 // Every visible command of `top`, parents before their subcommands.
 std::vector<CommandInfo> describeCommands(const CLI::App &top);

@@ -19,6 +19,9 @@ struct Tool;
 void setupSnippet(CLI::App &app, Tool &tool);     // snippet.cpp
 void setupPost(CLI::App &app, Tool &tool);        // post.cpp
 void setupNote(CLI::App &app, Tool &tool);        // note.cpp
+void setupCheck(CLI::App &app, Tool &tool);       // check.cpp: check
+void setupSearch(CLI::App &app, Tool &tool);      // search.cpp: search
+void setupTag(CLI::App &app, Tool &tool);         // tag.cpp: tag list, rename, remove
 void setupInit(CLI::App &app, Tool &tool);        // init.cpp: init
 void setupHelp(CLI::App &app, Tool &tool);        // help.cpp: help, and the manual page
 void setupCompletion(CLI::App &app, Tool &tool);  // completion.cpp: completion

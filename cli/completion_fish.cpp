@@ -51,6 +51,20 @@ std::string fishScript(const Tree &t) {
         "    end\n"
         "    string join / $path\n"
         "end\n"
+        "function __quorlina_items\n"
+        "    # The site's items of a kind, from the site named on the line.\n"
+        "    set -l words (commandline -opc)\n"
+        "    set -l root\n"
+        "    for i in (seq 2 (count $words))\n"
+        "        switch $words[$i]\n"
+        "            case ", joined(t.rootNames(), " "), "\n"
+        "                set root --root=$words[(math $i + 1)]\n"
+        "            case '--root=*'\n"
+        "                set root $words[$i]\n"
+        "        end\n"
+        "    end\n"
+        "    $words[1] $root ", kCandidatesCommand, " $argv[1] 2>/dev/null\n"
+        "end\n"
         "function __quorlina_at\n"
         "    set -l path (__quorlina_path)\n"
         "    test \"$path\" = \"$argv[1]\"\n"
@@ -59,6 +73,8 @@ std::string fishScript(const Tree &t) {
     for (const CommandInfo &cmd : t.commands) {
         const std::string at = cat({"-n ", fishQuoted(cat({"__quorlina_at ", shellQuoted(pathKey(cmd.path))}))});
         if (Tree::takesDirectory(cmd)) s += cat({"complete -c quorlina ", at, " -a '(__fish_complete_directories)'\n"});
+        const std::string items = Tree::positionalItems(cmd);
+        if (!items.empty()) s += cat({"complete -c quorlina ", at, " -a ", fishQuoted(cat({"(__quorlina_items ", items, ")"})), "\n"});
         for (const auto &w : t.wordsAt(cmd)) {
             s += cat({"complete -c quorlina ", at, " -a ", fishQuoted(w.first)});
             if (!w.second.empty()) s += cat({" -d ", fishQuoted(w.second)});
@@ -77,6 +93,7 @@ std::string fishScript(const Tree &t) {
                 case ValueKind::Directory: line += " -x -a '(__fish_complete_directories)'"; break;
                 case ValueKind::File: line += " -r -F"; break;
                 case ValueKind::Choices: line += cat({" -x -a ", fishQuoted(joined(o.choices, " "))}); break;
+                case ValueKind::Items: line += cat({" -x -a ", fishQuoted(cat({"(__quorlina_items ", o.items, ")"}))}); break;
                 case ValueKind::Free:
                     if (o.takesValue) line += " -x";
                     break;

@@ -10,6 +10,7 @@ namespace completion {
 
 ValueKind kindOf(const OptionInfo &o) {
     if (!o.choices.empty()) return ValueKind::Choices;
+    if (!o.items.empty()) return ValueKind::Items;
     if (o.valueName == "DIR") return ValueKind::Directory;
     if (o.valueName == "FILE") return ValueKind::File;
     return ValueKind::Free;
@@ -73,6 +74,24 @@ bool Tree::takesDirectory(const CommandInfo &cmd) {
     return false;
 }
 
+std::string Tree::positionalItems(const CommandInfo &cmd) {
+    for (const OptionInfo &o : cmd.options) {
+        if (o.positional) return o.items;
+    }
+    return {};
+}
+
+std::vector<std::string> Tree::rootNames() const {
+    for (const OptionInfo *g : globals) {
+        if (g->names.front() == "--root") return g->names;
+    }
+    return {};
+}
+
+std::string itemsCommand(const ShellSyntax &sh, std::string_view kind) {
+    return cat({"$(", sh.toolWord, " ${qroot:+\"--root=$qroot\"} ", kCandidatesCommand, " ", kind, " 2>/dev/null)"});
+}
+
 std::vector<std::pair<std::string, std::string>> Tree::wordsAt(const CommandInfo &cmd) const {
     std::vector<std::pair<std::string, std::string>> out;
     for (const CommandInfo &sub : commands) {
@@ -114,6 +133,9 @@ std::string wordWalk(const Tree &t, const ShellSyntax &sh) {
                 two, "if ((skip)); then skip=0; continue; fi\n",
                 two, "case $word in\n",
                 three, pattern(sh, "--"), " break ;;\n",
+                // The site named on the line is the one whose items are offered.
+                three, pattern(sh, joined(t.rootNames(), "|")), " skip=1; qroot=", sh.nextWord, " ;;\n",
+                three, pattern(sh, "--root=*"), " qroot=${word#--root=} ;;\n",
                 three, pattern(sh, joined(t.valueNames, "|")), " skip=1 ;;\n",
                 three, pattern(sh, "-*"), " ;;\n",
                 three, other, "case $", path, "/$word in\n",
@@ -143,6 +165,7 @@ std::string valueCases(const Tree &t, const ShellSyntax &sh) {
     add(namesOf(ValueKind::File), sh.file);
     for (const OptionInfo *o : t.valueOptions) {
         if (kindOf(*o) == ValueKind::Choices) add(joined(o->names, "|"), cat({sh.choicesBefore, joined(o->choices, " "), sh.choicesAfter}));
+        if (kindOf(*o) == ValueKind::Items) add(joined(o->names, "|"), cat({sh.itemsBefore, itemsCommand(sh, o->items), sh.itemsAfter}));
     }
     add(namesOf(ValueKind::Free), sh.free);
     s += cat({sh.unit, "esac\n"});

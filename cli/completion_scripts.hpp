@@ -16,8 +16,12 @@ std::string completionScript(const std::vector<CommandInfo> &commands, std::stri
 
 namespace completion {
 
+// The hidden command that prints the site's items of a kind, one a line
+// ("quorlina __complete post"), which the scripts run.
+inline constexpr const char *kCandidatesCommand = "__complete";
+
 // What a completer offers for the value of an option.
-enum class ValueKind { Free, Directory, File, Choices };
+enum class ValueKind { Free, Directory, File, Choices, Items };
 
 ValueKind kindOf(const OptionInfo &o);
 
@@ -43,6 +47,13 @@ struct Tree {
 
     // Whether the command's first positional argument is a directory.
     static bool takesDirectory(const CommandInfo &cmd);
+
+    // The kind of site items the command's first positional argument
+    // names ("post", "tag"); empty when it names none.
+    static std::string positionalItems(const CommandInfo &cmd);
+
+    // The names of the tool's --root option.
+    std::vector<std::string> rootNames() const;
 
     // The words offered at a command where no option is being typed:
     // subcommands (with their help), or the choices of its first
@@ -70,7 +81,18 @@ struct ShellSyntax {
     const char *choicesBefore;
     const char *choicesAfter;
     const char *free;
+    // The items of a kind offered: the command that prints them stands
+    // between the two texts.
+    const char *itemsBefore;
+    const char *itemsAfter;
+    const char *toolWord;  // the word that ran the tool, as typed
+    const char *nextWord;  // the word after the current one of the walk
 };
+
+// The command substitution that prints the site's items of `kind` for a
+// script: the tool as typed, with the --root given on the line (kept in
+// $qroot by the walk), its errors dropped.
+std::string itemsCommand(const ShellSyntax &sh, std::string_view kind);
 
 // The start of the completion function _quorlina, which bash and zsh
 // share: its locals, the walk over the words before the cursor to the

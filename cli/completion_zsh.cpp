@@ -22,11 +22,12 @@ std::string describeItem(const std::string &name, const std::string &help) {
 
 std::string zshScript(const Tree &t) {
     static const ShellSyntax kZsh = {
-        .locals = "  local qpath= word i skip=0\n",
+        .locals = "  local qpath= qroot= word i skip=0\n",
         .unit = "  ", .parenthesised = true, .loop = "for ((i = 2; i < CURRENT; i++)); do", .word = "word=${words[i]}",
         .path = "qpath", .previous = "${words[CURRENT-1]}", .directory = "_files -/; return ;;",
         .file = "_files; return ;;", .choicesBefore = "compadd -- ", .choicesAfter = "; return ;;",
-        .free = "_message 'a value'; return ;;"};
+        .free = "_message 'a value'; return ;;", .itemsBefore = "compadd -- ${(f)\"", .itemsAfter = "\"}; return ;;",
+        .toolWord = "\"${words[1]}\"", .nextWord = "${words[i+1]}"};
     // After the start, which offers the value of an option, come the
     // options or the words of the command the line has reached, for _describe.
     std::string s = cat({"#compdef quorlina\n"
@@ -48,6 +49,11 @@ std::string zshScript(const Tree &t) {
          "    case $qpath in\n";
     for (const CommandInfo &cmd : t.commands) {
         if (Tree::takesDirectory(cmd)) s += cat({"      (", shellQuoted(pathKey(cmd.path)), ") _files -/; return ;;\n"});
+        const std::string items = Tree::positionalItems(cmd);
+        if (!items.empty()) {
+            s += cat({"      (", shellQuoted(pathKey(cmd.path)), ") ", kZsh.itemsBefore, itemsCommand(kZsh, items),
+                      kZsh.itemsAfter, "\n"});
+        }
     }
     s += "    esac\n"
          "  fi\n"

@@ -1,5 +1,6 @@
 #include "family_table.hpp"
 
+#include "json_reader.hpp"
 #include "option_values.hpp"
 #include "quorlina/quorlina.h"
 
@@ -31,6 +32,30 @@ int deleteSnippet(const char *root, const std::string &key) { return quorlina_sn
 int readPost(const char *root, const std::string &key, char **out) { return quorlina_post_read(root, key.c_str(), out); }
 int deletePost(const char *root, const std::string &key) { return quorlina_post_delete(root, key.c_str()); }
 int readNote(const char *root, const std::string &key, char **out) { return quorlina_note_read(root, key.c_str(), out); }
+
+// Posts are listed with their full records, which say which are drafts.
+int listPosts(const char *root, char **out) { return quorlina_post_list_ext(root, nullptr, out); }
+
+const quorlina_record_options kWithBodies = {QUORLINA_RECORD_OPTIONS_VERSION, 1};
+int listPostBodies(const char *root, char **out) { return quorlina_post_list_ext(root, &kWithBodies, out); }
+int listNoteBodies(const char *root, char **out) { return quorlina_note_list_ext(root, &kWithBodies, out); }
+
+int readPostRecord(const char *root, const std::string &key, char **out) {
+    return quorlina_post_read_ext(root, key.c_str(), nullptr, out);
+}
+int readNoteRecord(const char *root, const std::string &key, char **out) {
+    return quorlina_note_read_ext(root, key.c_str(), nullptr, out);
+}
+int updatePostText(const char *root, const std::string &key, const char *text) {
+    quorlina_post_update_options o = QUORLINA_POST_UPDATE_OPTIONS_INIT;
+    o.text = text;
+    return quorlina_post_update_ext(root, key.c_str(), &o);
+}
+int updateNoteText(const char *root, const std::string &key, const char *text) {
+    quorlina_note_update_options o = QUORLINA_NOTE_UPDATE_OPTIONS_INIT;
+    o.text = text;
+    return quorlina_note_update_ext(root, key.c_str(), &o);
+}
 int deleteNote(const char *root, const std::string &key) { return quorlina_note_delete(root, key.c_str()); }
 
 // The parts of the rows below that fill several lines: the help of each
@@ -39,15 +64,17 @@ const VerbHelp kSnippetVerbs = {"List the snippets, newest first", "Show one sni
                                 "Create a snippet and print the new file's path",
                                 "Change a snippet's description, code or file name", "Delete a snippet"};
 const VerbHelp kPostVerbs = {"List the posts, newest first", "Show one post: its fields, then its content",
-                             "Create a post with an empty body and print its path",
-                             "Change a post's title, description or tags", "Delete a post and its emptied date directories"};
+                             "Create a post and print its path",
+                             "Change a post's title, description, tags, body or draft flag",
+                             "Delete a post and its emptied date directories"};
 const VerbHelp kNoteVerbs = {"List the notes, newest first", "Show one note: its fields, then its content",
                              "Create a note and print the new file's path", "Change a note's slug or content",
                              "Delete a note"};
 
 const std::vector<Column> kSnippetColumns = {
     {"ID", "id"}, {"DATE", "date"}, {"FILENAME", "filename"}, {"DESCRIPTION", "description"}};
-const std::vector<Column> kPostColumns = {{"DATE", "date"}, {"SLUG", "slug"}, {"TAGS", "tags"}, {"TITLE", "title"}};
+const std::vector<Column> kPostColumns = {
+    {"DATE", "date"}, {"SLUG", "slug"}, {"TAGS", "tags"}, {"TITLE", "title", "draft", " [draft]"}};
 const std::vector<Column> kNoteColumns = {{"DATE", "date"}, {"ID", "id"}, {"SLUG", "slug"}};
 
 const std::vector<Field> kSnippetFields = {
@@ -63,18 +90,36 @@ const FamilyInfo kFamilies[3] = {
      .help = "Code snippets, one file each, keyed by a Unix timestamp", .verbs = kSnippetVerbs,
      .keyName = "TIMESTAMP", .keyHelp = "the snippet's timestamp (Unix seconds)", .createdKey = "id",
      .tagFilter = false, .columns = kSnippetColumns, .fields = kSnippetFields, .bodyKey = "code",
-     .readText = withoutCodeLead, .list = quorlina_snippet_list, .read = readSnippet, .remove = deleteSnippet},
+     .readText = withoutCodeLead, .list = quorlina_snippet_list, .read = readSnippet, .remove = deleteSnippet,
+     .readRecord = nullptr, .updateText = nullptr, .listBodies = quorlina_snippet_list, .draftFilter = false},
     {.family = Family::Post, .name = "post", .plural = "posts", .dir = "blog",
      .help = "Blog posts, filed by date, addressed by slug", .verbs = kPostVerbs,
      .keyName = "SLUG", .keyHelp = "the post's slug", .createdKey = "slug",
      .tagFilter = true, .columns = kPostColumns, .fields = kPostFields, .bodyKey = "content",
-     .readText = unchanged, .list = quorlina_post_list, .read = readPost, .remove = deletePost},
+     .readText = unchanged, .list = listPosts, .read = readPost, .remove = deletePost,
+     .readRecord = readPostRecord, .updateText = updatePostText, .listBodies = listPostBodies, .draftFilter = true},
     {.family = Family::Note, .name = "note", .plural = "notes", .dir = "notes",
      .help = "Short notes, addressed by slug or timestamp", .verbs = kNoteVerbs,
      .keyName = "ID", .keyHelp = "the note's slug or timestamp", .createdKey = "id",
      .tagFilter = false, .columns = kNoteColumns, .fields = kNoteFields, .bodyKey = "content",
-     .readText = unchanged, .list = quorlina_note_list, .read = readNote, .remove = deleteNote},
+     .readText = unchanged, .list = quorlina_note_list, .read = readNote, .remove = deleteNote,
+     .readRecord = readNoteRecord, .updateText = updateNoteText, .listBodies = listNoteBodies, .draftFilter = false},
 };
+
+std::vector<std::string> itemKeys(const FamilyInfo &family, std::string_view listJson) {
+    std::vector<std::string> keys;
+    const std::vector<std::string_view> only = {family.createdKey};
+    const bool read = forEachArrayElement(
+        listJson,
+        [&](JsonValue &&item, std::string_view) {
+            const JsonValue *key = item.find(family.createdKey);
+            if (key != nullptr && (key->isString() || key->kind == JsonValue::Kind::Number)) keys.push_back(key->text);
+            return true;
+        },
+        &only);
+    if (!read) keys.clear();
+    return keys;
+}
 
 const FamilyInfo &familyInfo(Family family) {
     for (const FamilyInfo &f : kFamilies) {

@@ -48,11 +48,26 @@ struct FamilyInfo {
     int (*list)(const char *root, char **out);
     int (*read)(const char *root, const std::string &key, char **out);
     int (*remove)(const char *root, const std::string &key);
+    // The full record of one item, with its file's path (NULL for a family
+    // without one), and the whole new text of an item's file, which the
+    // library takes only when it reads as an item of the family (NULL for
+    // a family without it).
+    int (*readRecord)(const char *root, const std::string &key, char **out);
+    int (*updateText)(const char *root, const std::string &key, const char *text);
+    // Every item with its body, for searching: the list's records plus
+    // "content" (snippets: their list, which has "code").
+    int (*listBodies)(const char *root, char **out);
+    bool draftFilter;  // whether list takes --drafts and --published
 };
 
 // The families in the order the tool lists them.
 extern const FamilyInfo kFamilies[3];
 
 const FamilyInfo &familyInfo(Family family);
+
+// The keys of the items of a family's list (the JSON array of its list
+// call), in list order: the slugs of posts, the ids of notes and snippets.
+// None when the text is not a JSON array.
+std::vector<std::string> itemKeys(const FamilyInfo &family, std::string_view listJson);
 
 }  // namespace qcli

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "command_tree.hpp"
 #include "filter.hpp"
 #include "json_reader.hpp"
 #include "json_writer.hpp"
@@ -36,6 +37,7 @@ struct ListOptions {
     const FamilyInfo *family = nullptr;
     std::vector<std::string> tags;
     TextOption since, until, limit;
+    bool drafts = false, published = false;
 };
 
 // A date option of a list (--since, --until), checked when the list runs.
@@ -63,6 +65,12 @@ std::size_t limitOption(const std::string &text) {
 ListFilter filterOf(const ListOptions &o) {
     ListFilter f;
     for (const std::string &t : o.tags) {
+        // A post's tags are items of an array, so no tag holds a comma: a
+        // comma here is a list meant for --tags, which would match nothing.
+        if (t.find(',') != std::string::npos) {
+            throw ToolError{kExitUsage, cat({"each --tag takes one tag, not a list: '", oneLine(t),
+                                             "' holds a comma (repeat --tag for each tag)"})};
+        }
         // Tags are stored trimmed; a tag given as " rust" means "rust".
         const std::size_t first = t.find_first_not_of(' ');
         const std::size_t last = t.find_last_not_of(' ');
@@ -71,6 +79,8 @@ ListFilter filterOf(const ListOptions &o) {
     if (o.since.given()) f.since = dateOption(o.since, "--since");
     if (o.until.given()) f.until = dateOption(o.until, "--until");
     if (o.limit.given()) f.limit = limitOption(o.limit.value);
+    if (o.drafts) f.draft = true;
+    if (o.published) f.draft = false;
     return f;
 }
 
@@ -97,9 +107,11 @@ void addList(CLI::App &command, const FamilyInfo &f, Tool &tool) {
     o.family = &f;
     const std::string items = f.plural;
     if (f.tagFilter) {
-        verb->add_option("--tag", o.tags, cat({"only ", items, " with this tag (repeat: every tag given)"}))
-            ->type_name("TAG")
-            ->allow_extra_args(false);  // one tag per --tag
+        CLI::Option *tag =
+            verb->add_option("--tag", o.tags, cat({"only ", items, " with this tag (repeat: every tag given)"}))
+                ->type_name("TAG")
+                ->allow_extra_args(false);  // one tag per --tag
+        offerItems(*verb, *tag, "tag");
     }
     addText(*verb, o.since, "--since", cat({"only ", items, " dated on or after DATE"}));
     o.since.option->type_name("DATE");
@@ -107,21 +119,34 @@ void addList(CLI::App &command, const FamilyInfo &f, Tool &tool) {
     o.until.option->type_name("DATE");
     addText(*verb, o.limit, "--limit", cat({"at most N ", items, " (the newest ones)"}));
     o.limit.option->type_name("N");
+    if (f.draftFilter) {
+        CLI::Option *drafts = verb->add_flag("--drafts", o.drafts, "only the drafts (draft = true)");
+        verb->add_flag("--published", o.published, cat({"only the ", items, " that are no drafts"}))->excludes(drafts);
+    }
 }
 
-// read: the library's JSON, or the fields and the body.
-std::string runRead(const ItemOptions &o, const Tool &tool) {
+struct ReadOptions : ItemOptions {
+    bool path = false;
+};
+
+// read: the library's JSON, or the fields and the body; with --path only
+// the file's path.
+std::string runRead(const ReadOptions &o, const Tool &tool) {
     const FamilyInfo &f = *o.family;
     const std::string root = tool.siteRoot();
+    if (o.path) {
+        const std::string path = recordPath(f, root, o.key);
+        return tool.wantJson() ? cat({"{\"path\":", jsonString(path), "}\n"}) : cat({path, "\n"});
+    }
     const LibText text =
-        callForText({f.family, Target::Kind::Key, o.key}, [&](char **out) { return f.read(root.c_str(), o.key, out); });
+        callForText({f.family, Target::Kind::Key, o.key, root}, [&](char **out) { return f.read(root.c_str(), o.key, out); });
     return shown(tool, f.readText(text.view()), [&](const JsonValue &v) { return renderItem(v, f.fields, f.bodyKey); });
 }
 
 std::string runDelete(const ItemOptions &o, const Tool &tool) {
     const FamilyInfo &f = *o.family;
     const std::string root = tool.siteRoot();
-    return changedOutput(tool, {f.family, Target::Kind::Key, o.key}, f.remove(root.c_str(), o.key));
+    return changedOutput(tool, {f.family, Target::Kind::Key, o.key, root}, f.remove(root.c_str(), o.key));
 }
 
 // read and delete, which take nothing but the item's key.
@@ -136,14 +161,26 @@ void setupFamily(CLI::App &app, Tool &tool, const FamilyInfo &family, const OwnV
     CLI::App *command = app.add_subcommand(family.name, family.help);
     command->require_subcommand(1);
     addList(*command, family, tool);
-    addKeyVerb(*command, "read", family.verbs.read, family, tool, runRead);
+    CLI::App *read = command->add_subcommand("read", family.verbs.read);
+    ReadOptions &readOptions = bindItemCommand<ReadOptions>(*read, family, tool, runRead);
+    if (family.readRecord != nullptr) read->add_flag("--path", readOptions.path, "print only the path of the item's file");
     own.create(*command->add_subcommand("create", family.verbs.create), family, tool);
     own.update(*command->add_subcommand("update", family.verbs.update), family, tool);
     addKeyVerb(*command, "delete", family.verbs.remove, family, tool, runDelete);
+    if (own.more != nullptr) own.more(*command, family, tool);
 }
 
 void addKey(CLI::App &verb, const FamilyInfo &family, std::string &key) {
-    addRequired(verb, key, family.keyName, family.keyHelp);
+    offerItems(verb, *addRequired(verb, key, family.keyName, family.keyHelp), family.name);
+}
+
+std::string recordPath(const FamilyInfo &f, const std::string &root, const std::string &key) {
+    const LibText text =
+        callForText({f.family, Target::Kind::Key, key, root}, [&](char **out) { return f.readRecord(root.c_str(), key, out); });
+    const std::optional<JsonValue> record = parseJson(text.view());
+    const JsonValue *path = record ? record->find("path") : nullptr;
+    if (path == nullptr || !path->isString()) throw unreadable();
+    return path->text;
 }
 
 LibText::LibText(LibText &&other) noexcept : p_(std::exchange(other.p_, nullptr)) {}

@@ -19,10 +19,12 @@ namespace qcli {
 struct OwnVerbs {
     void (*create)(CLI::App &verb, const FamilyInfo &family, Tool &tool);
     void (*update)(CLI::App &verb, const FamilyInfo &family, Tool &tool);
+    // Verbs only this family has, added after delete; may be NULL.
+    void (*more)(CLI::App &command, const FamilyInfo &family, Tool &tool) = nullptr;
 };
 
 // Adds the command of `family` with its verbs, in the order list, read,
-// create, update, delete.
+// create, update, delete, then the family's own.
 void setupFamily(CLI::App &app, Tool &tool, const FamilyInfo &family, const OwnVerbs &own);
 
 // The options of a verb on one existing item: its family, and its key as
@@ -45,6 +47,16 @@ Options &bindItemCommand(CLI::App &verb, const FamilyInfo &family, Tool &tool, R
     addKey(verb, family, options.key);
     return options;
 }
+
+// Adds the options and callback of the edit verb `verb` (edit.cpp): the
+// item's file is copied, the copy edited in $VISUAL or $EDITOR, and the
+// edited text published through the family's updateText when it reads as
+// an item of the family.
+void addEdit(CLI::App &verb, const FamilyInfo &family, Tool &tool);
+
+// The path of the file of the item `key`, from the family's readRecord
+// (which it must have). A failure is thrown as a ToolError.
+std::string recordPath(const FamilyInfo &family, const std::string &root, const std::string &key);
 
 // Owns a string returned by the library.
 class LibText {

@@ -62,6 +62,12 @@ bool ListFilter::keeps(const JsonValue &item) const {
         const std::optional<DateKey> key = parseListedDate(date->text);
         if (!key || (since && *key < *since) || (until && *key > *until)) return false;
     }
+    if (draft) {
+        // A record without the member is no draft.
+        const JsonValue *flag = item.find("draft");
+        const bool isDraft = flag != nullptr && flag->kind == JsonValue::Kind::Boolean && flag->boolean;
+        if (isDraft != *draft) return false;
+    }
     if (!tags.empty()) {
         const JsonValue *have = item.find("tags");
         if (have == nullptr || !have->isArray()) return false;
@@ -81,7 +87,7 @@ std::optional<FilteredList> filterList(std::string_view json, const ListFilter &
     out.json.push_back('[');
     std::size_t kept = 0;
     // Without a table to fill only the members the filter reads are decoded.
-    static const std::vector<std::string_view> kFilterKeys = {"date", "tags"};
+    static const std::vector<std::string_view> kFilterKeys = {"date", "tags", "draft"};
     const bool ok = forEachArrayElement(json, [&](JsonValue &&item, std::string_view bytes) {
         if (filter.limit && kept >= *filter.limit) return false;
         if (!filter.keeps(item)) return true;

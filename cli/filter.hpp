@@ -37,11 +37,12 @@ struct ListFilter {
     std::optional<DateKey> since;   // inclusive
     std::optional<DateKey> until;   // inclusive
     std::optional<std::size_t> limit;
+    std::optional<bool> draft;      // only drafts (true) or only the rest (false)
 
-    bool active() const { return !tags.empty() || since || until || limit; }
+    bool active() const { return !tags.empty() || since || until || limit || draft; }
 
     // Whether an element of the list (an object with "date" and, for posts,
-    // "tags") passes the tag and date conditions. An element whose date
+    // "tags" and "draft") passes the tag, draft and date conditions. An element whose date
     // cannot be read fails a date condition.
     bool keeps(const JsonValue &item) const;
 };

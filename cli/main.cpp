@@ -92,6 +92,9 @@ int run(int argc, char **argv) {
     setupSnippet(app, tool);
     setupPost(app, tool);
     setupNote(app, tool);
+    setupTag(app, tool);
+    setupCheck(app, tool);
+    setupSearch(app, tool);
     setupInit(app, tool);
     setupHelp(app, tool);
     setupCompletion(app, tool);
@@ -122,7 +125,10 @@ int run(int argc, char **argv) {
         printError("no command given (run with --help for usage)");
         return kExitUsage;
     }
-    return writeOut(*tool.output);
+    const int written = writeOut(*tool.output);
+    if (written != 0 || tool.status == 0) return written;
+    printError(tool.statusLine);
+    return tool.status;
 }
 
 }  // namespace

@@ -95,6 +95,13 @@ std::string manPage(const std::vector<CommandInfo> &commands, const std::vector<
         }
         if (any) s += ".RE\n";
     }
+    s += ".SH ENVIRONMENT\n"
+         ".TP\n.B VISUAL\n.TQ\n.B EDITOR\n"
+         "The editor that \\fBpost edit\\fR and \\fBnote edit\\fR run on a copy of the file: "
+         "\\fBVISUAL\\fR, else \\fBEDITOR\\fR, else \\fBvi\\fR; a command run by \\fI/bin/sh\\fR "
+         "with the copy's path as its argument.\n"
+         ".TP\n.B TMPDIR\n"
+         "Where that copy is made (default \\fI/tmp\\fR). A copy the library refuses is kept there.\n";
     s += ".SH \"EXIT STATUS\"\n";
     for (const ExitStatus &e : statuses) s += cat({".TP\n.B ", roff(e.status), "\n", roff(e.meaning), "\n"});
     s += ".SH \"SEE ALSO\"\n"

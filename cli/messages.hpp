@@ -1,6 +1,7 @@
 // Words for result codes and the one error line the tool prints.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,12 +46,23 @@ struct Target {
         New,    // create: the item to be made
     } kind;
     std::string key;  // timestamp text, slug or id; empty for All and a note made "now"
+    // The site root, for a Key: when no item has the key, the line names
+    // the nearest existing one ("did you mean ...?").
+    std::optional<std::string> root = std::nullopt;
 };
 
 // The error line for a failed library call, without "quorlina: " and the
 // line feed, for example "no post with slug 'x'". Every failed library call
 // is reported through this one function, so that further detail about a
 // failure can be added to the line in one place.
-std::string failureText(const Target &target, int code);
+// What the library said of its last failure, with result `code`: its
+// last-error text, with the pointer to the check command when the text
+// names a file of the site, or else the code's text.
+std::string libraryReason(int code);
+
+// A text that names a file of the site ends with a pointer to the check
+// command, unless `checkHint` is false (the file is the one the command
+// was writing).
+std::string failureText(const Target &target, int code, bool checkHint = true);
 
 }  // namespace qcli

@@ -60,7 +60,7 @@ struct UpdateOptions : ItemOptions {
 std::string runUpdate(UpdateOptions &o, const Tool &tool) {
     const std::string root = tool.siteRoot();
     const char *content = o.content.resolve();
-    return changedOutput(tool, {Family::Note, Target::Kind::Key, o.key},
+    return changedOutput(tool, {Family::Note, Target::Kind::Key, o.key, root},
                          quorlina_note_update(root.c_str(), o.key.c_str(), o.slug.orNull(), o.clearSlug ? 1 : 0, content));
 }
 
@@ -71,8 +71,15 @@ void addUpdate(CLI::App &verb, const FamilyInfo &family, Tool &tool) {
     addBody(verb, o.content, "content", "new text");
 }
 
+void addOwnVerbs(CLI::App &command, const FamilyInfo &family, Tool &tool) {
+    addEdit(*command.add_subcommand("edit", "Edit a note's file in $VISUAL or $EDITOR and publish it when it reads as a note"),
+            family, tool);
+}
+
 }  // namespace
 
-void setupNote(CLI::App &app, Tool &tool) { setupFamily(app, tool, familyInfo(Family::Note), {addCreate, addUpdate}); }
+void setupNote(CLI::App &app, Tool &tool) {
+    setupFamily(app, tool, familyInfo(Family::Note), {addCreate, addUpdate, addOwnVerbs});
+}
 
 }  // namespace qcli

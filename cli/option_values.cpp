@@ -37,8 +37,8 @@ void addText(CLI::App &command, TextOption &text, const std::string &name, const
 
 const char *BodyOption::resolve() {
     if (text.given()) return text.value.c_str();
-    if (!file.given()) return nullptr;
-    const std::string &path = file.value;
+    if (!file.given() && !fromStdin) return nullptr;
+    const std::string path = fromStdin ? std::string("-") : file.value;
     if (path == "-") {
         loaded = readStream(stdin, "standard input");
     } else {
@@ -69,8 +69,8 @@ void addBody(CLI::App &command, BodyOption &body, const std::string &what, const
     body.text.option->excludes(body.file.option);
 }
 
-void addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help) {
-    command.add_option(name, value, help)->required()->type_name("");
+CLI::Option *addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help) {
+    return command.add_option(name, value, help)->required()->type_name("");
 }
 
 std::int64_t parseTimestamp(const std::string &text) {

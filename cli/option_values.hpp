@@ -28,8 +28,9 @@ struct BodyOption {
     TextOption text;
     TextOption file;
     std::string loaded;
+    bool fromStdin = false;  // read standard input as if --<what>-file - were given
 
-    bool given() const { return text.given() || file.given(); }
+    bool given() const { return text.given() || file.given() || fromStdin; }
 
     // Loads the file when one was named; NULL when neither option was given.
     // Throws a ToolError when the file cannot be read or holds a NUL byte.
@@ -40,7 +41,7 @@ struct BodyOption {
 void addBody(CLI::App &command, BodyOption &body, const std::string &what, const std::string &help);
 
 // Adds the one positional argument of a command, which must be given.
-void addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help);
+CLI::Option *addRequired(CLI::App &command, std::string &value, const std::string &name, const std::string &help);
 
 // Decimal Unix seconds, optionally negative. Other forms (hex, octal,
 // "1e9", spaces) are refused rather than guessed at: throws a ToolError

@@ -39,6 +39,10 @@ std::optional<std::string> renderTable(const JsonValue &list, const std::vector<
         std::vector<std::string> row;
         for (const Column &c : columns) {
             std::string cell = valueText(item.find(c.key), ",");
+            if (c.flagKey != nullptr) {
+                const JsonValue *flag = item.find(c.flagKey);
+                if (flag != nullptr && flag->kind == JsonValue::Kind::Boolean && flag->boolean) cell += c.flagText;
+            }
             // An empty cell would shift the columns of a whitespace split.
             row.push_back(cell.empty() ? "-" : std::move(cell));
         }

@@ -15,6 +15,12 @@ namespace qcli {
 struct Column {
     const char *header;
     const char *key;
+    // A marker the cell ends with when the item's boolean member `flagKey`
+    // is true (a draft's title: "Title [draft]"). A marker rather than a
+    // column: the last column is free text that scripts take as the rest
+    // of the line, and the rows of other items stay as they were.
+    const char *flagKey = nullptr;
+    const char *flagText = nullptr;
 };
 
 // One field line of a read view: its label and the JSON key it shows.

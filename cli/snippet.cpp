@@ -52,7 +52,7 @@ std::string runUpdate(UpdateOptions &o, const Tool &tool) {
     const std::string root = tool.siteRoot();
     const std::int64_t ts = parseTimestamp(o.key);
     const char *code = o.code.resolve();
-    return changedOutput(tool, {Family::Snippet, Target::Kind::Key, o.key},
+    return changedOutput(tool, {Family::Snippet, Target::Kind::Key, o.key, root},
                          quorlina_snippet_update(root.c_str(), ts, o.description.orNull(), code, o.filename.orNull()));
 }
 

@@ -22,6 +22,10 @@ struct Tool {
     // goes out in one piece at the end, so a failure never leaves partial
     // output behind.
     std::optional<std::string> output;
+    // A command whose output is its finding (check) may end with a status
+    // other than 0 after printing it, and one line on standard error.
+    int status = 0;
+    std::string statusLine;
 
     bool wantJson() const { return json || format == "json"; }
 

@@ -68,7 +68,10 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(QUORLINA_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/quorlina.pc @ONLY CONTENT [[
+# Written with file(WRITE) so that the text ends with its line feed, as a
+# text file must: file(CONFIGURE CONTENT) does not keep the final one in
+# every CMake version.
+string(CONFIGURE [[
 prefix=@QUORLINA_PC_PREFIX@
 libdir=@QUORLINA_PC_LIBDIR@
 includedir=@QUORLINA_PC_INCLUDEDIR@
@@ -77,8 +80,11 @@ Name: quorlina
 Description: Manage the snippets, posts and notes of a static site through a C interface
 Version: @PROJECT_VERSION@
 Libs: -L${libdir} -lquorlina_ffi
-Cflags: -I${includedir}
-]])
+Cflags: -I${includedir}]] QUORLINA_PC_TEXT @ONLY)
+file(WRITE ${PROJECT_BINARY_DIR}/quorlina.pc.tmp "${QUORLINA_PC_TEXT}\n")
+# Only a changed text touches the file, so nothing rebuilds needlessly.
+file(COPY_FILE ${PROJECT_BINARY_DIR}/quorlina.pc.tmp ${PROJECT_BINARY_DIR}/quorlina.pc ONLY_IF_DIFFERENT)
+file(REMOVE ${PROJECT_BINARY_DIR}/quorlina.pc.tmp)
 install(FILES ${PROJECT_BINARY_DIR}/quorlina.pc
   DESTINATION ${QUORLINA_PC_DIR}
   COMPONENT Development)

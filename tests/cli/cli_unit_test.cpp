@@ -14,8 +14,10 @@
 #include "json_reader.hpp"
 #include "json_writer.hpp"
 #include "render.hpp"
+#include "search.hpp"
 #include "site_root.hpp"
 #include "suggest.hpp"
+#include "tags.hpp"
 #include "text_width.hpp"
 
 namespace qcli {
@@ -140,6 +142,104 @@ TEST(Suggest, NearestCandidate) {
     }
     EXPECT_EQ(editDistance("pots", "post"), 1u);
     EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
+}
+
+TEST(Tags, CountedOncePerPostMostUsedFirstThenByName) {
+    const std::string list =
+        R"([{"date":"2024-03-01","slug":"a","title":"T","tags":["web","rust","web"]},)"
+        R"({"date":"2024-02-01","slug":"b","title":"T","tags":["rust","Rust"]},)"
+        R"({"date":"2024-01-01","slug":"c","title":"T","tags":[]},)"
+        R"({"date":"2023-01-01","slug":"d","title":"T","tags":["caf\u00e9","b"]}])";
+    const std::optional<std::vector<TagCount>> counts = countTags(list);
+    ASSERT_TRUE(counts);
+    std::vector<std::pair<std::string, std::size_t>> got;
+    for (const TagCount &c : *counts) got.emplace_back(c.tag, c.posts);
+    const std::vector<std::pair<std::string, std::size_t>> expected = {
+        {"rust", 2}, {"Rust", 1}, {"b", 1}, {"caf\xc3\xa9", 1}, {"web", 1}};
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(tagNames(list), (std::vector<std::string>{"rust", "Rust", "b", "caf\xc3\xa9", "web"}));
+    EXPECT_EQ(countTags("[]").value().size(), 0u);
+    EXPECT_FALSE(countTags("{}"));
+    EXPECT_FALSE(countTags("[{\"tags\":[}]"));
+    EXPECT_TRUE(tagNames("not json").empty());
+}
+
+TEST(Search, AsciiLettersFoldOtherBytesMatchExactly) {
+    const struct {
+        const char *haystack;
+        const char *needle;
+        bool found;
+    } cases[] = {
+        {"Reading files in Rust", "rust", true}, {"Reading files in Rust", "RUST", true},
+        {"Reading", "reading!", false},          {"abc", "", true},
+        {"", "a", false},                        {"Cr\xc3\xa8me", "CR\xc3\xa8ME", true},
+        {"Cr\xc3\xa8me", "cr\xc3\x88me", false},  // È is not folded to è
+        {"[x]", "[X]", true},                    {"@", "`", false},  // 0x40 and 0x60 are no letters
+        {"aab", "ab", true},                     {"ab", "abc", false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(containsIgnoringAsciiCase(c.haystack, c.needle), c.found) << c.haystack << " / " << c.needle;
+    }
+}
+
+TEST(Search, FirstMatchingLineInFieldOrder) {
+    const std::optional<JsonValue> post = parseJson(
+        R"({"date":"d","slug":"s","title":"Title","description":"About tags","tags":["x","Tagged"],)"
+        R"("content":"one\r\nTWO tags\nthree tags\n"})");
+    ASSERT_TRUE(post);
+    const struct {
+        const char *needle;
+        const char *field;  // nullptr: no match
+        const char *line;
+    } cases[] = {
+        {"tag", "description", "About tags"}, {"TAGGED", "tags", "Tagged"}, {"two", "content", "TWO tags"},
+        {"three", "content", "three tags"},   {"title", "title", "Title"},  {"slug", nullptr, nullptr},
+        {"d", "tags", "Tagged"},
+    };
+    for (const auto &c : cases) {
+        const std::optional<SearchHit> hit = firstMatch(*post, Family::Post, c.needle);
+        if (c.field == nullptr) {
+            EXPECT_FALSE(hit) << c.needle;
+            continue;
+        }
+        ASSERT_TRUE(hit) << c.needle;
+        EXPECT_EQ(hit->field, c.field) << c.needle;
+        EXPECT_EQ(hit->line, c.line) << c.needle;
+    }
+    const std::optional<JsonValue> note = parseJson(R"({"date":"d","id":"7","slug":null,"content":"milk"})");
+    ASSERT_TRUE(note);
+    EXPECT_FALSE(firstMatch(*note, Family::Note, "7"));  // the id is not searched, the slug is
+    EXPECT_EQ(firstMatch(*note, Family::Note, "MILK").value().line, "milk");
+}
+
+TEST(ListFilter, DraftsAndPublished) {
+    const std::string list = R"([{"date":"2024-01-03","slug":"a","draft":true},)"
+                             R"({"date":"2024-01-02","slug":"b","draft":false},{"date":"2024-01-01","slug":"c"}])";
+    ListFilter drafts;
+    drafts.draft = true;
+    EXPECT_EQ(filterList(list, drafts, false).value().json, R"([{"date":"2024-01-03","slug":"a","draft":true}])");
+    ListFilter published;
+    published.draft = false;
+    EXPECT_EQ(filterList(list, published, false).value().json,
+              R"([{"date":"2024-01-02","slug":"b","draft":false},{"date":"2024-01-01","slug":"c"}])");
+}
+
+TEST(RenderTable, FlagMarkerEndsTheCell) {
+    const std::optional<JsonValue> list =
+        parseJson(R"([{"slug":"a","title":"One","draft":true},{"slug":"b","title":"Two","draft":false}])");
+    ASSERT_TRUE(list);
+    const std::vector<Column> columns = {{"SLUG", "slug"}, {"TITLE", "title", "draft", " [draft]"}};
+    EXPECT_EQ(renderTable(*list, columns).value(), "SLUG  TITLE\na     One [draft]\nb     Two\n");
+}
+
+TEST(FamilyTable, ItemKeysOfEachFamily) {
+    EXPECT_EQ(itemKeys(familyInfo(Family::Post), R"([{"date":"d","slug":"a","title":"T"},{"slug":"b"}])"),
+              (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(itemKeys(familyInfo(Family::Note), R"([{"date":"d","id":"todo","slug":"todo"},{"id":"17","slug":null}])"),
+              (std::vector<std::string>{"todo", "17"}));
+    EXPECT_EQ(itemKeys(familyInfo(Family::Snippet), R"([{"id":"1721000000","code":"x"},{"id":5}])"),
+              (std::vector<std::string>{"1721000000", "5"}));
+    EXPECT_TRUE(itemKeys(familyInfo(Family::Post), "[{\"slug\":").empty());
 }
 
 // The reader is strict about everything but UTF-8: the library never

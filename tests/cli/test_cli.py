@@ -14,6 +14,8 @@ from quorlina import _native
 CLI = os.environ["QUORLINA_CLI"]
 HEADER = os.environ.get("QUORLINA_HEADER")
 EXAMPLE = os.environ["QUORLINA_EXAMPLE_SITE"]
+# What a failure that one file causes adds to its error line.
+HINT = " (run 'quorlina check' to list every file that fails)"
 
 
 def child_env():
@@ -41,6 +43,14 @@ def library_text(fn, root, *args):
 def read_bytes(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def _fish_quoted(text):
+    return "'" + text.replace("\\", "\\\\").replace("'", "\\'") + "'"
+
+
+def _zsh_quoted(text):
+    return "'" + text.replace("'", "'\\''") + "'"
 
 
 def parse_table(text):
@@ -150,9 +160,10 @@ class ExampleSite(CliCase):
 
     def test_json_output_is_the_library_text(self):
         lib = _native.lib
-        for family, fn in (("snippet", lib.quorlina_snippet_list), ("post", lib.quorlina_post_list),
-                           ("note", lib.quorlina_note_list)):
-            code, text = library_text(fn, EXAMPLE)
+        # Posts are listed with their full records, which say which are drafts.
+        for family, fn, extra in (("snippet", lib.quorlina_snippet_list, ()), ("post", lib.quorlina_post_list_ext, (None,)),
+                                  ("note", lib.quorlina_note_list, ())):
+            code, text = library_text(fn, EXAMPLE, *extra)
             self.assertEqual(code, 0)
             self.assertEqual(run("--root", EXAMPLE, family, "list", "--json").stdout, text + b"\n")
             self.assertEqual(run("--root", EXAMPLE, "--format", "json", family, "list").stdout, text + b"\n")
@@ -178,9 +189,9 @@ class ExampleSite(CliCase):
         import json
         for family, fn, header in (
                 ("snippet", lib.quorlina_snippet_list, ["ID", "DATE", "FILENAME", "DESCRIPTION"]),
-                ("post", lib.quorlina_post_list, ["DATE", "SLUG", "TAGS", "TITLE"]),
+                ("post", lib.quorlina_post_list_ext, ["DATE", "SLUG", "TAGS", "TITLE"]),
                 ("note", lib.quorlina_note_list, ["DATE", "ID", "SLUG"])):
-            items = json.loads(library_text(fn, EXAMPLE)[1])
+            items = json.loads(library_text(fn, EXAMPLE, *((None,) if family == "post" else ()))[1])
             names, rows = parse_table(self.cli(family, "list"))
             self.assertEqual(names, header)
             self.assertEqual(len(rows), len(items))
@@ -226,7 +237,15 @@ class ExampleSite(CliCase):
 
     def test_default_root_is_the_current_directory(self):
         r = run("post", "list", "--json", cwd=EXAMPLE)
-        self.assertEqual(r.stdout, library_text(_native.lib.quorlina_post_list, EXAMPLE)[1] + b"\n")
+        # The records' paths are as the library writes them for the root "".
+        here = os.getcwd()
+        os.chdir(EXAMPLE)
+        try:
+            text = library_text(_native.lib.quorlina_post_list_ext, "", None)[1]
+        finally:
+            os.chdir(here)
+        self.assertIn(b'"path":"content/blog/', text)
+        self.assertEqual(r.stdout, text + b"\n")
 
 
 class SnippetCommands(CliCase):
@@ -348,7 +367,7 @@ class PostCommands(CliCase):
         path = self.path("content", "blog", "2024", "03", "09", "hello.md")
         self.assertEqual(out, path + "\n")
         self.assertEqual(read_bytes(path),
-                         '+++\ntitle = "Héllo"\ndescription = "First post"\ntags = ["a", "b"]\n+++\n\n'.encode())
+                         '+++\ntitle = "Héllo"\ndescription = "First post"\ndate = 2024-03-09\ntags = ["a", "b"]\n+++\n\n'.encode())
         self.cli("post", "create", "second-one", "--title", "Second", "-d", "D", "--date", "2024-03-10")
         # Columns align by characters, not bytes.
         self.assertEqual(self.cli("post", "list"),
@@ -361,7 +380,7 @@ class PostCommands(CliCase):
                          "title:       Héllo\n"
                          "description: First post\n"
                          "tags:        a, b\n")
-        for args, fn, extra in ((("post", "list"), _native.lib.quorlina_post_list, ()),
+        for args, fn, extra in ((("post", "list"), _native.lib.quorlina_post_list_ext, (None,)),
                                 (("post", "read", "hello"), _native.lib.quorlina_post_read, (b"hello",))):
             self.assertEqual(self.cli(*args, "--json"),
                              library_text(fn, self.root, *extra)[1].decode() + "\n")
@@ -401,8 +420,8 @@ class PostCommands(CliCase):
             f.write("+++\ndescription = \"no title\"\n+++\n")
         # The line names the broken file, wherever the call started.
         bad = self.path("content", "blog", "2024", "01", "02", "bad.md")
-        self.assertFails(7, "posts: %s: title is missing" % bad, "post", "list")
-        self.assertFails(7, "post 'good': %s: title is missing" % bad, "post", "read", "good")
+        self.assertFails(7, "posts: %s: title is missing%s" % (bad, HINT), "post", "list")
+        self.assertFails(7, "post 'good': %s: title is missing%s" % (bad, HINT), "post", "read", "good")
 
 
 class NoteCommands(CliCase):
@@ -456,7 +475,7 @@ class NoteCommands(CliCase):
         self.assertEqual((r.returncode, r.stdout), (1, b""))
         # The library's own warning line, then the tool's error line.
         self.assertEqual(r.stderr.decode().splitlines()[-1],
-                         "quorlina: notes: %s: the file name is not a timestamp" % self.path("content", "notes", "todo.md"))
+                         "quorlina: notes: %s: the file name is not a timestamp%s" % (self.path("content", "notes", "todo.md"), HINT))
 
 
 class SiteDiscovery(CliCase):
@@ -534,8 +553,10 @@ class ListFilters(CliCase):
 
     def test_json_keeps_the_library_bytes(self):
         self.assertEqual(self.cli("post", "list", "--tag", "web", "--until", "2024-01-01", "--json"),
-                         '[{"date":"2024-01-01","slug":"c","title":"T c","tags":["web","rust"]}]\n')
-        code, text = library_text(_native.lib.quorlina_post_list, self.root)
+                         '[{"date":"2024-01-01","slug":"c","title":"T c","description":"D","tags":["web","rust"],'
+                         '"path":"%s","draft":false,"date_key":"2024-01-01"}]\n'
+                         % self.path("content", "blog", "2024", "01", "01", "c.md"))
+        code, text = library_text(_native.lib.quorlina_post_list_ext, self.root, None)
         self.assertEqual(self.cli("post", "list", "--limit", "9", "--json"), text.decode() + "\n")
 
     def test_tables_are_filtered_too(self):
@@ -581,11 +602,11 @@ class Mistakes(CliCase):
             (("pots", "list"), "unknown command 'pots list' (did you mean 'post list'?)"),
             (("post", "lsit"), "unknown command 'post lsit' (did you mean 'post list'?)"),
             (("ntoe", "creat", "--slug", "x"), "unknown command 'ntoe creat' (did you mean 'note create'?)"),
-            (("post", "frob"), "unknown command 'post frob' (expected one of: list, read, create, update, delete)"),
+            (("post", "frob"), "unknown command 'post frob' (expected one of: list, read, create, update, delete, publish, edit)"),
             (("post", "list", "--tagg", "x"), "unknown option '--tagg' for 'quorlina post list' (did you mean '--tag'?)"),
             (("--rot", "x", "post", "list"), "unknown option '--rot' for 'quorlina' (did you mean '--root'?)"),
             (("help", "snipet"), "unknown command 'snipet' (did you mean 'snippet'?)"),
-            (("post",), "a subcommand is required after 'quorlina post': list, read, create, update, delete"),
+            (("post",), "a subcommand is required after 'quorlina post': list, read, create, update, delete, publish, edit"),
         ]
         for args, line in cases:
             self.assertFails(64, line, *args)
@@ -599,11 +620,426 @@ class Mistakes(CliCase):
         self.assertIn(b"--tag TAG", run("help", "post", "list").stdout)
 
 
+class Tags(CliCase):
+    def setUp(self):
+        super().setUp()
+        # Hand-written posts too: a tag given twice in one post counts once.
+        for slug, date, tags in (("a", "2024-03-01", "rust,web"), ("b", "2024-02-01", "rust"),
+                                 ("c", "2024-01-01", "web,rust,zig"), ("d", "2023-12-31", ""),
+                                 ("e", "2023-12-30", "ada")):
+            self.cli("post", "create", slug, "--title", "T " + slug, "-d", "D", "--tags", tags, "--date", date)
+        os.makedirs(self.path("content", "blog", "2023", "01", "01"))
+        with open(self.path("content", "blog", "2023", "01", "01", "hugo.md"), "w") as f:
+            f.write('+++\ntitle = "Hugo"\ndescription = ""\ntags = [\n  "zig",\n  "zig",  # twice\n]\n+++\nBody\n')
+
+    def test_list_counts_most_used_first_then_by_name(self):
+        self.assertEqual(self.cli("tag", "list"),
+                         "POSTS  TAG\n"
+                         "3      rust\n"
+                         "2      web\n"
+                         "2      zig\n"
+                         "1      ada\n")
+        self.assertEqual(self.cli("tag", "list", "--json"),
+                         '[{"tag":"rust","posts":3},{"tag":"web","posts":2},{"tag":"zig","posts":2},'
+                         '{"tag":"ada","posts":1}]\n')
+
+    def test_an_empty_site_has_no_tags(self):
+        empty = tempfile.mkdtemp(prefix="quorlina-cli-")
+        self.addCleanup(shutil.rmtree, empty, ignore_errors=True)
+        os.mkdir(os.path.join(empty, "content"))
+        r = run("--root", empty, "tag", "list")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"POSTS  TAG\n", b""))
+        r = run("--root", empty, "--json", "tag", "list")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"[]\n", b""))
+
+    def test_a_comma_in_tag_is_refused(self):
+        for value in ("rust, release", "rust,", ","):
+            self.assertFails(64, "each --tag takes one tag, not a list: '%s' holds a comma "
+                                 "(repeat --tag for each tag)" % value, "post", "list", "--tag", value)
+        self.assertFails(64, re.compile("holds a comma"), "post", "list", "--tag", "rust", "--tag", "a,b")
+
+
+class Check(CliCase):
+    def write(self, rel, text):
+        path = self.path(*rel.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(text)
+        return path
+
+    def test_a_clean_site_passes(self):
+        self.cli("post", "create", "p", "--title", "T", "-d", "D", "--date", "2024-01-01")
+        r = run("--root", self.root, "check")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
+        self.assertEqual(self.cli("check", "--json"), "[]\n")
+
+    def test_every_failing_file_with_its_reason(self):
+        self.cli("post", "create", "good", "--title", "T", "-d", "D", "--date", "2024-01-01")
+        no_desc = self.write("content/blog/2024/01/02/no-desc.md", b'+++\ntitle = "T"\n+++\n')
+        no_title = self.write("content/blog/2024/01/03/no-title.md", b'+++\ndescription = "D"\n+++\n')
+        bad_note = self.write("content/notes/todo.md", b"x")
+        bad_snippet = self.write("content/snippets/7.py", b'+++\nfilename = "a.py"\n+++\n\nx')
+        before = {p: read_bytes(p) for p in (no_desc, no_title, bad_note, bad_snippet)}
+        r = run("--root", self.root, "check")
+        lines = r.stdout.decode().splitlines()
+        self.assertEqual(sorted(lines), sorted([
+            "%s: description is missing" % no_desc,
+            "%s: title is missing" % no_title,
+            "%s: the file name is not a timestamp" % bad_note,
+            "%s: description is missing" % bad_snippet,
+        ]), r.stdout)
+        # Snippets first, then posts, then notes.
+        self.assertEqual(lines[0].split(":")[0], bad_snippet)
+        self.assertEqual(lines[-1].split(":")[0], bad_note)
+        self.assertEqual(r.stderr, b"quorlina: 4 files fail the check\n")
+        self.assertNotEqual(r.returncode, 0)
+        r = run("--root", self.root, "check", "post")
+        self.assertEqual(sorted(r.stdout.decode().splitlines()), sorted([
+            "%s: description is missing" % no_desc, "%s: title is missing" % no_title]))
+        self.assertEqual((r.returncode, r.stderr), (7, b"quorlina: 2 files fail the check\n"))
+        r = run("--root", self.root, "check", "note")
+        self.assertEqual((r.returncode, r.stdout), (1, ("%s: the file name is not a timestamp\n" % bad_note).encode()))
+        # JSON is the library's text.
+        lib = _native.lib
+        import ctypes
+
+        class CheckOptions(ctypes.Structure):
+            _fields_ = [("version", ctypes.c_uint), ("family", ctypes.c_char_p)]
+        code, text = library_text(lib.quorlina_check, self.root, ctypes.byref(CheckOptions(1, b"post")))
+        self.assertEqual(code, 0)
+        r = run("--root", self.root, "--json", "check", "post")
+        self.assertEqual((r.returncode, r.stdout), (7, text + b"\n"))
+        # Nothing was changed by looking.
+        self.assertEqual({p: read_bytes(p) for p in before}, before)
+        self.assertFails(64, re.compile("FAMILY: blog not in"), "check", "blog")
+
+
+class PostWriting(CliCase):
+    def test_create_with_content_from_each_source(self):
+        body_file = self.path("body.md")
+        with open(body_file, "wb") as f:
+            f.write(b"From a file.\n")
+        cases = [
+            ("inline", ("--content", "Inline *text*.\n"), b"", b"Inline *text*.\n"),
+            ("file", ("--content-file", body_file), b"", b"From a file.\n"),
+            ("stdin", ("--content-file", "-"), b"From stdin.", b"From stdin."),
+            ("dash", ("-",), b"Dash\r\nkept\r\n", b"Dash\r\nkept\r\n"),
+            ("empty", (), b"", b""),
+        ]
+        for slug, args, stdin, body in cases:
+            out = self.cli("post", "create", slug, "--title", "T", "-d", "D", "--date", "2024-05-01", *args,
+                           stdin=stdin)
+            path = self.path("content", "blog", "2024", "05", "01", slug + ".md")
+            self.assertEqual(out, path + "\n")
+            self.assertEqual(read_bytes(path),
+                             b'+++\ntitle = "T"\ndescription = "D"\ndate = 2024-05-01\n+++\n\n' + body, slug)
+        self.assertFails(64, re.compile("excludes"), "post", "create", "x", "--title", "T", "-d", "D",
+                         "--content", "a", "--content-file", body_file)
+        self.assertFails(64, "'-' and --content or --content-file exclude each other", "post", "create", "x",
+                         "--title", "T", "-d", "D", "--content", "a", "-")
+        self.assertFails(64, "unexpected argument 'extra' after the slug (only '-', which reads the content "
+                             "from standard input)", "post", "create", "x", "--title", "T", "-d", "D", "extra")
+        self.assertFails(65, "standard input holds a NUL byte, which the library cannot store", "post", "create",
+                         "x", "--title", "T", "-d", "D", "-", stdin=b"a\0b")
+        self.assertFalse(os.path.exists(self.path("content", "blog", "2024", "05", "01", "x.md")))
+
+    def test_date_key_and_drafts(self):
+        self.cli("post", "create", "plain", "--title", "Plain", "-d", "D", "--date", "2024-05-01", "--no-date-key")
+        self.cli("post", "create", "wip", "--title", "Work in progress", "-d", "D", "--date", "2024-05-02",
+                 "--draft", "--tags", "a")
+        self.assertEqual(read_bytes(self.path("content", "blog", "2024", "05", "01", "plain.md")),
+                         b'+++\ntitle = "Plain"\ndescription = "D"\n+++\n\n')
+        wip = self.path("content", "blog", "2024", "05", "02", "wip.md")
+        self.assertEqual(read_bytes(wip),
+                         b'+++\ntitle = "Work in progress"\ndescription = "D"\ndate = 2024-05-02\ndraft = true\n'
+                         b'tags = ["a"]\n+++\n\n')
+        self.assertEqual(self.cli("post", "list"),
+                         "DATE        SLUG   TAGS  TITLE\n"
+                         "2024-05-02  wip    a     Work in progress [draft]\n"
+                         "2024-05-01  plain  -     Plain\n")
+        self.assertEqual(self.slugs("post", "list", "--drafts"), ["wip"])
+        self.assertEqual(self.slugs("post", "list", "--published"), ["plain"])
+        self.assertEqual(self.slugs("post", "list", "--drafts", "--tag", "b"), [])
+        self.assertFails(64, re.compile("excludes"), "post", "list", "--drafts", "--published")
+        self.assertEqual(self.cli("post", "publish", "wip"), "")
+        self.assertEqual(read_bytes(wip),
+                         b'+++\ntitle = "Work in progress"\ndescription = "D"\ndate = 2024-05-02\ndraft = false\n'
+                         b'tags = ["a"]\n+++\n\n')
+        # Publishing a published post changes nothing.
+        self.assertEqual(self.cli("post", "publish", "plain"), "")
+        self.assertEqual(read_bytes(self.path("content", "blog", "2024", "05", "01", "plain.md")),
+                         b'+++\ntitle = "Plain"\ndescription = "D"\n+++\n\n')
+        self.assertEqual(self.slugs("post", "list", "--drafts"), [])
+        self.assertFails(3, "no post with slug 'wipp' (did you mean 'wip'?)", "post", "publish", "wipp")
+
+    def test_update_replaces_the_body_and_keeps_the_front_matter(self):
+        path = self.path("content", "blog", "2024", "05", "01", "hand.md")
+        os.makedirs(os.path.dirname(path))
+        head = b'+++\n# written by hand\ntitle   = "Hand"  # spaced\ndescription = \'D\'\n+++\n'
+        with open(path, "wb") as f:
+            f.write(head + b"Old body\n")
+        self.assertEqual(self.cli("post", "update", "hand", "--content", "New body\n"), "")
+        self.assertEqual(read_bytes(path), head + b"New body\n")
+
+    def test_read_path(self):
+        self.cli("post", "create", "p", "--title", "T", "-d", "D", "--date", "2024-05-01")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "todo")
+        self.assertEqual(self.cli("post", "read", "p", "--path"),
+                         self.path("content", "blog", "2024", "05", "01", "p.md") + "\n")
+        self.assertEqual(self.cli("note", "read", "--path", "todo"), self.path("content", "notes", "1700000000.md") + "\n")
+        self.assertEqual(self.cli("note", "read", "--path", "1700000000", "--json"),
+                         '{"path":"%s"}\n' % self.path("content", "notes", "1700000000.md"))
+        self.assertFails(3, "no note with id 'tod' (did you mean 'todo'?)", "note", "read", "--path", "tod")
+        self.assertFails(64, re.compile("--path"), "snippet", "read", "1", "--path")
+
+    def slugs(self, *args):
+        import json
+        return [item["slug"] for item in json.loads(self.cli(*args, "--json"))]
+
+
+class Editing(CliCase):
+    """post edit and note edit, with EDITOR set to small scripts."""
+
+    def setUp(self):
+        super().setUp()
+        self.cli("post", "create", "p", "--title", "Title", "-d", "D", "--date", "2024-05-01", "--content", "Body\n")
+        self.post = self.path("content", "blog", "2024", "05", "01", "p.md")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "todo", "--content", "milk")
+        self.note = self.path("content", "notes", "1700000000.md")
+        self.tmp = tempfile.mkdtemp(prefix="quorlina-edit-")
+        self.addCleanup(shutil.rmtree, self.tmp, ignore_errors=True)
+
+    def editor(self, script):
+        path = os.path.join(self.tmp, "editor.sh")
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\n" + script + "\n")
+        os.chmod(path, 0o755)
+        return path
+
+    def edit(self, *args, editor, visual=None):
+        env = child_env()
+        env.pop("VISUAL", None)
+        env["EDITOR"] = editor
+        if visual is not None:
+            env["VISUAL"] = visual
+        env["TMPDIR"] = self.tmp
+        return subprocess.run([CLI, "--root", self.root, *args], env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+
+    def copies(self):
+        return sorted(n for n in os.listdir(self.tmp) if n.startswith("quorlina-"))
+
+    def test_a_valid_edit_is_published(self):
+        seen = os.path.join(self.tmp, "seen")
+        # The copy is private and holds the file's bytes.
+        ed = self.editor('stat -c %%a "$1" > %s; cat "$1" >> %s; sed -i "s/Body/New body/; s/Title/New title/" "$1"'
+                         % (seen, seen))
+        r = self.edit("post", "edit", "p", editor=ed)
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
+        self.assertEqual(read_bytes(seen), b"600\n" + b'+++\ntitle = "Title"\ndescription = "D"\n'
+                                                    b'date = 2024-05-01\n+++\n\nBody\n')
+        self.assertEqual(read_bytes(self.post),
+                         b'+++\ntitle = "New title"\ndescription = "D"\ndate = 2024-05-01\n+++\n\nNew body\n')
+        self.assertEqual(self.copies(), [])
+        r = self.edit("note", "edit", "todo", editor=self.editor('printf "eggs\\n" >> "$1"'))
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(read_bytes(self.note), b'+++\nslug = "todo"\n+++\n\nmilkeggs\n')
+
+    def test_visual_wins_over_editor_and_a_command_with_arguments_runs(self):
+        vis = os.path.join(self.tmp, "visual.sh")
+        with open(vis, "w") as f:
+            f.write('#!/bin/sh\nsed -i "s/Body/From $1/" "$2"\n')
+        os.chmod(vis, 0o755)
+        ed = self.editor('sed -i "s/Body/From EDITOR/" "$1"')
+        # The value is a command: its words are split as the shell splits them.
+        r = self.edit("post", "edit", "p", editor=ed, visual=vis + " VISUAL")
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertTrue(read_bytes(self.post).endswith(b"\n\nFrom VISUAL\n"), read_bytes(self.post))
+        # An empty VISUAL counts as unset.
+        r = self.edit("note", "edit", "todo", editor=self.editor('sed -i "s/milk/From EDITOR/" "$1"'), visual="")
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertTrue(read_bytes(self.note).endswith(b"\n\nFrom EDITOR"), read_bytes(self.note))
+
+    def test_an_unchanged_copy_writes_nothing(self):
+        before = os.stat(self.post)
+        r = self.edit("post", "edit", "p", editor="true")
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"no changes\n", b""))
+        after = os.stat(self.post)
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+        self.assertEqual(self.copies(), [])
+
+    def test_an_invalid_edit_is_refused_and_the_copy_kept(self):
+        before = read_bytes(self.post)
+        r = self.edit("post", "edit", "p", editor=self.editor('sed -i "/^title/d" "$1"'))
+        self.assertEqual(r.returncode, 7)
+        self.assertEqual(r.stdout, b"")
+        copies = self.copies()
+        self.assertEqual(len(copies), 1)
+        copy = os.path.join(self.tmp, copies[0])
+        self.assertTrue(copies[0].startswith("quorlina-p-") and copies[0].endswith(".md"), copies)
+        self.assertEqual(r.stderr.decode(),
+                         "quorlina: post 'p': %s: title is missing; the file is unchanged and the edited copy "
+                         "is kept at %s\n" % (self.post, copy))
+        self.assertEqual(read_bytes(self.post), before)
+        self.assertEqual(read_bytes(copy), before.replace(b'title = "Title"\n', b""))
+        self.assertEqual(os.stat(copy).st_mode & 0o777, 0o600)
+
+    def test_an_editor_that_fails_publishes_nothing(self):
+        before = read_bytes(self.note)
+        r = self.edit("note", "edit", "todo", editor=self.editor('echo changed >> "$1"; exit 3'))
+        self.assertNotEqual(r.returncode, 0)
+        copy = os.path.join(self.tmp, self.copies()[0])
+        self.assertEqual(r.stderr.decode(), "quorlina: the editor '%s' exited with status 3; the file is unchanged "
+                                            "and the edited copy is kept at %s\n"
+                         % (os.path.join(self.tmp, "editor.sh"), copy))
+        self.assertEqual(read_bytes(self.note), before)
+
+    def test_a_file_changed_meanwhile_is_not_overwritten(self):
+        ed = self.editor('sed -i "s/Body/Mine/" "$1"; printf "theirs\\n" >> %s' % self.post)
+        r = self.edit("post", "edit", "p", editor=ed)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"changed while it was being edited", r.stderr)
+        self.assertTrue(read_bytes(self.post).endswith(b"Body\ntheirs\n"))
+
+    def test_ctrl_c_while_editing_is_the_editor_s(self):
+        # The editor interrupts the tool (found up its parents), as a Ctrl-C
+        # in the terminal would; the tool waits on and publishes the edit.
+        ed = self.editor('p=$PPID\n'
+                         'while [ "$(cat /proc/$p/comm)" != quorlina ]; do p=$(cut -d" " -f4 /proc/$p/stat); done\n'
+                         'kill -INT $p; kill -QUIT $p\n'
+                         'sed -i "s/Body/After the signal/" "$1"')
+        r = self.edit("post", "edit", "p", editor=ed)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertTrue(read_bytes(self.post).endswith(b"\n\nAfter the signal\n"), read_bytes(self.post))
+
+    def test_unknown_items(self):
+        self.assertFails(3, "no post with slug 'q' (did you mean 'p'?)", "post", "edit", "q")
+        self.assertFails(3, "no note with id 'tod' (did you mean 'todo'?)", "note", "edit", "tod")
+
+
+class TagChanges(CliCase):
+    def setUp(self):
+        super().setUp()
+        for slug, date, tags in (("a", "2024-03-01", "rust,web"), ("b", "2024-02-01", "rust"),
+                                 ("c", "2024-01-01", "web"), ("d", "2023-12-31", "rustlang,rust")):
+            self.cli("post", "create", slug, "--title", "T", "-d", "D", "--tags", tags, "--date", date,
+                     "--no-date-key")
+
+    def tags(self, slug, date):
+        with open(self.path("content", "blog", *date.split("-"), slug + ".md"), "rb") as f:
+            return [l for l in f.read().split(b"\n") if l.startswith(b"tags")][0]
+
+    def test_rename_and_remove_report_the_posts_changed(self):
+        self.assertEqual(self.cli("tag", "rename", "rust", "rustlang"), "3 posts changed\n")
+        self.assertEqual([self.tags(*p) for p in (("a", "2024-03-01"), ("b", "2024-02-01"), ("c", "2024-01-01"),
+                                                  ("d", "2023-12-31"))],
+                         [b'tags = ["web", "rustlang"]', b'tags = ["rustlang"]', b'tags = ["web"]',
+                          b'tags = ["rustlang"]'])
+        self.assertEqual(self.cli("tag", "remove", "web"), "2 posts changed\n")
+        self.assertEqual(self.cli("tag", "remove", "web"), "0 posts changed\n")
+        self.assertEqual(self.cli("--json", "tag", "rename", "rustlang", "go"), '{"changed":3}\n')
+        self.assertEqual(self.cli("tag", "rename", "go", "rust"), "3 posts changed\n")
+        self.assertEqual(self.cli("tag", "list"), "POSTS  TAG\n3      rust\n")
+        self.cli("post", "create", "e", "--title", "T", "-d", "D", "--tags", "solo", "--date", "2024-04-01")
+        self.assertEqual(self.cli("tag", "remove", "solo"), "1 post changed\n")
+
+    def test_a_broken_post_stops_before_any_change(self):
+        os.makedirs(self.path("content", "blog", "2024", "04", "01"))
+        bad = self.path("content", "blog", "2024", "04", "01", "bad.md")
+        with open(bad, "w") as f:
+            f.write('+++\ntitle = "T"\ntags = ["rust"]\n+++\n')
+        self.assertFails(7, "tag 'rust': %s: description is missing%s" % (bad, HINT), "tag", "rename", "rust", "x")
+        self.assertEqual(self.tags("a", "2024-03-01"), b'tags = ["rust", "web"]')
+        self.assertFails(64, re.compile("NEW"), "tag", "rename", "rust")
+
+
+class Search(CliCase):
+    def setUp(self):
+        super().setUp()
+        self.cli("post", "create", "rust-io", "--title", "Reading files in Rust", "-d", "Buffered I/O",
+                 "--tags", "rust,Programming", "--date", "2024-03-09", "--content", "Intro\nUse a BufReader here.\n")
+        self.cli("post", "create", "sql", "--title", "Counting", "-d", "Tags with SQL", "--tags", "sql",
+                 "--date", "2024-03-08", "--content", "SELECT tag, count(*)\nFROM tags;\n")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list", "--content", "- the Rust book\n")
+        self.cli("snippet", "create", "-t", "1721000000", "-d", "Swap two ints", "-f", "swap.c",
+                 "--code", "void swap(int *a, int *b);\n")
+
+    def test_matches_with_the_first_matching_line(self):
+        self.assertEqual(self.cli("search", "rust"),
+                         "FAMILY  ID            FIELD    LINE\n"
+                         "post    rust-io       title    Reading files in Rust\n"
+                         "note    reading-list  content  - the Rust book\n")
+        cases = [
+            (("search", "BUFREADER"), [("post", "rust-io", "content", "Use a BufReader here.")]),
+            (("search", "i/o"), [("post", "rust-io", "description", "Buffered I/O")]),
+            (("search", "programming"), [("post", "rust-io", "tags", "Programming")]),
+            (("search", "tag"), [("post", "sql", "description", "Tags with SQL")]),
+            (("search", "count(*)"), [("post", "sql", "content", "SELECT tag, count(*)")]),
+            (("search", "SWAP"), [("snippet", "1721000000", "description", "Swap two ints")]),
+            (("search", "int *b"), [("snippet", "1721000000", "code", "void swap(int *a, int *b);")]),
+            (("search", "reading"), [("post", "rust-io", "title", "Reading files in Rust"),
+                                     ("note", "reading-list", "slug", "reading-list")]),
+            (("search", "reading", "--in", "note"), [("note", "reading-list", "slug", "reading-list")]),
+            (("search", "rust", "--in", "snippet"), []),
+            (("search", "nowhere"), []),
+        ]
+        import json
+        for args, expected in cases:
+            got = [(h["family"], h["id"], h["field"], h["line"]) for h in json.loads(self.cli(*args, "--json"))]
+            self.assertEqual(got, expected, args)
+
+    def test_only_ascii_letters_fold(self):
+        self.cli("note", "create", "-t", "1700000001", "--content", "Crème BRÛLÉE\n")
+        self.assertEqual(len(json_list(self.cli("search", "brÛlÉe", "--json"))), 1)
+        self.assertEqual(len(json_list(self.cli("search", "crÈme", "--json"))), 0)
+
+    def test_bad_search_texts(self):
+        self.assertFails(64, "search needs a text to look for", "search", "")
+        self.assertFails(64, "search looks within lines: the text cannot hold a line break", "search", "a\nb")
+        self.assertFails(64, re.compile("^--in: blog not in"), "search", "x", "--in", "blog")
+
+
+def json_list(text):
+    import json
+    return json.loads(text)
+
+
+class KeySuggestions(CliCase):
+    def setUp(self):
+        super().setUp()
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--date", "2024-03-09")
+        self.cli("post", "create", "summer-break", "--title", "T", "-d", "D", "--date", "2024-03-10")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list")
+        self.cli("note", "create", "-t", "1700003600")
+        self.cli("snippet", "create", "-t", "1721000000", "-d", "D", "-f", "a.py", "--code", "")
+
+    def test_an_unknown_key_gets_the_nearest_existing_one(self):
+        cases = [
+            (("post", "read", "rust-fille-io"), "no post with slug 'rust-fille-io' (did you mean 'rust-file-io'?)"),
+            (("post", "delete", "sumer-break"), "no post with slug 'sumer-break' (did you mean 'summer-break'?)"),
+            (("post", "update", "rust-file-oi", "--title", "X"),
+             "no post with slug 'rust-file-oi' (did you mean 'rust-file-io'?)"),
+            (("note", "read", "readinglist"), "no note with id 'readinglist' (did you mean 'reading-list'?)"),
+            (("note", "delete", "1700003601"), "no note with id '1700003601' (did you mean '1700003600'?)"),
+            (("snippet", "read", "1721000001"), "no snippet with timestamp 1721000001 (did you mean '1721000000'?)"),
+            # Nothing near: no suggestion.
+            (("post", "read", "zebra"), "no post with slug 'zebra'"),
+            (("note", "read", "abc"), "no note with id 'abc'"),
+            (("snippet", "delete", "5"), "no snippet with timestamp 5"),
+        ]
+        for args, line in cases:
+            self.assertFails(3, line, *args)
+        # Nothing was changed by the failed verbs.
+        self.assertEqual(self.cli("post", "read", "rust-file-io").split("\n")[2], "title:       T")
+
+
 class ShellFit(CliCase):
-    def complete(self, line):
-        """The words bash completion offers for `line` (completing its last word)."""
+    def complete(self, line, tool="quorlina"):
+        """The words bash completion offers for `line` (completing its last word);
+        `tool` is the word the line starts with instead of "quorlina"."""
         script = run("completion", "bash").stdout.decode()
         words = line.split(" ")
+        words[0] = tool
         program = script + "\nCOMP_WORDS=(%s)\nCOMP_CWORD=%d\n_quorlina\nprintf '%%s\\n' \"${COMPREPLY[@]}\"\n" % (
             " ".join("'%s'" % w for w in words), len(words) - 1)
         r = subprocess.run(["bash", "-c", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env())
@@ -623,6 +1059,80 @@ class ShellFit(CliCase):
         ]
         for line, expected in cases:
             self.assertEqual(self.complete(line), expected, line)
+
+    def test_bash_completion_offers_the_items_of_the_site(self):
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--tags", "rust,io",
+                 "--date", "2024-03-09")
+        self.cli("post", "create", "rsync", "--title", "T", "-d", "D", "--tags", "ops,rust", "--date", "2024-03-10")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list")
+        self.cli("note", "create", "-t", "1700003600")
+        self.cli("snippet", "create", "-t", "1721000000", "-d", "D", "-f", "a.py", "--code", "")
+        cases = [
+            ("quorlina --root %s post read r", ["rsync", "rust-file-io"]),
+            ("quorlina --root %s post delete ru", ["rust-file-io"]),
+            ("quorlina post update -r %s ", ["rsync", "rust-file-io"]),
+            ("quorlina --root=%s note read ", ["1700003600", "reading-list"]),
+            ("quorlina --root %s snippet delete 17", ["1721000000"]),
+            ("quorlina --root %s post list --tag ", ["rust", "io", "ops"]),
+            ("quorlina --root %s post list --tag o", ["ops"]),
+            # A new post's slug is not an existing one.
+            ("quorlina --root %s post create ", []),
+            ("quorlina --root %s post publish rs", ["rsync"]),
+            ("quorlina --root %s post edit rust", ["rust-file-io"]),
+            ("quorlina --root %s note edit r", ["reading-list"]),
+            ("quorlina --root %s tag rename o", ["ops"]),
+            ("quorlina --root %s tag remove ", ["rust", "io", "ops"]),
+            ("quorlina --root %s check ", ["snippet", "post", "note"]),
+            ("quorlina --root %s search x --in p", ["post"]),
+        ]
+        for line, expected in cases:
+            self.assertEqual(sorted(self.complete(line % self.root, tool=CLI)), sorted(expected), line)
+        # The hidden command prints one item a line, in list order; tags most used first.
+        self.assertEqual(self.cli("__complete", "post"), "rsync\nrust-file-io\n")
+        self.assertEqual(self.cli("__complete", "note"), "1700003600\nreading-list\n")
+        self.assertEqual(self.cli("__complete", "snippet"), "1721000000\n")
+        self.assertEqual(self.cli("__complete", "tag"), "rust\nio\nops\n")
+        # It is none of the commands people see.
+        self.assertNotIn(b"__complete", run("--help").stdout)
+        self.assertNotIn(b"__complete", run("help", "--man").stdout)
+
+    def test_zsh_completion_offers_the_items_of_the_site(self):
+        if shutil.which("zsh") is None:
+            self.skipTest("zsh is not installed")
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--tags", "rust,io", "--date", "2024-03-09")
+        self.cli("note", "create", "-t", "1700000000", "--slug", "reading-list")
+        # The completion system's functions stand in as printers of what they are given.
+        stubs = ('compadd() { [[ $1 == -- ]] && shift; print -l -- "$@"; }\n'
+                 '_describe() { print -- "-describe-"; }\n_files() { :; }\n_message() { :; }\ncompdef() { :; }\n')
+        with tempfile.NamedTemporaryFile("wb", suffix=".zsh") as f:
+            f.write(run("completion", "zsh").stdout)
+            f.flush()
+            for words, expected in ((["--root", self.root, "post", "read", ""], ["rust-file-io"]),
+                                    (["-r", self.root, "note", "edit", ""], ["reading-list"]),
+                                    (["--root=" + self.root, "post", "list", "--tag", ""], ["io", "rust"]),
+                                    (["--root", self.root, "post", "create", ""], ["-describe-"])):
+                line = [CLI] + words
+                program = "%ssource %s\nwords=(%s)\nCURRENT=%d\nPREFIX=''\n_quorlina\n" % (
+                    stubs, f.name, " ".join(_zsh_quoted(w) for w in line), len(line))
+                r = subprocess.run(["zsh", "-fc", program], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=child_env(), timeout=60)
+                self.assertEqual(r.stderr, b"", words)
+                self.assertEqual(r.stdout.decode().splitlines(), expected, words)
+
+    def test_fish_completion_offers_the_items_of_the_site(self):
+        if shutil.which("fish") is None:
+            self.skipTest("fish is not installed")
+        self.cli("post", "create", "rust-file-io", "--title", "T", "-d", "D", "--tags", "rust", "--date", "2024-03-09")
+        with tempfile.NamedTemporaryFile("wb", suffix=".fish") as f:
+            f.write(run("completion", "fish").stdout)
+            f.flush()
+            for line, expected in (("%s --root %s post read ", ["rust-file-io"]),
+                                   ("%s -r %s post list --tag ", ["rust"])):
+                r = subprocess.run(["fish", "--no-config", "-c", "source %s; complete -C%s" % (
+                    f.name, _fish_quoted(line % (CLI, self.root)))], stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE, env=child_env(), timeout=60)
+                self.assertEqual(r.stderr, b"")
+                self.assertEqual([w.split("\t")[0] for w in r.stdout.decode().splitlines()], expected, line)
 
     # zsh, fish and groff read these in test_shell_syntax.py.
     def test_zsh_and_fish_scripts(self):

@@ -67,6 +67,9 @@ if [ -n "$tool" ]; then
         fail "the bash completion is stale"
 fi
 
+# A text file: its last line ends with a line feed.
+[ -z "$(tail -c 1 "$lib/pkgconfig/quorlina.pc")" ] || fail "quorlina.pc does not end with a line feed"
+
 step "consumer through pkg-config"
 export PKG_CONFIG_LIBDIR=$lib/pkgconfig   # only the new prefix, never the system's
 unset PKG_CONFIG_PATH
