@@ -20,7 +20,7 @@ from .errors import (DuplicateError, FileSystemError, InternalError, InvalidCont
                      InvalidFilenameError, InvalidSlugError, InvalidTimestampError, NotFoundError,
                      NoUpdatesError, OutOfMemoryError, QuorlinaError, error_for_code, error_text)
 from .errors import __all__ as _error_names
-from .site import Note, Notes, Post, Posts, Site, Snippet, Snippets
+from .site import Match, Note, Notes, Post, Posts, Problem, Site, Snippet, Snippets
 
 
 def _source_version() -> str:
@@ -51,4 +51,4 @@ def _package_version() -> str:
 
 __version__ = _package_version()
 
-__all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note"] + list(_error_names)
+__all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note", "Problem", "Match"] + list(_error_names)
