@@ -7,7 +7,8 @@
     snippet = site.snippets.read(site.snippets.list()[0].id)
 
 Methods return typed records (the frozen dataclasses Snippet, Post and
-Note) or the path of a created file, and raise one exception class per
+Note; Problem from ``Site.check()`` and Match from ``Site.search()``) or
+the path of a created file, and raise one exception class per
 result code, each with ``.code`` and ``.detail`` and derived from the
 standard exception that fits. The library is found through QUORLINA_LIB,
 an installed copy, or a build directory of this source tree (see
