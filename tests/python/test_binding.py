@@ -221,13 +221,13 @@ class Notes(SiteCase):
                                       timestamp=1733570000)
         self.assertEqual(read_bytes(path),
                          b'+++\nslug = "hello-world"\n+++\n\nFirst line.\nSecond "quoted".')
-        self.site.notes.create("Plain note", timestamp=1700000000)
+        plain = self.site.notes.create("Plain note", timestamp=1700000000)
         self.assertEqual(self.site.notes.list(), [
-            quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world"),
-            quorlina.Note(datetime.date(2023, 11, 14), "1700000000", None),
+            quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world", path=path),
+            quorlina.Note(datetime.date(2023, 11, 14), "1700000000", None, path=plain),
         ])
         expected = quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world",
-                                 'First line.\nSecond "quoted".')
+                                 'First line.\nSecond "quoted".', path)
         self.assertEqual(self.site.notes.read("hello-world"), expected)
         self.assertEqual(self.site.notes.read("1733570000"), expected)
 

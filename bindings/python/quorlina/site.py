@@ -415,6 +415,8 @@ class Posts(_Family):
         return self._rename_tag(tag, None, "tag remove %r" % (tag,))
 
     def _rename_tag(self, old: Text, new: Optional[bytes], what: str) -> int:
+        """Renames ``old`` to ``new`` across the posts, or removes it when
+        ``new`` is None; the number of posts rewritten."""
         old_bytes = _bytes(old, "tag")
         options = _native.TagOptions(_native.TagOptions.VERSION)
         changed = ctypes.c_size_t(0)
