@@ -112,7 +112,7 @@ class Problem:
     reason: str
 
     def __str__(self) -> str:
-        """"path: reason"."""
+        """The text "path: reason"."""
         return "%s: %s" % (self.path, self.reason)
 
 
