@@ -79,7 +79,9 @@ assert os.path.isfile(os.path.join(package, "py.typed")), "py.typed is not insta
 site = quorlina.Site("site")
 site.posts.create("hello", "Hello", "First", tags=["a", "b"], date=datetime.date(2024, 3, 9))
 post = site.posts.list()[0]
-assert post == quorlina.Post(datetime.date(2024, 3, 9), "hello", "Hello", ("a", "b")), post
+assert post == quorlina.Post(datetime.date(2024, 3, 9), "hello", "Hello", ("a", "b"), "First",
+                             path=os.path.join("site", "content", "blog", "2024", "03", "09", "hello.md"),
+                             date_key="2024-03-09"), post
 try:
     site.posts.read("missing")
     raise AssertionError("reading a missing post did not fail")

@@ -179,16 +179,18 @@ class Posts(SiteCase):
                                       date=datetime.date(2024, 3, 9))
         self.assertEqual(path, self.path("content", "blog", "2024", "03", "09", "hello.md"))
         self.assertEqual(read_bytes(path),
-                         b'+++\ntitle = "Say \\"hi\\""\ndescription = "First post"\n'
+                         b'+++\ntitle = "Say \\"hi\\""\ndescription = "First post"\ndate = 2024-03-09\n'
                          b'tags = ["travel", "notes"]\n+++\n\n')
-        self.site.posts.create("older", "Older", "D", tags="a, b", date="2023-01-02")
+        older = self.site.posts.create("older", "Older", "D", tags="a, b", date="2023-01-02", date_key=False)
+        self.assertEqual(read_bytes(older), b'+++\ntitle = "Older"\ndescription = "D"\ntags = ["a", "b"]\n+++\n\n')
         self.assertEqual(self.site.posts.list(), [
-            quorlina.Post(datetime.date(2024, 3, 9), "hello", 'Say "hi"', ("travel", "notes")),
-            quorlina.Post(datetime.date(2023, 1, 2), "older", "Older", ("a", "b")),
+            quorlina.Post(datetime.date(2024, 3, 9), "hello", 'Say "hi"', ("travel", "notes"), "First post",
+                          path=path, date_key="2024-03-09"),
+            quorlina.Post(datetime.date(2023, 1, 2), "older", "Older", ("a", "b"), "D", path=older),
         ])
         self.assertEqual(self.site.posts.read("older"), quorlina.Post(
             date=datetime.date(2023, 1, 2), slug="older", title="Older", tags=("a", "b"),
-            description="D", content=""))
+            description="D", content="", path=older, draft=False, date_key=None))
 
     def test_update_tags_and_delete(self):
         self.site.posts.create("p", "T", "D", tags="travel,notes", date="2024-03-09")
@@ -219,13 +221,13 @@ class Notes(SiteCase):
                                       timestamp=1733570000)
         self.assertEqual(read_bytes(path),
                          b'+++\nslug = "hello-world"\n+++\n\nFirst line.\nSecond "quoted".')
-        self.site.notes.create("Plain note", timestamp=1700000000)
+        plain = self.site.notes.create("Plain note", timestamp=1700000000)
         self.assertEqual(self.site.notes.list(), [
-            quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world"),
-            quorlina.Note(datetime.date(2023, 11, 14), "1700000000", None),
+            quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world", path=path),
+            quorlina.Note(datetime.date(2023, 11, 14), "1700000000", None, path=plain),
         ])
         expected = quorlina.Note(datetime.date(2024, 12, 7), "hello-world", "hello-world",
-                                 'First line.\nSecond "quoted".')
+                                 'First line.\nSecond "quoted".', path)
         self.assertEqual(self.site.notes.read("hello-world"), expected)
         self.assertEqual(self.site.notes.read("1733570000"), expected)
 

@@ -51,7 +51,8 @@ class ExampleSite(unittest.TestCase):
                                     p.date.strftime("%d"), p.slug + ".md")
             data = read_bytes(original)
             assert p.description is not None and p.content is not None
-            path = self.copy.posts.create(p.slug, p.title, p.description, tags=p.tags, date=p.date)
+            path = self.copy.posts.create(p.slug, p.title, p.description, tags=p.tags, date=p.date,
+                                          date_key=p.date_key is not None, draft=p.draft)
             # A new post has an empty body: the example adds its text after it.
             created = read_bytes(path)
             self.assertEqual(data[:len(created)], created, original)

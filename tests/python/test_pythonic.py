@@ -37,11 +37,11 @@ class TypedRecords(SiteCase):
 
     def test_field_types(self):
         self.site.posts.create("p", "T", "D", tags="a,b", date="2024-03-09")
-        self.site.notes.create("x", slug="n", timestamp=86400)
+        note_path = self.site.notes.create("x", slug="n", timestamp=86400)
         post, note = self.site.posts.read("p"), self.site.notes.list()[0]
-        self.assertEqual((post.date, post.tags, post.description, post.content),
-                         (datetime.date(2024, 3, 9), ("a", "b"), "D", ""))
-        self.assertEqual(note, quorlina.Note(datetime.date(1970, 1, 2), "n", "n", None))
+        self.assertEqual((post.date, post.tags, post.description, post.content, post.draft, post.date_key),
+                         (datetime.date(2024, 3, 9), ("a", "b"), "D", "", False, "2024-03-09"))
+        self.assertEqual(note, quorlina.Note(datetime.date(1970, 1, 2), "n", "n", None, note_path))
 
     def test_a_date_out_of_range_stays_text(self):
         # 253402300800 is 10000-01-01: datetime.date cannot hold it.

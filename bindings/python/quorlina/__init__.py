@@ -7,7 +7,8 @@
     snippet = site.snippets.read(site.snippets.list()[0].id)
 
 Methods return typed records (the frozen dataclasses Snippet, Post and
-Note) or the path of a created file, and raise one exception class per
+Note; Problem from ``Site.check()`` and Match from ``Site.search()``) or
+the path of a created file, and raise one exception class per
 result code, each with ``.code`` and ``.detail`` and derived from the
 standard exception that fits. The library is found through QUORLINA_LIB,
 an installed copy, or a build directory of this source tree (see
@@ -20,7 +21,7 @@ from .errors import (DuplicateError, FileSystemError, InternalError, InvalidCont
                      InvalidFilenameError, InvalidSlugError, InvalidTimestampError, NotFoundError,
                      NoUpdatesError, OutOfMemoryError, QuorlinaError, error_for_code, error_text)
 from .errors import __all__ as _error_names
-from .site import Note, Notes, Post, Posts, Site, Snippet, Snippets
+from .site import Match, Note, Notes, Post, Posts, Problem, Site, Snippet, Snippets
 
 
 def _source_version() -> str:
@@ -51,4 +52,4 @@ def _package_version() -> str:
 
 __version__ = _package_version()
 
-__all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note"] + list(_error_names)
+__all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note", "Problem", "Match"] + list(_error_names)

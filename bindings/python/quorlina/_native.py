@@ -167,6 +167,85 @@ for _name, (_restype, _argtypes) in _PROTOTYPES.items():
     _fn.restype = _restype
     _fn.argtypes = _argtypes
 
+
+# The options structs of the extended functions (0.3 and later), field for
+# field as the header declares them. Each starts with `version`, which must
+# be the header's *_OPTIONS_VERSION of that struct; a library refuses a
+# version it does not know. ctypes keeps the bytes objects assigned to the
+# c_char_p fields alive as long as the struct.
+
+class CheckOptions(ctypes.Structure):
+    """quorlina_check_options."""
+
+    VERSION = 1
+    _fields_ = [("version", ctypes.c_uint), ("family", ctypes.c_char_p)]
+
+
+class PostCreateOptions(ctypes.Structure):
+    """quorlina_post_create_options."""
+
+    VERSION = 1
+    _fields_ = [("version", ctypes.c_uint), ("body", ctypes.c_char_p), ("draft", ctypes.c_int),
+                ("date_key", ctypes.c_int)]
+
+
+class PostUpdateOptions(ctypes.Structure):
+    """quorlina_post_update_options."""
+
+    VERSION = 1
+    _fields_ = [("version", ctypes.c_uint), ("title", ctypes.c_char_p), ("description", ctypes.c_char_p),
+                ("tags", ctypes.c_char_p), ("add_tags", ctypes.c_char_p), ("remove_tags", ctypes.c_char_p),
+                ("body", ctypes.c_char_p), ("draft", ctypes.c_int), ("text", ctypes.c_char_p)]
+
+
+class RecordOptions(ctypes.Structure):
+    """quorlina_record_options."""
+
+    VERSION = 1
+    _fields_ = [("version", ctypes.c_uint), ("content", ctypes.c_int)]
+
+
+class TagOptions(ctypes.Structure):
+    """quorlina_tag_options."""
+
+    VERSION = 1
+    _fields_ = [("version", ctypes.c_uint)]
+
+
+class NoteUpdateOptions(ctypes.Structure):
+    """quorlina_note_update_options."""
+
+    VERSION = 1
+    _fields_ = [("version", ctypes.c_uint), ("slug", ctypes.c_char_p), ("clear_slug", ctypes.c_int),
+                ("content", ctypes.c_char_p), ("text", ctypes.c_char_p)]
+
+
+def _ptr(cls: Any) -> Any:
+    return ctypes.POINTER(cls)
+
+
+_EXTENDED: "dict[str, Tuple[Any, List[Any]]]" = {
+    "quorlina_check": (_int, [_str, _ptr(CheckOptions), _out]),
+    "quorlina_post_create_ext": (_int, [_str, _str, _str, _str, _str, _str, _ptr(PostCreateOptions), _out]),
+    "quorlina_post_update_ext": (_int, [_str, _str, _ptr(PostUpdateOptions)]),
+    "quorlina_post_list_ext": (_int, [_str, _ptr(RecordOptions), _out]),
+    "quorlina_post_read_ext": (_int, [_str, _str, _ptr(RecordOptions), _out]),
+    "quorlina_post_rename_tag": (_int, [_str, _str, _str, _ptr(TagOptions), ctypes.POINTER(ctypes.c_size_t)]),
+    "quorlina_note_list_ext": (_int, [_str, _ptr(RecordOptions), _out]),
+    "quorlina_note_read_ext": (_int, [_str, _str, _ptr(RecordOptions), _out]),
+    "quorlina_note_update_ext": (_int, [_str, _str, _ptr(NoteUpdateOptions)]),
+}
+
+# A library older than 0.3 has none of these; the binding still loads it,
+# and only the methods that need one of them fail (see extended()).
+_extended: "dict[str, Any]" = {}
+for _name, (_restype, _argtypes) in _EXTENDED.items():
+    _fn = getattr(lib, _name, None)
+    if _fn is not None:
+        _fn.restype = _restype
+        _fn.argtypes = _argtypes
+        _extended[_name] = _fn
+
 # What the library says about itself and about failures. The binding needs
 # a library that explains its failures (0.2 or later, of major version 0).
 _REQUIRED = (0, 2)
@@ -222,3 +301,10 @@ def call_text(fn: Callable[..., int], *args: Any) -> Tuple[int, Optional[bytes]]
     finally:
         lib.quorlina_free(out.value)
     return code, text
+
+
+def extended(name: str) -> Optional[Callable[..., int]]:
+    """The extended export ``name`` (0.3 and later) when the loaded library
+    has it, else None."""
+    fn: Optional[Callable[..., int]] = _extended.get(name)
+    return fn

@@ -3,6 +3,7 @@ records."""
 
 from __future__ import annotations
 
+import ctypes
 import datetime
 import json
 import os
@@ -12,9 +13,9 @@ from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Union
 
 from . import _native
-from .errors import error_for_code
+from .errors import InternalError, error_for_code
 
-__all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note"]
+__all__ = ["Site", "Snippets", "Posts", "Notes", "Snippet", "Post", "Note", "Problem", "Match"]
 
 _INT64_MIN = -(1 << 63)
 _INT64_MAX = (1 << 63) - 1
@@ -48,9 +49,16 @@ class Snippet:
 class Post:
     """A blog post. ``date`` is the day its directories name, or their
     "YYYY-MM-DD" text when that is no calendar date (the library reads
-    "2_24" as a year and lets a day 31 stand in any month). ``description``
-    and ``content`` are None in the records of ``Posts.list()``, which the
-    library returns without them."""
+    "2_24" as a year and lets a day 31 stand in any month).
+
+    ``content`` is the body after the front matter (also readable as
+    ``body``); it is None in the records of ``Posts.list()`` unless
+    ``body=True`` asked for it. ``path`` is the file's path as the site root
+    was given joined with the rest. ``draft`` is True when the front
+    matter's top-level ``draft`` is the boolean true. ``date_key`` is its
+    top-level ``date`` as written (a string's value, or the TOML text of a
+    date or date-time such as "2024-05-01" or "2024-05-01T10:00:00Z"), or
+    None when there is none; the day the post is filed under is ``date``."""
 
     date: Union[datetime.date, str]
     slug: str
@@ -58,19 +66,70 @@ class Post:
     tags: Tuple[str, ...]
     description: Optional[str] = None
     content: Optional[str] = None
+    path: Optional[str] = None
+    draft: bool = False
+    date_key: Optional[str] = None
+
+    @property
+    def body(self) -> Optional[str]:
+        """The body after the front matter: ``content`` under the name the
+        write methods use."""
+        return self.content
 
 
 @dataclass(frozen=True)
 class Note:
     """A short note. ``id`` is its slug, or its file stem (the timestamp)
     when it has none; ``date`` the UTC day of its timestamp, or its text
-    when the year is outside 1 to 9999. ``content`` is None in the records
-    of ``Notes.list()``."""
+    when the year is outside 1 to 9999. ``content`` (also readable as
+    ``body``) is None in the records of ``Notes.list()`` unless
+    ``body=True`` asked for it. ``path`` is the file's path."""
 
     date: Union[datetime.date, str]
     id: str
     slug: Optional[str]
     content: Optional[str] = None
+    path: Optional[str] = None
+
+    @property
+    def body(self) -> Optional[str]:
+        """The note's text after its front matter (``content``)."""
+        return self.content
+
+
+@dataclass(frozen=True)
+class Problem:
+    """A file that the family calls fail on, as ``Site.check()`` finds it.
+    ``family`` is "snippet", "post" or "note"; ``path`` the file as the
+    site root was given joined with the rest; ``code`` the result code a
+    list or read of it gives (see quorlina.errors) and ``reason`` the
+    library's text about it. ``str()`` gives "path: reason", the text of
+    the exception a list would raise."""
+
+    family: str
+    path: str
+    code: int
+    reason: str
+
+    def __str__(self) -> str:
+        """The text "path: reason"."""
+        return "%s: %s" % (self.path, self.reason)
+
+
+@dataclass(frozen=True)
+class Match:
+    """An item that ``Site.search()`` found. ``item`` is its record (a
+    Snippet, a Post with its content, or a Note with its content);
+    ``field`` names where the text was found first, in the order the
+    family's fields are searched (posts: "title", "description", "tags",
+    "body"; notes: "body"; snippets: "description", "code"); ``line`` is
+    the line of that field holding the first match (for "tags", the tag),
+    without its line break."""
+
+    family: str
+    item: Union[Snippet, Post, Note]
+    field: str
+    line: str
 
 
 def _bytes(value: Text, name: str) -> bytes:
@@ -141,15 +200,79 @@ def _snippet(d: Dict[str, Any]) -> Snippet:
 
 def _post(d: Dict[str, Any]) -> Post:
     return Post(date=_date(d["date"]), slug=d["slug"], title=d["title"], tags=tuple(d["tags"]),
-                description=d.get("description"), content=d.get("content"))
+                description=d.get("description"), content=d.get("content"), path=d.get("path"),
+                draft=bool(d.get("draft", False)), date_key=d.get("date_key"))
 
 
 def _note(d: Dict[str, Any]) -> Note:
-    return Note(date=_date(d["date"]), id=d["id"], slug=d["slug"], content=d.get("content"))
+    return Note(date=_date(d["date"]), id=d["id"], slug=d["slug"], content=d.get("content"),
+                path=d.get("path"))
+
+
+def _problem(d: Dict[str, Any]) -> Problem:
+    return Problem(family=d["family"], path=d["path"], code=int(d["code"]), reason=d["reason"])
+
+
+def _flag(value: bool, name: str) -> int:
+    if not isinstance(value, bool):
+        raise TypeError("%s must be a bool, not %s" % (name, type(value).__name__))
+    return 1 if value else 0
+
+
+def _record_options(body: bool) -> _native.RecordOptions:
+    return _native.RecordOptions(_native.RecordOptions.VERSION, _flag(body, "body"))
+
+
+# ASCII letters fold to lower case; every other character, and every byte
+# that is not UTF-8 (a lone surrogate here), stays as it is, so that a
+# match never depends on the interpreter's Unicode tables.
+_ASCII_FOLD = {c: c + 32 for c in range(ord("A"), ord("Z") + 1)}
+
+
+def _fold(text: str) -> str:
+    return text.translate(_ASCII_FOLD)
+
+
+def _matching_line(value: str, needle: str) -> Optional[str]:
+    """The line of ``value`` where the first match of the folded ``needle``
+    starts, without its line break; None when there is no match."""
+    at = _fold(value).find(needle)
+    if at < 0:
+        return None
+    start = value.rfind("\n", 0, at) + 1
+    end = value.find("\n", at)
+    line = value[start:] if end < 0 else value[start:end]
+    return line[:-1] if line.endswith("\r") else line
+
+
+def _first_match(fields: Iterable[Tuple[str, Union[str, Tuple[str, ...], None]]],
+                 needle: str) -> Optional[Tuple[str, str]]:
+    for name, value in fields:
+        if value is None:
+            continue
+        for part in (value,) if isinstance(value, str) else value:
+            line = _matching_line(part, needle)
+            if line is not None:
+                return name, line
+    return None
 
 
 def _json(data: Optional[bytes]) -> Any:
     return json.loads(_decode(data))
+
+
+def _extended(name: str, what: str) -> Callable[..., int]:
+    """An export added in 0.3; a library without it fails the call that
+    needs it, and the rest of the binding still works with it."""
+    fn = _native.extended(name)
+    if fn is None:
+        detail = "%s (version %s) has no %s: this needs libquorlina_ffi 0.3 or later" % (
+            _native.path, _native.version, name)
+        raise InternalError("%s: %s" % (what, detail), 100, detail)
+    return fn
+
+
+_FAMILIES = ("snippet", "post", "note")
 
 
 class _Family:
@@ -165,6 +288,9 @@ class _Family:
         code, data = _native.call_text(fn, self._root, *args)
         self._check(code, what)
         return data
+
+    def _ext(self, name: str, what: str) -> Callable[..., int]:
+        return _extended(name, what)
 
 
 class Snippets(_Family):
@@ -209,39 +335,98 @@ class Snippets(_Family):
 class Posts(_Family):
     """Blog posts, filed by date and addressed by slug."""
 
-    def list(self) -> List[Post]:
-        """All posts, newest first, without description and content."""
-        return [_post(d) for d in _json(self._text(_native.lib.quorlina_post_list, "post list"))]
+    def list(self, body: bool = False) -> List[Post]:
+        """All posts, newest first, with description, path, draft flag and
+        date key; ``body=True`` adds each one's content (a plain list reads
+        only the front matter)."""
+        options = _record_options(body)
+        fn = self._ext("quorlina_post_list_ext", "post list")
+        return [_post(d) for d in _json(self._text(fn, "post list", ctypes.byref(options)))]
 
-    def read(self, slug: Text) -> Post:
-        """The post with this slug, with its description and content;
+    def read(self, slug: Text, body: bool = True) -> Post:
+        """The post with this slug, with its content unless ``body=False``;
         NotFoundError when there is none."""
-        return _post(_json(self._text(_native.lib.quorlina_post_read, "post read %r" % (slug,),
-                                      _bytes(slug, "slug"))))
+        what = "post read %r" % (slug,)
+        options = _record_options(body)
+        fn = self._ext("quorlina_post_read_ext", what)
+        return _post(_json(self._text(fn, what, _bytes(slug, "slug"), ctypes.byref(options))))
 
     def create(self, slug: Text, title: Text, description: Text, tags: Tags = None,
-               date: Union[datetime.date, Text, None] = None) -> str:
-        """Creates a post with an empty body and returns its path. ``tags``
-        is a comma-separated text or an iterable of tags; ``date`` a
-        ``datetime.date`` or "YYYY-MM-DD" (default: today, UTC)."""
+               date: Union[datetime.date, Text, None] = None, body: Optional[Text] = None,
+               draft: bool = False, date_key: bool = True) -> str:
+        """Creates a post and returns its path. ``tags`` is a
+        comma-separated text or an iterable of tags; ``date`` a
+        ``datetime.date`` or "YYYY-MM-DD" (default: today, UTC). ``body``
+        is written after the front matter byte for byte (default: empty);
+        ``draft=True`` writes ``draft = true``; ``date_key`` (the default)
+        writes the date as ``date = YYYY-MM-DD``, the key Hugo and Zola
+        date a post by."""
+        what = "post create %r" % (slug,)
         if isinstance(date, datetime.date):
             date = "%04d-%02d-%02d" % (date.year, date.month, date.day)
-        data = self._text(_native.lib.quorlina_post_create, "post create %r" % (slug,),
-                          _bytes(slug, "slug"), _bytes(title, "title"),
+        options = _native.PostCreateOptions(_native.PostCreateOptions.VERSION, _opt_bytes(body, "body"),
+                                            _flag(draft, "draft"), _flag(date_key, "date_key"))
+        fn = self._ext("quorlina_post_create_ext", what)
+        data = self._text(fn, what, _bytes(slug, "slug"), _bytes(title, "title"),
                           _bytes(description, "description"), _tags(tags, "tags"),
-                          _opt_bytes(date, "date"))
+                          _opt_bytes(date, "date"), ctypes.byref(options))
         return _decode(data)
 
     def update(self, slug: Text, title: Optional[Text] = None, description: Optional[Text] = None,
-               tags: Tags = None, add_tags: Tags = None, remove_tags: Tags = None) -> None:
-        """Changes a post's front matter; None leaves a value as it is.
-        ``tags`` replaces all tags ("" or [] clears them); ``add_tags`` and
-        ``remove_tags`` change some. NoUpdatesError when nothing changes."""
-        self._check(_native.lib.quorlina_post_update(
-            self._root, _bytes(slug, "slug"), _opt_bytes(title, "title"),
-            _opt_bytes(description, "description"), _tags(tags, "tags"),
-            _tags(add_tags, "add_tags"), _tags(remove_tags, "remove_tags")),
-            "post update %r" % (slug,))
+               tags: Tags = None, add_tags: Tags = None, remove_tags: Tags = None,
+               body: Optional[Text] = None, draft: Optional[bool] = None,
+               text: Optional[Text] = None) -> None:
+        """Changes a post; None leaves a value as it is. ``tags`` replaces
+        all tags ("" or [] clears them); ``add_tags`` and ``remove_tags``
+        change some; ``body`` replaces the body and keeps the front matter
+        byte for byte; ``draft`` sets (True) or clears (False) the draft
+        flag. ``text`` replaces the whole file with a text that reads as a
+        post (as an editor saved it) and cannot be combined with the
+        others. NoUpdatesError when no value is given."""
+        what = "post update %r" % (slug,)
+        options = _native.PostUpdateOptions(
+            _native.PostUpdateOptions.VERSION, _opt_bytes(title, "title"),
+            _opt_bytes(description, "description"), _tags(tags, "tags"), _tags(add_tags, "add_tags"),
+            _tags(remove_tags, "remove_tags"), _opt_bytes(body, "body"),
+            -1 if draft is None else _flag(draft, "draft"), _opt_bytes(text, "text"))
+        fn = self._ext("quorlina_post_update_ext", what)
+        self._check(fn(self._root, _bytes(slug, "slug"), ctypes.byref(options)), what)
+
+    def set_body(self, slug: Text, body: Text) -> None:
+        """Replaces a post's body; its front matter stays byte for byte. A
+        body equal to the one stored writes nothing."""
+        self.update(slug, body=body)
+
+    def publish(self, slug: Text) -> None:
+        """Clears a post's draft flag: an existing ``draft`` becomes
+        ``false``; a post without one is left as it is."""
+        self.update(slug, draft=False)
+
+    def rename_tag(self, old: Text, new: Text) -> int:
+        """Renames the tag ``old`` to ``new`` in every post that has it, in
+        one scan, and returns the number of posts changed (0 when none has
+        it). A post that has both keeps one ``new``. Every post is read
+        first, so a broken file fails the call before anything changes."""
+        return self._rename_tag(old, _bytes(new, "new"), "tag rename %r to %r" % (old, new))
+
+    def remove_tag(self, tag: Text) -> int:
+        """Removes the tag from every post that has it, in one scan, and
+        returns the number of posts changed."""
+        return self._rename_tag(tag, None, "tag remove %r" % (tag,))
+
+    def _rename_tag(self, old: Text, new: Optional[bytes], what: str) -> int:
+        """Renames ``old`` to ``new`` across the posts, or removes it when
+        ``new`` is None; the number of posts rewritten."""
+        old_bytes = _bytes(old, "tag")
+        options = _native.TagOptions(_native.TagOptions.VERSION)
+        changed = ctypes.c_size_t(0)
+        fn = self._ext("quorlina_post_rename_tag", what)
+        code = fn(self._root, old_bytes, new, ctypes.byref(options), ctypes.byref(changed))
+        if code != 0 and changed.value:
+            # The posts rewritten before the failure stay rewritten.
+            what = "%s, after changing %d post%s" % (what, changed.value, "" if changed.value == 1 else "s")
+        self._check(code, what)
+        return int(changed.value)
 
     def delete(self, slug: Text) -> None:
         """Deletes the post with this slug and its emptied date
@@ -253,16 +438,21 @@ class Posts(_Family):
 class Notes(_Family):
     """Short notes, addressed by slug or by file stem (the timestamp)."""
 
-    def list(self) -> List[Note]:
-        """All notes, newest first, without content. A note whose date is
-        outside datetime.date's range has its date as text."""
-        return [_note(d) for d in _json(self._text(_native.lib.quorlina_note_list, "note list"))]
+    def list(self, body: bool = False) -> List[Note]:
+        """All notes, newest first, with their paths; ``body=True`` adds
+        each one's content. A note whose date is outside datetime.date's
+        range has its date as text."""
+        options = _record_options(body)
+        fn = self._ext("quorlina_note_list_ext", "note list")
+        return [_note(d) for d in _json(self._text(fn, "note list", ctypes.byref(options)))]
 
-    def read(self, id: Text) -> Note:
-        """The note whose slug or file stem is ``id``, with its content;
-        NotFoundError when there is none."""
-        return _note(_json(self._text(_native.lib.quorlina_note_read, "note read %r" % (id,),
-                                      _bytes(id, "id"))))
+    def read(self, id: Text, body: bool = True) -> Note:
+        """The note whose slug or file stem is ``id``, with its content
+        unless ``body=False``; NotFoundError when there is none."""
+        what = "note read %r" % (id,)
+        options = _record_options(body)
+        fn = self._ext("quorlina_note_read_ext", what)
+        return _note(_json(self._text(fn, what, _bytes(id, "id"), ctypes.byref(options))))
 
     def create(self, content: Optional[Text] = None, slug: Optional[Text] = None, timestamp: int = 0) -> str:
         """Creates a note and returns its path. A timestamp of 0 means now."""
@@ -272,12 +462,17 @@ class Notes(_Family):
         return _decode(data)
 
     def update(self, id: Text, slug: Optional[Text] = None, clear_slug: bool = False,
-               content: Optional[Text] = None) -> None:
+               content: Optional[Text] = None, text: Optional[Text] = None) -> None:
         """Changes a note's slug (``clear_slug`` removes it) or content;
-        None keeps them. NoUpdatesError when nothing changes."""
-        self._check(_native.lib.quorlina_note_update(
-            self._root, _bytes(id, "id"), _opt_bytes(slug, "slug"), 1 if clear_slug else 0,
-            _opt_bytes(content, "content")), "note update %r" % (id,))
+        None keeps them. ``text`` replaces the whole file with a text that
+        reads as a note (as an editor saved it) and cannot be combined with
+        the others. NoUpdatesError when no value is given."""
+        what = "note update %r" % (id,)
+        options = _native.NoteUpdateOptions(
+            _native.NoteUpdateOptions.VERSION, _opt_bytes(slug, "slug"), 1 if clear_slug else 0,
+            _opt_bytes(content, "content"), _opt_bytes(text, "text"))
+        fn = self._ext("quorlina_note_update_ext", what)
+        self._check(fn(self._root, _bytes(id, "id"), ctypes.byref(options)), what)
 
     def delete(self, id: Text) -> None:
         """Deletes the note whose slug or file stem is ``id``; NotFoundError
@@ -295,14 +490,24 @@ class Site:
       ``create(description, code, filename, timestamp=None) -> path``,
       ``update(timestamp, description=None, code=None, filename=None)``,
       ``delete(timestamp)``
-    - ``site.posts``: ``list() -> list[Post]``, ``read(slug)``,
-      ``create(slug, title, description, tags=None, date=None) -> path``,
-      ``update(slug, title=None, description=None, tags=None, add_tags=None,
-      remove_tags=None)``, ``delete(slug)``
-    - ``site.notes``: ``list() -> list[Note]``, ``read(id)``,
-      ``create(content=None, slug=None, timestamp=0) -> path``,
-      ``update(id, slug=None, clear_slug=False, content=None)``,
-      ``delete(id)``
+    - ``site.posts``: ``list(body=False) -> list[Post]``,
+      ``read(slug, body=True)``, ``create(slug, title, description,
+      tags=None, date=None, body=None, draft=False, date_key=True) ->
+      path``, ``update(slug, title=None, description=None, tags=None,
+      add_tags=None, remove_tags=None, body=None, draft=None, text=None)``,
+      ``delete(slug)``, and ``set_body(slug, body)``, ``publish(slug)``,
+      ``rename_tag(old, new) -> count``, ``remove_tag(tag) -> count``
+    - ``site.notes``: ``list(body=False) -> list[Note]``,
+      ``read(id, body=True)``, ``create(content=None, slug=None,
+      timestamp=0) -> path``, ``update(id, slug=None, clear_slug=False,
+      content=None, text=None)``, ``delete(id)``
+
+    and the whole site:
+
+    - ``check(family=None) -> list[Problem]``: every file the family calls
+      fail on
+    - ``search(text, family=None) -> list[Match]``: the items whose text
+      holds ``text``
 
     Failures raise a QuorlinaError subclass (see quorlina.errors).
     """
@@ -334,6 +539,51 @@ class Site:
         """The notes: list, read, create, update and delete by slug or
         timestamp (see Notes)."""
         return self._notes
+
+    def check(self, family: Optional[str] = None) -> List[Problem]:
+        """Every file that the family calls would fail on, in list order:
+        ``family`` "snippet", "post" or "note" checks one family, None all
+        three (snippets, posts, notes). A clean site gives []. Only a
+        family directory that cannot be read fails the call."""
+        what = "check" if family is None else "check %s" % (family,)
+        options = _native.CheckOptions(_native.CheckOptions.VERSION, _opt_bytes(family, "family"))
+        code, data = _native.call_text(_extended("quorlina_check", what), self._root, ctypes.byref(options))
+        if code != 0:
+            raise error_for_code(code, what, _native.last_error())
+        return [_problem(d) for d in _json(data)]
+
+    def search(self, text: Text, family: Optional[str] = None) -> List[Match]:
+        """The items whose fields hold ``text``, ignoring the case of ASCII
+        letters, with the first matching line of each (see Match). Posts
+        are searched in their titles, descriptions, tags and bodies, notes
+        in their bodies, snippets in their descriptions and code. ``family``
+        "snippet", "post" or "note" searches one family, None all three, in
+        that order; each family is read in one scan and its items come in
+        list order."""
+        if family is not None and family not in _FAMILIES:
+            raise ValueError("family must be one of %s or None, not %r" % (", ".join(_FAMILIES), family))
+        needle = _fold(_decode(_bytes(text, "text")))
+        if not needle:
+            raise ValueError("text must not be empty")
+        found: List[Match] = []
+
+        def add(kind: str, item: Union[Snippet, Post, Note],
+                fields: Iterable[Tuple[str, Union[str, Tuple[str, ...], None]]]) -> None:
+            hit = _first_match(fields, needle)
+            if hit is not None:
+                found.append(Match(kind, item, hit[0], hit[1]))
+
+        if family in (None, "snippet"):
+            for s in self._snippets.list():
+                add("snippet", s, (("description", s.description), ("code", s.code)))
+        if family in (None, "post"):
+            for p in self._posts.list(body=True):
+                add("post", p, (("title", p.title), ("description", p.description), ("tags", p.tags),
+                                ("body", p.content)))
+        if family in (None, "note"):
+            for n in self._notes.list(body=True):
+                add("note", n, (("body", n.content),))
+        return found
 
     def __repr__(self) -> str:
         """``Site('<root>', library='<path> <version>')``: the site and the
