@@ -700,12 +700,10 @@ class Check(CliCase):
         r = run("--root", self.root, "check", "note")
         self.assertEqual((r.returncode, r.stdout), (1, ("%s: the file name is not a timestamp\n" % bad_note).encode()))
         # JSON is the library's text.
-        lib = _native.lib
         import ctypes
 
-        class CheckOptions(ctypes.Structure):
-            _fields_ = [("version", ctypes.c_uint), ("family", ctypes.c_char_p)]
-        code, text = library_text(lib.quorlina_check, self.root, ctypes.byref(CheckOptions(1, b"post")))
+        options = _native.CheckOptions(_native.CheckOptions.VERSION, b"post")
+        code, text = library_text(_native.lib.quorlina_check, self.root, ctypes.byref(options))
         self.assertEqual(code, 0)
         r = run("--root", self.root, "--json", "check", "post")
         self.assertEqual((r.returncode, r.stdout), (7, text + b"\n"))
