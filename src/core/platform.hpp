@@ -176,7 +176,11 @@ private:
 //
 // The first read of a file does not wait for the disk (on Linux, preadv2
 // with RWF_NOWAIT). When the file is not in the page cache, the reader
-// reads it the usual way and notes that the cache is cold; from then on the
+// reads it the usual way and counts it. A warm cache has a few such files
+// (a system that reclaims idle pages on its own evicts some now and then,
+// in runs of a few neighbours), and for them a plain read costs what it
+// costs anyone; so the cache counts as cold only when a quarter of the
+// recent files (kColdEvidence of the last 64) were missing. From then on the
 // scan opens the files it reads next ahead of their turn (openAhead), each
 // with a hint to the system to start reading it (posix_fadvise WILLNEED, on
 // macOS fcntl F_RDADVISE), so that the disk fetches many files at once
@@ -191,6 +195,9 @@ public:
     static constexpr std::uint32_t kNoTag = UINT32_MAX;
     // The most files a cold scan keeps open ahead of their turn.
     static constexpr std::size_t kAheadWindow = 128;
+    // How many of the last 64 files read must have missed the page cache
+    // for the scan to read ahead.
+    static constexpr int kColdEvidence = 16;
 
     FileReader() noexcept;
     FileReader(const FileReader &) = delete;
@@ -237,7 +244,8 @@ private:
     std::size_t capacity_ = 0;
     std::size_t page_;
     bool probe_ = true;  // the system may be asked for reads that do not wait
-    bool cold_ = false;  // a read had to wait for the disk
+    bool cold_ = false;  // enough recent reads had to wait for the disk
+    std::uint64_t misses_ = 0;  // one bit per recent probe, 1 where it missed
     std::size_t aheadLimit_ = kAheadWindow;
     Ahead ahead_[kAheadWindow];  // a ring, oldest at aheadFirst_
     std::size_t aheadFirst_ = 0;

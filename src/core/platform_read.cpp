@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -140,13 +141,15 @@ Result<std::size_t> FileReader::readOpened(int fd, Settled settled, std::size_t 
     bool mayStopEarly = false;
     if (probe && probe_) {
         r = readNoWait(fd, buffer_, asked);
+        const bool missed = !r.ok() && r.err == EAGAIN;
+        misses_ = (misses_ << 1) | (missed ? 1 : 0);
+        if (missed && std::popcount(misses_) >= kColdEvidence) cold_ = true;
         if (r.ok()) {
             mayStopEarly = true;
         } else if (r.err == EAGAIN || r.err == EOPNOTSUPP || r.err == ENOSYS || r.err == EINVAL) {
             // Not in the page cache; or the system cannot say (then it is
             // not asked again). Either way, read it as usual.
-            if (r.err == EAGAIN) cold_ = true;
-            else probe_ = false;
+            if (r.err != EAGAIN) probe_ = false;
             r = readAt(fd, buffer_, asked, 0);
         }
     } else {
