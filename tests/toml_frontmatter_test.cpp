@@ -121,6 +121,61 @@ TEST(TomlLexer, ValuesAreTomlExactlyWhenAStrictReaderSaysSo) {
     }
 }
 
+// One byte at every place of strings and comments long enough for the
+// lexer's block-wise skipping (up to three blocks of sixteen), by the rules
+// of TOML: a tab is allowed everywhere, other control bytes, DEL and bytes
+// that are no UTF-8 nowhere, a quote of the string's own kind ends it and
+// a backslash in a basic string starts an escape.
+TEST(TomlLexer, EveryByteAtEveryPlaceOfALongRun) {
+    struct Case {
+        const char *what;
+        std::string open, close;  // around the run, after "x = "
+        std::string byte;
+        bool toml;
+    };
+    const Case cases[] = {
+        {"tab in a basic string", "\"", "\"", "\t", true},
+        {"apostrophe in a basic string", "\"", "\"", "'", true},
+        {"escaped backslash", "\"", "\"", "\\\\", true},
+        {"bad escape", "\"", "\"", "\\q", false},
+        {"quote ends a basic string", "\"", "\"", "\"", false},
+        {"control byte in a basic string", "\"", "\"", "\x01", false},
+        {"vertical tab in a basic string", "\"", "\"", "\v", false},
+        {"DEL in a basic string", "\"", "\"", "\x7f", false},
+        {"UTF-8 in a basic string", "\"", "\"", "\xc3\xa9", true},
+        {"no UTF-8 in a basic string", "\"", "\"", "\xff", false},
+        {"cut UTF-8 in a basic string", "\"", "\"", "\xc3", false},
+        {"tab in a literal string", "'", "'", "\t", true},
+        {"backslash in a literal string", "'", "'", "\\", true},
+        {"quote in a literal string", "'", "'", "\"", true},
+        {"apostrophe ends a literal string", "'", "'", "'", false},
+        {"control byte in a literal string", "'", "'", "\x1f", false},
+        {"DEL in a literal string", "'", "'", "\x7f", false},
+        {"UTF-8 in a literal string", "'", "'", "\xe2\x82\xac", true},
+        {"no UTF-8 in a literal string", "'", "'", "\x80", false},
+        {"plus in a comment", "1 #", "", "+", true},
+        {"quote in a comment", "1 #", "", "\"", true},
+        {"tab in a comment", "1 #", "", "\t", true},
+        {"control byte in a comment", "1 #", "", "\x02", false},
+        {"DEL in a comment", "1 #", "", "\x7f", false},
+        {"UTF-8 in a comment", "1 #", "", "\xf0\x9f\x98\x80", true},
+        {"no UTF-8 in a comment", "1 #", "", "\xf8", false},
+    };
+    for (const Case &c : cases) {
+        for (std::size_t len : {15u, 16u, 17u, 31u, 33u, 47u}) {
+            for (std::size_t at = 0; at <= len; ++at) {
+                std::string run(len, 'a');
+                run.insert(at, c.byte);
+                const std::string file = "+++\nx = " + c.open + run + c.close + "\n+++\n";
+                SCOPED_TRACE(std::string(c.what) + ", run " + std::to_string(len) + ", at " + std::to_string(at));
+                auto items = itemsOf(file);
+                ASSERT_EQ(items.size(), 2u);  // the opening line's break, then x
+                EXPECT_EQ(items[1].valid, c.toml);
+            }
+        }
+    }
+}
+
 // Where the block closes: the marker "|" stands before the "+++" that
 // closes it (and is taken out of the text).
 TEST(TomlLexer, BlockClosesAtTheFirstDelimiterOutsideAClosedString) {

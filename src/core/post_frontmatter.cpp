@@ -114,15 +114,27 @@ void readTags(std::string_view content, const Item &it, std::vector<std::string>
 bool headSettled(std::string_view head) noexcept { return frontmatter::closeSettled(head, opensTagLines); }
 
 Result<Parsed> parse(std::string_view content, bool recordKeys) {
+    Parsed out;
+    auto rest = parseInto(content, recordKeys, out.frontmatter);
+    if (!rest) return std::move(rest).failure();
+    out.rest = *rest;
+    out.body = text::trimLeft(out.rest, isW4);
+    return out;
+}
+
+Result<std::string_view> parseInto(std::string_view content, bool recordKeys, PostFrontmatter &fm) {
     if (content.size() < 3 || content.substr(0, 3) != "+++") return Error::MissingFrontmatter;
     if (content.size() < 6) return Error::UnclosedFrontmatter;
     const std::size_t close = frontmatter::findClose(content, opensTagLines);
     if (close == std::string_view::npos) return Error::UnclosedFrontmatter;
 
-    Parsed out;
-    out.rest = content.substr(close + 3);
-    out.body = text::trimLeft(out.rest, isW4);
-    PostFrontmatter &fm = out.frontmatter;
+    // Emptied, keeping the room of the strings for the next file.
+    fm.title.clear();
+    fm.description.clear();
+    fm.tags.clear();
+    fm.slug.reset();
+    fm.draft = false;
+    fm.dateKey.reset();
 
     bool sawTitle = false;
     bool sawDescription = false;
@@ -168,7 +180,7 @@ Result<Parsed> parse(std::string_view content, bool recordKeys) {
     if (failure) return *failure;
     if (!sawTitle) return Error::MissingTitle;
     if (!sawDescription) return Error::MissingDescription;
-    return out;
+    return content.substr(close + 3);
 }
 
 void appendTagsLine(std::string &out, const std::vector<std::string> &tags) {

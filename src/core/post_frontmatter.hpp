@@ -72,6 +72,11 @@ struct Parsed {
 // PostFrontmatter); a list without full records is spared that work.
 Result<Parsed> parse(std::string_view content, bool recordKeys = false);
 
+// parse into `fm`, whose strings keep their room from one file to the next
+// (a scan reads many), giving the text after the closing "+++" (`rest`);
+// after a failure `fm` holds a partial record.
+Result<std::string_view> parseInto(std::string_view content, bool recordKeys, PostFrontmatter &fm);
+
 // Whether the start `head` of a post file settles where its block closes
 // (frontmatter::closeSettled with the posts' rules), so that a scan needs
 // read no more of it.

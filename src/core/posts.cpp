@@ -76,12 +76,11 @@ std::string postPath(std::string_view blogDir, std::string_view key, std::string
 // gets `draft` and `date` too. `post` is unspecified after a failure.
 Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std::string_view name,
                 std::string_view text, bool recordKeys = false) {
-    auto parsed = post_frontmatter::parse(text, recordKeys);
-    if (!parsed) return concerning(postPath(blogDir, key, name), std::move(parsed).failure());
-    post.bodyOffset = static_cast<std::size_t>(parsed->body.data() - text.data());
+    auto rest = post_frontmatter::parseInto(text, recordKeys, post.frontmatter);
+    if (!rest) return concerning(postPath(blogDir, key, name), std::move(rest).failure());
+    post.bodyOffset = static_cast<std::size_t>(text::trimLeft(*rest, text::isW4).data() - text.data());
     joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
     post.date.assign(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
-    post.frontmatter = std::move(parsed->frontmatter);
     if (post.frontmatter.slug) {
         post.slug.assign(*post.frontmatter.slug);
     } else {

@@ -2,6 +2,10 @@
 
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quorlina::toml {
 
 namespace {
@@ -20,10 +24,11 @@ constexpr std::array<std::uint8_t, 256> makeStringTable(char quote, bool backsla
     return t;
 }
 
-constexpr auto kBasicTable = makeStringTable('"', true);
-constexpr auto kLiteralTable = makeStringTable('\'', false);
-// Comments stop at control bytes, non-ASCII bytes and "+".
-constexpr auto kCommentTable = makeStringTable('+', false);
+// The run tables: basic strings ('"', true), literal strings ('\'', false)
+// and comments, which stop at control bytes, non-ASCII bytes and "+"
+// ('+', false).
+template <char Quote, bool Backslash>
+inline constexpr std::array<std::uint8_t, 256> kRunTable = makeStringTable(Quote, Backslash);
 
 inline std::uint8_t byteAt(std::string_view s, std::size_t i) noexcept { return static_cast<unsigned char>(s[i]); }
 
@@ -67,12 +72,43 @@ std::size_t utf8Length(std::string_view s, std::size_t i) noexcept {
     return n;
 }
 
+// Skips whole blocks of sixteen plain ASCII bytes from s[i] (the bytes of
+// kRunTable<Quote, Backslash> that are plain and below 0x80), and stops at
+// the block holding the first other byte; the byte loop takes it from
+// there. Without SSE2 it skips nothing.
+template <char Quote, bool Backslash>
+inline std::size_t skipPlainBlocks(const unsigned char *p, std::size_t n, std::size_t i) noexcept {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i del = _mm_set1_epi8(0x7F);
+    const __m128i quote = _mm_set1_epi8(Quote);
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        // Signed, bytes below 0x20 and every byte from 0x80 compare less
+        // than a space; a tab among them is plain.
+        __m128i stop = _mm_andnot_si128(_mm_cmpeq_epi8(v, tab), _mm_cmplt_epi8(v, space));
+        stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v, del), _mm_cmpeq_epi8(v, quote)));
+        if constexpr (Backslash) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, backslash));
+        if (_mm_movemask_epi8(stop) != 0) break;
+        i += 16;
+    }
+#else
+    (void)p, (void)n;
+#endif
+    return i;
+}
+
 // The end of the run of plain bytes (see the tables) and valid UTF-8
 // sequences that starts at s[i].
-inline std::size_t skipRun(const std::array<std::uint8_t, 256> &table, std::string_view s, std::size_t i) noexcept {
+template <char Quote, bool Backslash>
+inline std::size_t skipRun(std::string_view s, std::size_t i) noexcept {
+    constexpr const auto &table = kRunTable<Quote, Backslash>;
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
     const std::size_t n = s.size();
     for (;;) {
+        i = skipPlainBlocks<Quote, Backslash>(p, n, i);
         while (i < n && table[p[i]] == kPlain) ++i;
         if (i == n || p[i] < 0x80) return i;
         std::size_t k = utf8Length(s, i);
@@ -214,7 +250,7 @@ std::size_t Lexer::utf8(std::size_t at) noexcept {
 std::size_t Lexer::comment(std::size_t at) noexcept {
     std::size_t i = at + 1;
     for (;;) {
-        i = skipRun(kCommentTable, s_, i);
+        i = skipRun<'+', false>(s_, i);
         if (i == s_.size()) return i;
         const std::uint8_t c = byteAt(s_, i);
         if (c == '\n' || (c == '\r' && i + 1 < s_.size() && s_[i + 1] == '\n')) return i;
@@ -284,7 +320,7 @@ std::size_t Lexer::escape(std::size_t at) noexcept {
 std::size_t Lexer::basicString(std::size_t at, bool &escaped) noexcept {
     std::size_t i = at + 1;
     for (;;) {
-        i = skipRun(kBasicTable, s_, i);
+        i = skipRun<'"', true>(s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '"') return i + 1;
@@ -303,7 +339,7 @@ std::size_t Lexer::basicString(std::size_t at, bool &escaped) noexcept {
 std::size_t Lexer::literalString(std::size_t at) noexcept {
     std::size_t i = at + 1;
     for (;;) {
-        i = skipRun(kLiteralTable, s_, i);
+        i = skipRun<'\'', false>(s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '\'') return i + 1;
@@ -316,7 +352,7 @@ std::size_t Lexer::literalString(std::size_t at) noexcept {
 std::size_t Lexer::multiBasicString(std::size_t at) noexcept {
     std::size_t i = at + 3;
     for (;;) {
-        i = skipRun(kBasicTable, s_, i);
+        i = skipRun<'"', true>(s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '"') {
@@ -361,7 +397,7 @@ std::size_t Lexer::multiBasicString(std::size_t at) noexcept {
 std::size_t Lexer::multiLiteralString(std::size_t at) noexcept {
     std::size_t i = at + 3;
     for (;;) {
-        i = skipRun(kLiteralTable, s_, i);
+        i = skipRun<'\'', false>(s_, i);
         if (i == s_.size()) return end();
         const std::uint8_t c = byteAt(s_, i);
         if (c == '\'') {
