@@ -201,6 +201,15 @@ TEST(TomlLexer, BlockClosesAtTheFirstDelimiterOutsideAClosedString) {
         c.erase(want, 1);
         EXPECT_EQ(frontmatter::findClose(c), want);
     }
+    // A multi-line string that holds a "+++" line, at every place of the
+    // first blocks of the text.
+    for (const char *q : {"\"\"\"", "'''"}) {
+        for (std::size_t pad = 0; pad < 40; ++pad) {
+            const std::string head = "+++\nk = '" + std::string(pad, 'x') + "'\nb = " + q + "\n+++\n" + q + "\n";
+            SCOPED_TRACE(head);
+            EXPECT_EQ(frontmatter::findClose(head + "+++\nbody\n"), head.size());
+        }
+    }
     EXPECT_EQ(frontmatter::findClose("+++\ntitle = \"a+++\"\n"), 14u);
     EXPECT_EQ(frontmatter::findClose("+++\ntitle = \"a\"\n"), std::string::npos);
 }

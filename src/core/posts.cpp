@@ -79,8 +79,18 @@ Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std:
     auto rest = post_frontmatter::parseInto(text, recordKeys, post.frontmatter);
     if (!rest) return concerning(postPath(blogDir, key, name), std::move(rest).failure());
     post.bodyOffset = static_cast<std::size_t>(text::trimLeft(*rest, text::isW4).data() - text.data());
-    joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
-    post.date.assign(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
+    // A post of the same day as the one before keeps its date and the day
+    // directory's part of its path.
+    const std::string_view date = post.date;
+    const std::size_t cut = post.path.rfind('/');
+    if (date.size() == 10 && date.substr(0, 4) == yearOf(key) && date.substr(5, 2) == monthOf(key) &&
+        date.substr(8, 2) == dayOf(key) && cut != std::string::npos) {
+        post.path.resize(cut + 1);
+        post.path.append(name);
+    } else {
+        joinPathInto(post.path, {blogDir, yearOf(key), monthOf(key), dayOf(key), name});
+        post.date.assign(yearOf(key)).append("-").append(monthOf(key)).append("-").append(dayOf(key));
+    }
     if (post.frontmatter.slug) {
         post.slug.assign(*post.frontmatter.slug);
     } else {

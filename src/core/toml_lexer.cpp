@@ -1,6 +1,7 @@
 #include "core/toml_lexer.hpp"
 
 #include <array>
+#include <bit>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -72,10 +73,10 @@ std::size_t utf8Length(std::string_view s, std::size_t i) noexcept {
     return n;
 }
 
-// Skips whole blocks of sixteen plain ASCII bytes from s[i] (the bytes of
-// kRunTable<Quote, Backslash> that are plain and below 0x80), and stops at
-// the block holding the first other byte; the byte loop takes it from
-// there. Without SSE2 it skips nothing.
+// Skips the plain ASCII bytes (those of kRunTable<Quote, Backslash> that
+// are plain and below 0x80) from s[i] sixteen at a time: returns the first
+// other byte, or where fewer than sixteen bytes are left, for the byte loop
+// to take on. Without SSE2 it skips nothing.
 template <char Quote, bool Backslash>
 inline std::size_t skipPlainBlocks(const unsigned char *p, std::size_t n, std::size_t i) noexcept {
 #if defined(__SSE2__)
@@ -91,7 +92,8 @@ inline std::size_t skipPlainBlocks(const unsigned char *p, std::size_t n, std::s
         __m128i stop = _mm_andnot_si128(_mm_cmpeq_epi8(v, tab), _mm_cmplt_epi8(v, space));
         stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v, del), _mm_cmpeq_epi8(v, quote)));
         if constexpr (Backslash) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, backslash));
-        if (_mm_movemask_epi8(stop) != 0) break;
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stop)))
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
         i += 16;
     }
 #else
