@@ -81,10 +81,12 @@ Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std:
     post.bodyOffset = static_cast<std::size_t>(text::trimLeft(*rest, text::isW4).data() - text.data());
     // A post of the same day as the one before keeps its date and the day
     // directory's part of its path.
+    // (The day directory's part is the blog directory, a slash unless it
+    // ends in one, and "YYYY/MM/DD/".)
     const std::string_view date = post.date;
-    const std::size_t cut = post.path.rfind('/');
+    const std::size_t cut = blogDir.size() + (blogDir.ends_with('/') ? 0 : 1) + 10;
     if (date.size() == 10 && date.substr(0, 4) == yearOf(key) && date.substr(5, 2) == monthOf(key) &&
-        date.substr(8, 2) == dayOf(key) && cut != std::string::npos) {
+        date.substr(8, 2) == dayOf(key) && post.path.size() > cut && post.path[cut] == '/') {
         post.path.resize(cut + 1);
         post.path.append(name);
     } else {

@@ -33,9 +33,15 @@ inline constexpr std::array<std::uint8_t, 256> kRunTable = makeStringTable(Quote
 
 inline std::uint8_t byteAt(std::string_view s, std::size_t i) noexcept { return static_cast<unsigned char>(s[i]); }
 
-inline bool isBareKeyByte(char c) noexcept {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-}
+// Bytes of bare keys: letters, digits, "_" and "-" (one lookup per byte).
+constexpr std::array<bool, 256> kBareKeyBytes = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                         c == '_' || c == '-';
+    return t;
+}();
+inline bool isBareKeyByte(char c) noexcept { return kBareKeyBytes[static_cast<unsigned char>(c)]; }
 inline bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 inline bool isHex(char c) noexcept { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 inline int hexValue(char c) noexcept {
