@@ -1,8 +1,8 @@
 // Fuzzes JSON string escaping: the escaped text between quotes must be one
 // valid JSON string that decodes to exactly the input bytes, and a string
 // array built from pieces of the input must parse back to those pieces. The
-// block loops (the one this machine is built for, the shuffle loop where
-// the processor has it, and the portable word loop), given room that runs
+// block loops (the one this machine is built for, the shuffle loops where
+// the processor has them, and the portable word loop), given room that runs
 // out at a point the input chooses, must write exactly the bytes of the
 // byte-by-byte loop, and so must both kinds of output buffer.
 #include <cstddef>
@@ -52,8 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(escapeWith<je::NativeBlocks>(in, step) == bytes, "block loop differs: " + qfuzz::show(in));
         FUZZ_CHECK(escapeWith<je::WordBlocks>(in, step) == bytes, "word loop differs: " + qfuzz::show(in));
 #if QUORLINA_JSON_ESCAPE_SHUFFLE
-        if (je::ShuffleBlocks::available()) {
-            FUZZ_CHECK(escapeWith<je::ShuffleBlocks>(in, step) == bytes, "shuffle loop differs: " + qfuzz::show(in));
+        if (je::Ssse3Blocks::available()) {
+            FUZZ_CHECK(escapeWith<je::Ssse3Blocks>(in, step) == bytes, "SSSE3 loop differs: " + qfuzz::show(in));
+        }
+        if (je::Avx2Blocks::available()) {
+            FUZZ_CHECK(escapeWith<je::Avx2Blocks>(in, step) == bytes, "AVX2 loop differs: " + qfuzz::show(in));
         }
 #endif
         ffi::CHeapText heap;
