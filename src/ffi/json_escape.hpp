@@ -8,11 +8,11 @@
 // put most of their bytes through escapeSome. On x86-64 processors with
 // SSSE3 (asked once, at load) it expands each half of a 16-byte block with
 // one byte shuffle, whatever the number of escapes in it, and with AVX2 two
-// such halves at once, 32 bytes a step; elsewhere it
-// copies plain bytes a block at a time with SSE2 and keeps them up to the
-// next byte that needs an escape. The portable word-at-a-time loop is used
-// where SSE2 is missing, and all of them are checked against the
-// byte-by-byte escapeBytes.
+// such halves at once, 32 bytes a step. Elsewhere it copies plain bytes a
+// block at a time with SSE2 and keeps them up to the next byte that needs
+// an escape. The portable word-at-a-time loop is used where SSE2 is
+// missing, and all of them are checked against the byte-by-byte
+// escapeBytes.
 #pragma once
 
 #include <algorithm>
@@ -382,6 +382,8 @@ char *escapeSomeWith(char *dst, const char *end, const char *p, std::size_t n, s
     return dst;
 }
 
+// The same with the fastest block loop this processor runs: the AVX2 or
+// SSSE3 shuffles where it has them, else the loop the build targets.
 inline char *escapeSome(char *dst, const char *end, const char *p, std::size_t n, std::size_t &i) noexcept {
 #if QUORLINA_JSON_ESCAPE_SHUFFLE
     if (Avx2Blocks::available()) return escapeSomeWith<Avx2Blocks>(dst, end, p, n, i);
