@@ -1,9 +1,10 @@
 // Fuzzes JSON string escaping: the escaped text between quotes must be one
 // valid JSON string that decodes to exactly the input bytes, and a string
 // array built from pieces of the input must parse back to those pieces. The
-// block loops (this machine's and the portable word loop), given room that
-// runs out at a point the input chooses, must write exactly the bytes of
-// the byte-by-byte loop, and so must both kinds of output buffer.
+// block loops (the one this machine is built for, the shuffle loops where
+// the processor has them, and the portable word loop), given room that runs
+// out at a point the input chooses, must write exactly the bytes of the
+// byte-by-byte loop, and so must both kinds of output buffer.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -50,6 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::size_t step = size == 0 ? 1 : 1 + data[0] % 64;
         FUZZ_CHECK(escapeWith<je::NativeBlocks>(in, step) == bytes, "block loop differs: " + qfuzz::show(in));
         FUZZ_CHECK(escapeWith<je::WordBlocks>(in, step) == bytes, "word loop differs: " + qfuzz::show(in));
+#if QUORLINA_JSON_ESCAPE_SHUFFLE
+        if (je::Ssse3Blocks::available()) {
+            FUZZ_CHECK(escapeWith<je::Ssse3Blocks>(in, step) == bytes, "SSSE3 loop differs: " + qfuzz::show(in));
+        }
+        if (je::Avx2Blocks::available()) {
+            FUZZ_CHECK(escapeWith<je::Avx2Blocks>(in, step) == bytes, "AVX2 loop differs: " + qfuzz::show(in));
+        }
+#endif
         ffi::CHeapText heap;
         ffi::appendEscapedJson(heap, in);
         FUZZ_CHECK(heap.view() == bytes, "the C-heap output differs from the byte loop: " + qfuzz::show(in));
