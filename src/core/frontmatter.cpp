@@ -263,9 +263,11 @@ bool hasTripleQuote(std::string_view s, std::size_t from) noexcept {
     auto at = [&](std::size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + k)); };
     for (; i + 18 <= n; i += 16) {
         const __m128i a = at(i), b = at(i + 1), c = at(i + 2);
-        const __m128i d3 = _mm_and_si128(_mm_cmpeq_epi8(a, dq), _mm_and_si128(_mm_cmpeq_epi8(b, dq), _mm_cmpeq_epi8(c, dq)));
-        const __m128i s3 = _mm_and_si128(_mm_cmpeq_epi8(a, sq), _mm_and_si128(_mm_cmpeq_epi8(b, sq), _mm_cmpeq_epi8(c, sq)));
-        if (_mm_movemask_epi8(_mm_or_si128(d3, s3)) != 0) return true;
+        // The places where `q` starts three of itself.
+        auto three = [&](__m128i q) {
+            return _mm_and_si128(_mm_cmpeq_epi8(a, q), _mm_and_si128(_mm_cmpeq_epi8(b, q), _mm_cmpeq_epi8(c, q)));
+        };
+        if (_mm_movemask_epi8(_mm_or_si128(three(dq), three(sq))) != 0) return true;
     }
 #endif
     for (; i + 3 <= n; ++i) {

@@ -80,9 +80,8 @@ Status fillPost(Post &post, std::string_view blogDir, std::string_view key, std:
     if (!rest) return concerning(postPath(blogDir, key, name), std::move(rest).failure());
     post.bodyOffset = static_cast<std::size_t>(text::trimLeft(*rest, text::isW4).data() - text.data());
     // A post of the same day as the one before keeps its date and the day
-    // directory's part of its path.
-    // (The day directory's part is the blog directory, a slash unless it
-    // ends in one, and "YYYY/MM/DD/".)
+    // directory's part of its path: the blog directory, a slash unless it
+    // ends in one, and "YYYY/MM/DD/".
     const std::string_view date = post.date;
     const std::size_t cut = blogDir.size() + (blogDir.ends_with('/') ? 0 : 1) + 10;
     if (date.size() == 10 && date.substr(0, 4) == yearOf(key) && date.substr(5, 2) == monthOf(key) &&
