@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -29,6 +30,9 @@ namespace {
 // The largest content file the library reads back, in bytes.
 constexpr std::size_t kLimit = 10u * 1024 * 1024;
 constexpr int64_t kTs = 1700000000;
+// The empty file that marks a directory while a write's temporary may be
+// in it.
+const std::string kWritingMark = ".quorlina-tmp-writing";
 
 // ------------------------------------------------------------------ helpers
 
@@ -528,11 +532,12 @@ TEST_F(DataSafety, SnippetMoveThatFailsLeavesOneFile) {
 
 // Temporaries left by killed writers are removed by the next create, update
 // or delete in their directory, which holds the family lock (so no live
-// writer owns them). Only regular files named exactly as the library names
-// its temporaries go; links (and what they point to), directories, other
-// kinds and look-alike names stay.
+// writer owns them). A killed writer leaves the mark of its write in flight
+// beside them, which goes too. Only regular files named exactly as the
+// library names its temporaries go; links (and what they point to),
+// directories, other kinds and look-alike names stay.
 TEST_F(DataSafety, TheNextWriteRemovesTemporariesOfKilledWriters) {
-    const std::vector<std::string> litter = {".quorlina-tmp-4242-0-1a2b3c", ".quorlina-tmp-1-17-0"};
+    const std::vector<std::string> litter = {".quorlina-tmp-4242-0-1a2b3c", ".quorlina-tmp-1-17-0", kWritingMark};
     const std::vector<std::string> kept = {".quorlina-tmp-4242-0-1a2b3c~", ".quorlina-tmp-x-0-1", ".quorlina-tmp-1-2-",
                                            "quorlina-tmp-1-2-3", ".quorlina-tmp-1-2-3G", ".quorlina-tmp--2-3",
                                            ".quorlina-tmp-9-9-9dir", ".quorlina-tmp-8-8-8link"};
@@ -580,6 +585,120 @@ TEST_F(DataSafety, TheNextWriteRemovesTemporariesOfKilledWriters) {
         for (const auto &name : kept) EXPECT_TRUE(qtest::exists(dir + "/" + name)) << row.what << ": " << name;
         EXPECT_EQ(qtest::readFile(site.path("outside")), std::optional<std::string>("keep"));
     }
+}
+
+// A writer that dies at any system call of its write leaves its mark beside
+// every temporary it leaves, and the next write in the directory leaves
+// neither; the item is then whole, as before or as the write makes it. The
+// writer is a child process whose fault hook ends it at the k-th call of
+// one kind, for every kind and every k the write reaches.
+namespace {
+quorlina::platform::fault::Op g_dieAt{};
+long g_dieAfter = 0;  // 0: only count
+long g_calls = 0;
+int dieAtTheCall(quorlina::platform::fault::Op op) {
+    if (op != g_dieAt) return 0;
+    if (++g_calls == g_dieAfter) ::_exit(42);
+    return 0;
+}
+
+std::vector<std::string> temporariesIn(const std::string &dir) {
+    std::vector<std::string> out;
+    for (const auto &name : qtest::listDir(dir))
+        if (name.starts_with(".quorlina-tmp-")) out.push_back(name);
+    return out;
+}
+}  // namespace
+
+TEST_F(DataSafety, AWriterKilledAtAnyCallLeavesItsMarkBesideItsTemporary) {
+    using Op = quorlina::platform::fault::Op;
+    struct Row {
+        const char *what;
+        const char *dir;   // below the root
+        const char *item;  // the file the write makes or replaces, in `dir`
+        std::function<int(const char *root)> call;
+        std::function<int(const char *root)> next;  // another write in `dir`
+    } rows[] = {
+        {"snippet update", "content/snippets", "1700000000.py",
+         [](const char *r) { return quorlina_snippet_update(r, kTs, "New", "y = 2\n", nullptr); },
+         [](const char *r) { return quorlina_snippet_update(r, kTs + 1, "Other", nullptr, nullptr); }},
+        {"note create", "content/notes", "1800000000.md",
+         [](const char *r) { return callText([&](char **o) { return quorlina_note_create(r, 1800000000, "n", "x", o); }).code; },
+         [](const char *r) { return quorlina_note_update(r, "1700000000", nullptr, 0, "y"); }},
+        {"post update", "content/blog/2024/03/09", "hello.md",
+         [](const char *r) { return quorlina_post_update(r, "hello", "New", nullptr, nullptr, nullptr, nullptr); },
+         [](const char *r) { return quorlina_post_delete(r, "other"); }},
+    };
+    const Op ops[] = {Op::Open, Op::Write, Op::Sync, Op::Chmod, Op::Chown, Op::Rename, Op::Link,
+                      Op::Unlink, Op::Stat, Op::SyncDir, Op::Lock, Op::Read, Op::Mkdir};
+    auto makeSite = [](TempSite &site) {
+        qtest::writeFile(site.path("content/snippets/1700000000.py"), "+++\ndescription = \"D\"\n+++\n\nx = 1\n");
+        qtest::writeFile(site.path("content/snippets/1700000001.py"), "+++\ndescription = \"E\"\n+++\n\nz\n");
+        qtest::writeFile(site.path("content/notes/1700000000.md"), "note");
+        qtest::writeFile(site.path("content/blog/2024/03/09/hello.md"), "+++\ntitle = \"T\"\ndescription = \"D\"\n+++\n");
+        qtest::writeFile(site.path("content/blog/2024/03/09/other.md"), "+++\ntitle = \"O\"\ndescription = \"D\"\n+++\n");
+    };
+    int trials = 0, leftTemporaries = 0;
+    for (const Row &row : rows) {
+        // The item before and after a clean write, and how many calls of
+        // each kind the write makes.
+        TempSite clean;
+        makeSite(clean);
+        const std::string cleanItem = clean.path(row.dir) + "/" + row.item;
+        const auto before = qtest::readFile(cleanItem);
+        std::map<Op, long> calls;
+        for (Op op : ops) {
+            TempSite counted;
+            makeSite(counted);
+            g_dieAt = op;
+            g_dieAfter = 0;
+            g_calls = 0;
+            quorlina::platform::fault::setHook(dieAtTheCall);
+            const int code = row.call(counted.c_root());
+            quorlina::platform::fault::setHook(nullptr);
+            ASSERT_EQ(code, 0) << row.what;
+            calls[op] = g_calls;
+        }
+        ASSERT_EQ(row.call(clean.c_root()), 0) << row.what;
+        const auto after = qtest::readFile(cleanItem);
+        ASSERT_GT(calls[Op::Sync], 0) << row.what;
+
+        for (Op op : ops) {
+            for (long k = 1; k <= calls[op]; ++k) {
+                const std::string trace = std::string(row.what) + ", killed at call " + std::to_string(k) +
+                                          " of kind " + std::to_string(static_cast<int>(op));
+                TempSite site;
+                makeSite(site);
+                const std::string dir = site.path(row.dir);
+                const pid_t child = ::fork();
+                ASSERT_GE(child, 0);
+                if (child == 0) {
+                    g_dieAt = op;
+                    g_dieAfter = k;
+                    g_calls = 0;
+                    quorlina::platform::fault::setHook(dieAtTheCall);
+                    (void)row.call(site.c_root());
+                    ::_exit(0);
+                }
+                int status = 0;
+                ASSERT_EQ(::waitpid(child, &status, 0), child);
+                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << trace;
+                ++trials;
+                const auto left = temporariesIn(dir);
+                if (!left.empty()) {
+                    ++leftTemporaries;
+                    EXPECT_TRUE(qtest::exists(dir + "/" + kWritingMark)) << trace << ": " << left[0] << " without a mark";
+                }
+                const auto item = qtest::readFile(dir + "/" + row.item);
+                EXPECT_TRUE(item == before || item == after) << trace;
+                ASSERT_EQ(row.next(site.c_root()), 0) << trace;
+                EXPECT_EQ(temporariesIn(dir), std::vector<std::string>{}) << trace;
+            }
+        }
+    }
+    // The kills reached the point where a temporary exists.
+    EXPECT_GT(leftTemporaries, 0);
+    EXPECT_GT(trials, 30);
 }
 
 // ------------------------------------------------- names refused up front

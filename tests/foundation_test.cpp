@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -269,6 +270,69 @@ TEST(Platform, FailedWritesLeaveTheOldFileAndNoTemporary) {
     platform::fault::setHook(nullptr);
     EXPECT_EQ(*qtest::readFile(site.path("a.md")), "old");
     EXPECT_EQ(qtest::listDir(site.root()), std::vector<std::string>{"a.md"});
+}
+
+namespace {
+int g_dirReads = 0;
+int g_failUnlinks = 0;  // the first this many removals fail
+int countReads(platform::fault::Op op) {
+    if (op == platform::fault::Op::Read) ++g_dirReads;
+    if (op == platform::fault::Op::Unlink && g_failUnlinks > 0) {
+        --g_failUnlinks;
+        return EACCES;
+    }
+    return 0;
+}
+}  // namespace
+
+// The sweep for killed writers' temporaries reads the directory only when
+// the mark of a write in flight is there; the mark goes last, only when it
+// is a plain file and every temporary went.
+TEST(Platform, TemporariesAreSweptOnlyWhereAWriteWasInFlight) {
+    const std::string mark = ".quorlina-tmp-writing", temp = ".quorlina-tmp-7-0-a";
+    struct Row {
+        const char *what;
+        char markKind;    // 0: none, 'f' a file, 'd' a directory, 'l' a link
+        int failUnlinks;  // removals that fail
+        bool read;        // the entries are read
+        std::vector<std::string> left;
+    } rows[] = {
+        {"no mark", 0, 0, false, {temp, "a.md"}},
+        {"a mark", 'f', 0, true, {"a.md"}},
+        {"a directory for a mark", 'd', 0, true, {mark, "a.md"}},
+        {"a link for a mark", 'l', 0, true, {mark, "a.md"}},
+        {"a temporary that cannot go", 'f', 1, true, {mark, temp, "a.md"}},
+    };
+    for (const Row &row : rows) {
+        TempSite site;
+        qtest::writeFile(site.path("a.md"), "keep");
+        qtest::writeFile(site.path(temp), "half");
+        if (row.markKind == 'f') qtest::writeFile(site.path(mark), "");
+        if (row.markKind == 'd') {
+            ASSERT_EQ(::mkdir(site.path(mark).c_str(), 0755), 0);
+        }
+        if (row.markKind == 'l') {
+            ASSERT_EQ(::symlink("a.md", site.path(mark).c_str()), 0);
+        }
+        auto dir = platform::Dir::open(site.root());
+        ASSERT_TRUE(dir.ok());
+        g_dirReads = 0;
+        g_failUnlinks = row.failUnlinks;
+        platform::fault::setHook(countReads);
+        dir->removeTemporaries();
+        platform::fault::setHook(nullptr);
+        EXPECT_EQ(g_dirReads > 0, row.read) << row.what;
+        std::vector<std::string> left = row.left;
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(qtest::listDir(site.root()), left) << row.what;
+        EXPECT_EQ(*qtest::readFile(site.path("a.md")), "keep") << row.what;
+        // A write leaves no mark of its own, and a mark it did not make
+        // stays for the sweep.
+        ASSERT_TRUE(dir->writeReplace("a.md", "new").ok()) << row.what;
+        ASSERT_TRUE(dir->writeExclusive("b.md", "new").ok()) << row.what;
+        const bool markStayed = std::find(left.begin(), left.end(), mark) != left.end();
+        EXPECT_EQ(qtest::exists(site.path(mark)), markStayed) << row.what;
+    }
 }
 
 TEST(Platform, IterationReportsKindsAndSkipsDots) {

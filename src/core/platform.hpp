@@ -128,7 +128,11 @@ public:
     // regular files named exactly as this library names its temporaries
     // (never a link, a directory or another name). Only under the family
     // lock, which no live writer then holds. Failures are passed over: a
-    // temporary that stays is only litter.
+    // temporary that stays is only litter. Every write marks the directory
+    // with an empty file for as long as its temporary may exist, and the
+    // entries are read only when a mark is found (one lookup otherwise); the
+    // mark goes once its temporaries have gone. A power loss can keep a
+    // temporary whose mark was not yet on the disk, and that one stays.
     void removeTemporaries() const;
 
     // Renames the entry `from` to `to` atomically, never over an existing

@@ -77,10 +77,62 @@ Status moveExclusive(int dirfd, const char *from, const char *to) noexcept {
 
 // Removes the entry `name` of `dirfd`: a temporary that is no longer
 // wanted, or a file that failed half-written. Its failure is not the
-// caller's failure, which is reported instead.
-void discard(int dirfd, const char *name) noexcept {
-    (void)sysCall(Op::Unlink, [&] { return ::unlinkat(dirfd, name, 0); }, OnInterrupt::Report);
+// caller's failure, which is reported instead. Whether the entry is gone.
+bool discard(int dirfd, const char *name) noexcept {
+    auto removed = sysCall(Op::Unlink, [&] { return ::unlinkat(dirfd, name, 0); }, OnInterrupt::Report);
+    return removed.ok() || removed.systemFailedWith(ENOENT);
 }
+
+// The mark of a write in flight: an empty file that a writer makes in the
+// directory before its temporary, and removes once no temporary of its
+// write can remain there (published, or removed). A writer killed in
+// between leaves the mark beside its temporary, so the next writer under
+// the family lock learns from one lookup whether the directory needs a
+// sweep, instead of reading every entry on every write. Like a temporary's
+// name it starts with "." and holds no other ".", so no scan takes it for
+// an item, and it is not a name tempName gives, so a sweep only removes it
+// once every temporary is gone.
+constexpr const char *kWritingMark = ".quorlina-tmp-writing";
+
+// One write's mark in the directory `dirfd`.
+class WriteInFlight {
+public:
+    explicit WriteInFlight(int dirfd) noexcept : dirfd_(dirfd) {}
+    WriteInFlight(const WriteInFlight &) = delete;
+    WriteInFlight &operator=(const WriteInFlight &) = delete;
+    ~WriteInFlight() { settle(); }
+
+    // Marks the directory. A mark already there was left by a killed writer
+    // (or is not a file of ours): it stays for the next sweep, and this
+    // write does not remove it. Fails only when no mark could be made.
+    Status mark() noexcept {
+        auto made = sysOpenAt(dirfd_, kWritingMark, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                              0600);
+        if (!made.ok()) return made.systemFailedWith(EEXIST) ? Status{} : std::move(made).failure();
+        owned_ = true;
+        // The mark is a name, not content: a failed close of an empty file
+        // loses nothing.
+        (void)closeFd(made.ret);
+        return {};
+    }
+
+    // Removes the temporary `name`; one that stays keeps the mark.
+    void discard(const char *name) noexcept {
+        if (!platform::discard(dirfd_, name)) owned_ = false;
+    }
+
+    // No temporary of this write remains: the mark goes. Called before the
+    // directory is flushed, so that the flush also makes its removal
+    // durable. A removal that fails leaves the mark for the next sweep.
+    void settle() noexcept {
+        if (owned_) (void)platform::discard(dirfd_, kWritingMark);
+        owned_ = false;
+    }
+
+private:
+    int dirfd_;
+    bool owned_ = false;
+};
 
 // Writes the whole buffer, repeating partial writes.
 Status writeAll(int fd, std::string_view data) noexcept {
@@ -173,9 +225,10 @@ FileAttrs attrsFor(const struct stat *st) noexcept {
 // ACL), which is what the final file gets: the process's umask is never
 // read, so /proc is not needed, and the temporary is never wider than the
 // file it becomes.
-Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAttrs &attrs) {
+Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAttrs &attrs, WriteInFlight &flight) {
     // Nothing is written that the readers would refuse to read back.
     if (content.size() > kReadLimit) return Error::FileTooBig;
+    QL_TRY(flight.mark());
     std::string tmp;
     Sys<int> opened;
     const mode_t createMode = attrs.fresh ? 0666 : 0600;
@@ -196,7 +249,7 @@ Result<std::string> writeTemp(int dirfd, std::string_view content, const FileAtt
     if (st.ok()) st = syncFd(fd, Op::Sync);
     if (st.ok()) st = closeFd(guard.release());
     if (!st.ok()) {
-        discard(dirfd, tmp.c_str());
+        flight.discard(tmp.c_str());
         return std::move(st).failure();
     }
     return tmp;
@@ -230,23 +283,29 @@ Status Dir::writeReplace(std::string_view name, std::string_view content) const 
     return failingAt(withName(name, [&](const char *n) -> Status {
         auto attrs = attrsOf(fd(), n, true);
         if (!attrs) return std::move(attrs).failure();
-        auto tmp = writeTemp(fd(), content, *attrs);
+        WriteInFlight flight(fd());
+        auto tmp = writeTemp(fd(), content, *attrs, flight);
         if (!tmp) return std::move(tmp).failure();
         auto renamed =
             sysCall(Op::Rename, [&] { return ::renameat(fd(), tmp->c_str(), fd(), n); }, OnInterrupt::Report);
         if (!renamed.ok()) {
-            discard(fd(), tmp->c_str());
+            flight.discard(tmp->c_str());
             return std::move(renamed).failure();
         }
+        flight.settle();
         return syncFd(fd(), Op::SyncDir);
     }), [&] { return pathOf(name); });
 }
 
 Status Dir::writeExclusive(std::string_view name, std::string_view content) const {
-    auto done = [&]() -> Status { return syncFd(fd(), Op::SyncDir); };
     return failingAt(withName(name, [&](const char *n) -> Status {
         const FileAttrs attrs = attrsFor(nullptr);
-        auto tmp = writeTemp(fd(), content, attrs);
+        WriteInFlight flight(fd());
+        auto done = [&]() -> Status {
+            flight.settle();
+            return syncFd(fd(), Op::SyncDir);
+        };
+        auto tmp = writeTemp(fd(), content, attrs, flight);
         if (!tmp) return std::move(tmp).failure();
         // link(2) publishes the complete file under its name only if no entry
         // of that name exists; it never follows a symbolic link at the target.
@@ -254,15 +313,16 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
             sysCall(Op::Link, [&] { return ::linkat(fd(), tmp->c_str(), fd(), n, 0); }, OnInterrupt::Report);
         if (linked.ok() || linked.err == EEXIST) {
             // The file is published (or refused) under its name; a temporary
-            // that cannot be removed stays as a second name of it.
-            discard(fd(), tmp->c_str());
+            // that cannot be removed stays as a second name of it, and the
+            // mark with it.
+            flight.discard(tmp->c_str());
             if (!linked.ok()) return Error::PathAlreadyExists;
             return done();
         }
         const int e = linked.err;
         bool noHardLinks = (e == EPERM || e == ENOTSUP || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS);
         if (!noHardLinks) {
-            discard(fd(), tmp->c_str());
+            flight.discard(tmp->c_str());
             return std::move(linked).failure();
         }
         // A file system without hard links: the complete temporary moves to
@@ -270,7 +330,7 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
         // seen before it is whole, and it keeps what the temporary was given.
         Status moved = moveExclusive(fd(), tmp->c_str(), n);
         if (!moved) {
-            discard(fd(), tmp->c_str());
+            flight.discard(tmp->c_str());
             return moved;
         }
         return done();
@@ -278,20 +338,34 @@ Status Dir::writeExclusive(std::string_view name, std::string_view content) cons
 }
 
 void Dir::removeTemporaries() const {
+    // Without a mark, no writer was killed here since the last sweep (see
+    // kWritingMark), and no entry needs to be read.
+    struct stat mark {};
+    auto marked = sysCall(Op::Stat, [&] { return ::fstatat(fd(), kWritingMark, &mark, AT_SYMLINK_NOFOLLOW); });
+    if (marked.systemFailedWith(ENOENT)) return;
     auto scan = reopen();
     if (!scan) return;
+    bool swept = true;
     for (;;) {
         auto next = scan->next();
-        if (!next || !*next) return;
+        if (!next) {
+            swept = false;
+            break;
+        }
+        if (!*next) break;
         const DirEntry entry = **next;
         // A regular file, never a link (unlinkat would remove the link, not
         // follow it, but a link is not a temporary of ours).
         if (entry.kind != EntryKind::File || !isTemporaryName(entry.name)) continue;
         (void)withName(entry.name, [&](const char *n) -> Status {
-            discard(fd(), n);
+            if (!discard(fd(), n)) swept = false;
             return {};
         });
     }
+    // The mark goes last, and only when every temporary went and it is a
+    // plain file (a link or a directory of that name is nobody's mark of
+    // ours, and stays).
+    if (swept && marked.ok() && S_ISREG(mark.st_mode)) (void)discard(fd(), kWritingMark);
 }
 
 Status Dir::renameExclusive(std::string_view from, std::string_view to) const {
