@@ -10,16 +10,20 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "core/dated_scan.hpp"
 #include "core/platform.hpp"
 #include "quorlina/quorlina.h"
 #include "support/test_support.hpp"
 
 using qtest::callText;
 using qtest::TempSite;
+using quorlina::Status;
 using quorlina::platform::FileReader;
 using quorlina::platform::fault::Op;
 
@@ -201,6 +205,63 @@ TEST(ReadAhead, ScatteredMissesDoNotMakeTheScanReadAhead) {
                 EXPECT_GE(g_seam.probes, 400);
             }
         }
+    }
+}
+
+// Once the reader finds the cache cold, the scan first asks for the
+// metadata of every entry still to come, once each and in the order of
+// their inode numbers; a warm scan asks for none. The inode numbers travel
+// with their entries through the sort.
+TEST(ReadAhead, AColdScanFetchesTheRestInInodeOrder) {
+    SKIP_WITHOUT_PROBE();
+    TempSite site;
+    for (int i = 0; i < FileReader::kColdEvidence; ++i) qtest::writeFile(site.path("f" + std::to_string(i)), "x");
+    auto dir = quorlina::platform::Dir::open(site.path(""));
+    ASSERT_TRUE(dir.ok());
+    // 300 entries, dates in a scrambled order, inode numbers in another.
+    const std::uint32_t n = 300;
+    quorlina::DatedEntries entries;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "20%02u-%02u-01", 10 + (i * 7) % 89 / 10, 1 + (i * 7) % 12);
+        ASSERT_TRUE(entries.add(key, "e" + std::to_string(i), 1000 + (i * 113) % n));
+    }
+    entries.sortNewestFirst();
+    for (std::uint32_t at = 0; at < n; ++at)
+        EXPECT_EQ(entries.ino(at), 1000 + (entries.addedAt(at) * 113) % n) << "place " << at;
+
+    for (bool cold : {false, true}) {
+        SCOPED_TRACE(cold ? "cold" : "warm");
+        SeamScope scope(cold ? EAGAIN : 0);
+        FileReader reader;
+        const std::uint32_t loadedFirst = 5;  // loads before the reader turns cold
+        std::uint32_t loads = 0;
+        std::vector<std::uint32_t> fetched;
+        std::uint32_t fetchedBeforeLoad = 0;
+        Status st = quorlina::loadInOrder(
+            entries, reader, [&](std::uint32_t i) { fetched.push_back(i); }, [](std::uint32_t) {},
+            [&](std::uint32_t) -> Status {
+                if (++loads == loadedFirst) {
+                    for (int i = 0; i < FileReader::kColdEvidence; ++i) (void)reader.read(*dir, "f" + std::to_string(i));
+                }
+                if (loads == loadedFirst + 1) fetchedBeforeLoad = static_cast<std::uint32_t>(fetched.size());
+                return {};
+            },
+            [](std::uint32_t) {});
+        ASSERT_TRUE(st.ok());
+        EXPECT_EQ(loads, n);
+        if (!cold) {
+            EXPECT_TRUE(fetched.empty());
+            continue;
+        }
+        // Every entry after the ones loaded warm, each once, before the next load.
+        ASSERT_EQ(fetched.size(), n - loadedFirst - 1);
+        EXPECT_EQ(fetchedBeforeLoad, fetched.size());
+        std::vector<std::uint32_t> places = fetched;
+        std::sort(places.begin(), places.end());
+        for (std::uint32_t k = 0; k < places.size(); ++k) EXPECT_EQ(places[k], loadedFirst + 1 + k);
+        for (std::size_t k = 1; k < fetched.size(); ++k)
+            EXPECT_LT(entries.ino(fetched[k - 1]), entries.ino(fetched[k])) << "fetch " << k;
     }
 }
 

@@ -26,12 +26,12 @@ namespace quorlina {
 class DatedEntries {
 public:
     // Adds an entry; false when the arena cannot hold it.
-    bool add(std::string_view key, std::string_view name) {
+    bool add(std::string_view key, std::string_view name, std::uint64_t ino = 0) {
         if (key.size() > UINT16_MAX || name.size() > UINT16_MAX ||
             arena_.size() + key.size() + name.size() > UINT32_MAX)
             return false;
         entries_.push_back(Entry{static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint16_t>(key.size()),
-                                 static_cast<std::uint16_t>(name.size())});
+                                 static_cast<std::uint16_t>(name.size()), ino});
         arena_.append(key).append(name);
         return true;
     }
@@ -67,7 +67,7 @@ public:
         placeOfAdded_.resize(entries_.size());
         for (std::uint32_t at = 0; at < order.size(); ++at) {
             const Entry &e = entries_[order[at]];
-            entries.push_back(Entry{static_cast<std::uint32_t>(arena.size()), e.keyLength, e.nameLength});
+            entries.push_back(Entry{static_cast<std::uint32_t>(arena.size()), e.keyLength, e.nameLength, e.ino});
             arena.append(std::string_view(arena_).substr(e.offset, e.keyLength + e.nameLength));
             placeOfAdded_[order[at]] = at;
         }
@@ -84,6 +84,8 @@ public:
     std::string_view name(std::uint32_t i) const noexcept {
         return std::string_view(arena_).substr(entries_[i].offset + entries_[i].keyLength, entries_[i].nameLength);
     }
+    // The inode number the directory gave for the entry (0 when unknown).
+    std::uint64_t ino(std::uint32_t i) const noexcept { return entries_[i].ino; }
     // When the entry at place `i` of the sorted list was added (0 first).
     std::uint32_t addedAt(std::uint32_t i) const noexcept { return added_[i]; }
     // The place in the sorted list of the entry added as the `n`-th.
@@ -110,6 +112,7 @@ private:
         std::uint32_t offset;
         std::uint16_t keyLength;
         std::uint16_t nameLength;
+        std::uint64_t ino;
     };
     std::string arena_;
     std::vector<Entry> entries_;
@@ -126,7 +129,7 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
         if (!entry) return std::move(entry).failure();
         if (!*entry) break;
         std::optional<std::string> key = keyOf(**entry);
-        if (key && !entries.add(*key, (*entry)->name)) return Error::NameTooLong;
+        if (key && !entries.add(*key, (*entry)->name, (*entry)->ino)) return Error::NameTooLong;
     }
     entries.sortNewestFirst();
     return {};
@@ -147,14 +150,28 @@ Status listDated(platform::Dir &dir, DatedEntries &entries, KeyOf &&keyOf) {
 // When `reader` has found the page cache cold, ahead(i) is called for the
 // entries that come next, up to the reader's window, so that their files
 // are opened ahead of their turn (FileReader::openAhead, with i as the tag).
-template <class Ahead, class Load, class Visit>
-Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Ahead &&ahead, Load &&load,
-                   Visit &&visit, const BrokenSink *broken = nullptr) {
+// The first time, fetch(i) is called first for every entry still to come,
+// in the order of their inode numbers (FileReader::fetchMetadata): a cold
+// open waits for its file's inode, and inodes read in the order they lie
+// on the disk come in long runs, where the list's own order would make one
+// wait per file.
+template <class Fetch, class Ahead, class Load, class Visit>
+Status loadInOrder(const DatedEntries &entries, const platform::FileReader &reader, Fetch &&fetch, Ahead &&ahead,
+                   Load &&load, Visit &&visit, const BrokenSink *broken = nullptr) {
     const auto count = static_cast<std::uint32_t>(entries.size());
     std::vector<bool> done(count, false);
     std::uint32_t next = 0;  // the next entry to open ahead
+    bool fetched = false;
     for (std::uint32_t i = 0; i < count; ++i) {
         next = std::max(next, i + 1);
+        if (!fetched && next < count && reader.wantsAhead()) {
+            fetched = true;
+            std::vector<std::uint32_t> rest(count - next);
+            for (std::uint32_t k = 0; k < rest.size(); ++k) rest[k] = next + k;
+            std::sort(rest.begin(), rest.end(),
+                      [&](std::uint32_t a, std::uint32_t b) { return entries.ino(a) < entries.ino(b); });
+            for (std::uint32_t k : rest) fetch(k);
+        }
         while (next < count && reader.wantsAhead()) ahead(next++);
         Status st = load(i);
         done[i] = true;

@@ -88,7 +88,8 @@ Status scanNotes(Dir &dir, std::string_view notesDir, const NoteScan &how, const
     Note current;
     std::string_view body;
     return loadInOrder(
-        entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, settled); },
+        entries, reader, [&](std::uint32_t i) { platform::FileReader::fetchMetadata(dir, entries.name(i)); },
+        [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, settled); },
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
             auto text = reader.read(dir, name, settled, i);

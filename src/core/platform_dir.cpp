@@ -142,7 +142,7 @@ Result<std::optional<DirEntry>> Dir::next() {
             case DT_LNK: kind = EntryKind::SymLink; break;
             default: kind = EntryKind::Other; break;
         }
-        return std::optional<DirEntry>{DirEntry{std::string_view(name), kind}};
+        return std::optional<DirEntry>{DirEntry{std::string_view(name), kind, static_cast<std::uint64_t>(ent->d_ino)}};
     }
 }
 

@@ -232,6 +232,15 @@ bool FileReader::openAhead(const Dir &dir, std::string_view name, std::uint32_t 
     return opened;
 }
 
+void FileReader::fetchMetadata(const Dir &dir, std::string_view name) noexcept {
+    (void)withName(name, [&](const char *n) -> Status {
+        struct stat st {};
+        // A hint like the read-ahead advice, behind the seam as one.
+        (void)sysCall(Op::Advise, [&] { return ::fstatat(dir.fd(), n, &st, AT_SYMLINK_NOFOLLOW); });
+        return {};
+    });
+}
+
 Result<std::string> Dir::readFile(std::string_view name, std::size_t limit) const {
     FileReader reader;
     auto text = reader.read(*this, name, nullptr, FileReader::kNoTag, limit);

@@ -236,7 +236,8 @@ Status scanSnippets(platform::Dir &dir, std::string_view dirPath,
     std::string full;
     platform::FileReader reader;
     return loadInOrder(
-        entries, reader, [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, nullptr); },
+        entries, reader, [&](std::uint32_t i) { platform::FileReader::fetchMetadata(dir, entries.name(i)); },
+        [&](std::uint32_t i) { reader.openAhead(dir, entries.name(i), i, nullptr); },
         [&](std::uint32_t i) -> Status {
             std::string_view name = entries.name(i);
             full.assign(prefix).append(name);
