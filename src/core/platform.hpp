@@ -223,6 +223,8 @@ public:
     // Whether the scan should open a file ahead now: a read found the page
     // cache cold, and fewer files than the window are open ahead.
     bool wantsAhead() const noexcept { return cold_ && aheadCount_ < aheadLimit_; }
+    // Whether enough recent reads found the page cache cold.
+    bool foundCold() const noexcept { return cold_; }
 
     // Opens `name` of `dir` for its read in turn (with the same `tag` and
     // `settled`) and asks the system to start reading it; true when it is

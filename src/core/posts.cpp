@@ -116,8 +116,12 @@ class PostWalk {
 public:
     using OnFile = std::function<Status(const Dir &day, std::string_view key, std::string_view name)>;
 
-    PostWalk(bool listOrder, OnFile onFile, const BrokenSink *broken = nullptr)
-        : listOrder_(listOrder), onFile_(std::move(onFile)), broken_(broken) {}
+    // With `reader`, a walk in a cold page cache asks for the metadata of
+    // each directory's subdirectories in the order of their inode numbers
+    // before it opens them in its own order (see loadInOrder).
+    PostWalk(bool listOrder, OnFile onFile, const BrokenSink *broken = nullptr,
+             const platform::FileReader *reader = nullptr)
+        : listOrder_(listOrder), onFile_(std::move(onFile)), broken_(broken), reader_(reader) {}
 
     // Visits `dir`, which stands at `level` (0 = the blog directory, 3 = a
     // day directory).
@@ -125,7 +129,7 @@ public:
         static constexpr std::size_t kSize[3] = {4, 2, 2};
         static constexpr std::size_t kAt[3] = {0, 4, 6};
         static constexpr std::uint64_t kMax[3] = {9999, 12, 31};
-        std::vector<std::string> children;
+        std::vector<std::pair<std::string, std::uint64_t>> children;  // names and inode numbers
         for (;;) {
             auto next = dir.next();
             if (!next) {
@@ -138,11 +142,21 @@ public:
                 if (entry.kind == EntryKind::File && isPostFileName(entry.name)) QL_TRY(onFile_(dir, key_, entry.name));
             } else if (entry.kind == EntryKind::Directory &&
                        isDateComponent(entry.name, kSize[level], kMax[level])) {
-                children.emplace_back(entry.name);
+                children.emplace_back(entry.name, entry.ino);
             }
         }
-        if (listOrder_) std::stable_sort(children.begin(), children.end(), std::greater<>());
-        for (const std::string &name : children) {
+        if (listOrder_) {
+            std::stable_sort(children.begin(), children.end(),
+                             [](const auto &a, const auto &b) { return a.first > b.first; });
+        }
+        if (reader_ && reader_->foundCold() && children.size() > 1) {
+            std::vector<std::uint32_t> byIno(children.size());
+            for (std::uint32_t k = 0; k < byIno.size(); ++k) byIno[k] = k;
+            std::sort(byIno.begin(), byIno.end(),
+                      [&](std::uint32_t a, std::uint32_t b) { return children[a].second < children[b].second; });
+            for (std::uint32_t k : byIno) platform::FileReader::fetchMetadata(dir, children[k].first);
+        }
+        for (const auto &[name, ino] : children) {
             auto child = dir.openChild(name);
             if (!child) {
                 // Removed since it was listed: nothing to visit.
@@ -168,6 +182,7 @@ private:
     bool listOrder_;
     OnFile onFile_;
     const BrokenSink *broken_;
+    const platform::FileReader *reader_;
     std::string key_ = std::string(8, '0');
 };
 
@@ -282,7 +297,7 @@ Status scanPosts(Dir &blog, std::string_view blogDir, const PostScan &how, const
         Status st = visitMade(make(key, name, reader.read(day, name, settled)));
         failedOnFile = !st;
         return st;
-    }, how.broken);
+    }, how.broken, &reader);
     Status listed = inListOrder.visit(blog, 0);
     // The files still pending come before where the walk ended, or failed
     // on a directory, in list order.
