@@ -335,6 +335,19 @@ TEST(Platform, TemporariesAreSweptOnlyWhereAWriteWasInFlight) {
     }
 }
 
+// A directory removed while it is open has no entries left: its listing
+// ends, as for a directory emptied by another process, and is no failure.
+TEST(Platform, ADirectoryRemovedWhileOpenListsAsEmpty) {
+    TempSite site;
+    ASSERT_EQ(::mkdir(site.path("gone").c_str(), 0755), 0);
+    auto dir = platform::Dir::open(site.path("gone"));
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(::rmdir(site.path("gone").c_str()), 0);
+    auto e = dir->next();
+    ASSERT_TRUE(e.ok()) << static_cast<int>(e.error());
+    EXPECT_FALSE(e->has_value());
+}
+
 TEST(Platform, IterationReportsKindsAndSkipsDots) {
     TempSite site;
     qtest::writeFile(site.path("f"), "");

@@ -31,7 +31,7 @@ public:
             arena_.size() + key.size() + name.size() > UINT32_MAX)
             return false;
         entries_.push_back(Entry{static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint16_t>(key.size()),
-                                 static_cast<std::uint16_t>(name.size()), ino});
+                                 static_cast<std::uint16_t>(name.size()), static_cast<std::uint32_t>(ino)});
         arena_.append(key).append(name);
         return true;
     }
@@ -84,8 +84,9 @@ public:
     std::string_view name(std::uint32_t i) const noexcept {
         return std::string_view(arena_).substr(entries_[i].offset + entries_[i].keyLength, entries_[i].nameLength);
     }
-    // The inode number the directory gave for the entry (0 when unknown).
-    std::uint64_t ino(std::uint32_t i) const noexcept { return entries_[i].ino; }
+    // The low 32 bits of the inode number the directory gave for the entry
+    // (0 when unknown): a hint to the order of the files on the disk only.
+    std::uint32_t ino(std::uint32_t i) const noexcept { return entries_[i].ino; }
     // When the entry at place `i` of the sorted list was added (0 first).
     std::uint32_t addedAt(std::uint32_t i) const noexcept { return added_[i]; }
     // The place in the sorted list of the entry added as the `n`-th.
@@ -112,7 +113,7 @@ private:
         std::uint32_t offset;
         std::uint16_t keyLength;
         std::uint16_t nameLength;
-        std::uint64_t ino;
+        std::uint32_t ino;  // low bits only, which keeps an entry at 12 bytes
     };
     std::string arena_;
     std::vector<Entry> entries_;
