@@ -4,10 +4,14 @@
 // scan listed it is passed over.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/platform.hpp"
 #include "core/result.hpp"
@@ -91,5 +95,16 @@ Result<bool> anyFileAnswers(const platform::Dir &dir, platform::FileReader::Sett
 // InvalidTimestamp, with the warning line written for it, naming `why`
 // (the number reader's error) when given.
 Failure badTimestampName(std::string path, std::optional<Error> why);
+
+// Calls visit(k) for every k in [from, to), in the order of inoOf(k): the
+// order of the entries' inodes on the disk, in which a cold scan asks for
+// them (platform::FileReader::fetchMetadata).
+template <class InoOf, class Visit>
+void inInodeOrder(std::uint32_t from, std::uint32_t to, InoOf &&inoOf, Visit &&visit) {
+    std::vector<std::uint32_t> order(to - from);
+    std::iota(order.begin(), order.end(), from);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return inoOf(a) < inoOf(b); });
+    for (std::uint32_t k : order) visit(k);
+}
 
 }  // namespace quorlina::content

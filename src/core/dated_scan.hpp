@@ -167,11 +167,7 @@ Status loadInOrder(const DatedEntries &entries, const platform::FileReader &read
         next = std::max(next, i + 1);
         if (!fetched && next < count && reader.wantsAhead()) {
             fetched = true;
-            std::vector<std::uint32_t> rest(count - next);
-            for (std::uint32_t k = 0; k < rest.size(); ++k) rest[k] = next + k;
-            std::sort(rest.begin(), rest.end(),
-                      [&](std::uint32_t a, std::uint32_t b) { return entries.ino(a) < entries.ino(b); });
-            for (std::uint32_t k : rest) fetch(k);
+            content::inInodeOrder(next, count, [&](std::uint32_t k) { return entries.ino(k); }, fetch);
         }
         while (next < count && reader.wantsAhead()) ahead(next++);
         Status st = load(i);

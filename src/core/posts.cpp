@@ -150,11 +150,9 @@ public:
                              [](const auto &a, const auto &b) { return a.first > b.first; });
         }
         if (reader_ && reader_->foundCold() && children.size() > 1) {
-            std::vector<std::uint32_t> byIno(children.size());
-            for (std::uint32_t k = 0; k < byIno.size(); ++k) byIno[k] = k;
-            std::sort(byIno.begin(), byIno.end(),
-                      [&](std::uint32_t a, std::uint32_t b) { return children[a].second < children[b].second; });
-            for (std::uint32_t k : byIno) platform::FileReader::fetchMetadata(dir, children[k].first);
+            content::inInodeOrder(
+                0, static_cast<std::uint32_t>(children.size()), [&](std::uint32_t k) { return children[k].second; },
+                [&](std::uint32_t k) { platform::FileReader::fetchMetadata(dir, children[k].first); });
         }
         for (const auto &[name, ino] : children) {
             auto child = dir.openChild(name);
